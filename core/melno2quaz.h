@@ -1,0 +1,54 @@
+// melno2quaz conversion core: the two entries every front end calls.
+//
+// convert_file converts one Melno save into a Quaz save beside it;
+// process_dropped_files runs a whole batch and records it in report.txt in
+// the current directory. Both take NUL-terminated byte paths in the system's
+// ANSI code page. Nothing here throws.
+#ifndef MELNO2QUAZ_MELNO2QUAZ_H
+#define MELNO2QUAZ_MELNO2QUAZ_H
+
+#include <cstddef>
+#include <cstdint>
+
+// Result codes of one file. Their texts are in result_codes.h.
+enum : int32_t {
+    CONVERT_OK = 0,         // converted; the target file was written in full
+    ERR_WORK_MEMORY = 1,    // the working image could not be allocated
+    ERR_NOT_SOURCE = 2,     // not a Melno save: wrong size, or cannot be opened
+    ERR_SOURCE_MEMORY = 3,  // memory for the source image could not be allocated
+    ERR_WRITE_TARGET = 4,   // the Quaz file could not be created or written in full
+    ERR_READ_SOURCE = 5,    // the Melno file could not be read in full
+    ERR_PATH_TOO_LONG = 6,  // the path does not fit the 260-byte path buffer
+};
+
+// Buffer sizes, terminator included.
+constexpr std::size_t PATH_SIZE = 260;          // a path: at most 259 bytes
+constexpr std::size_t MESSAGE_SIZE = 516;       // summary or error text
+constexpr std::size_t REPORT_PIECE_SIZE = 1032; // one formatted piece of a record
+constexpr std::size_t OUTPUT_PATH_SIZE = 264;   // a composed output name
+
+// Converts the file at `path`. `message` (MESSAGE_SIZE bytes) receives the
+// city summary on success or the error text of the failing stage.
+int32_t convert_file(const char* path, char* message);
+
+// What a batch did, for front ends that want to tell the user more than the
+// report does. `report_written` is false when report.txt could not be
+// created or a piece of it could not be written.
+struct BatchSummary {
+    std::size_t converted;
+    std::size_t failed;
+    bool report_written;
+};
+
+// Called once per file, right after its record went to the report.
+// `index` counts from 1. `message` is the same text the report holds.
+using BatchObserver = void (*)(void* context, std::size_t index, std::size_t count,
+                               const char* path, int32_t code, const char* message);
+
+// Converts every path in order and writes report.txt in the current
+// directory. `observer` and `summary` may be null.
+void process_dropped_files(const char* const* paths, std::size_t count,
+                           BatchObserver observer = nullptr, void* context = nullptr,
+                           BatchSummary* summary = nullptr);
+
+#endif
