@@ -1,0 +1,661 @@
+// The fault matrix: a batch is run once to record every platform call it
+// makes, then once more for every call and every way that call can go
+// wrong, with exactly that one call failing. Each run must end with the
+// right code and text for the file the call belonged to, every other file
+// converted and recorded as before, no incomplete output left behind, and
+// every block freed and every file closed.
+#include <gtest/gtest.h>
+#include <iconv.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "melno2quaz.h"
+#include "platform.h"
+#include "sample_save.h"
+#include "source_save.h"
+#include "target_save.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// What each platform call was for, worked out while the batch runs.
+
+enum class Role {
+    SourceBlock,   // alloc_zeroed of the source image
+    WorkImage,     // alloc_zeroed of the target image
+    SourceOpen,    // open_read
+    SourceSize,    // size_low
+    SourceRead,    // read
+    SourceClose,   // close of the source
+    ProbeOpen,     // create_write of a candidate output name
+    ProbeClose,    // close of that probe
+    OutputOpen,    // create_write of the output at the time of writing
+    OutputWrite,   // write of the target image
+    OutputClose,   // close of the output
+    ReportOpen,    // create_write of report.txt
+    ReportWrite,   // write of one piece of the report
+    ReportClose,   // close of report.txt
+    Other,         // free_block, remove_file: not failure points
+};
+
+const char* role_name(Role role)
+{
+    switch (role) {
+    case Role::SourceBlock: return "source-block";
+    case Role::WorkImage: return "work-image";
+    case Role::SourceOpen: return "source-open";
+    case Role::SourceSize: return "source-size";
+    case Role::SourceRead: return "source-read";
+    case Role::SourceClose: return "source-close";
+    case Role::ProbeOpen: return "probe-open";
+    case Role::ProbeClose: return "probe-close";
+    case Role::OutputOpen: return "output-open";
+    case Role::OutputWrite: return "output-write";
+    case Role::OutputClose: return "output-close";
+    case Role::ReportOpen: return "report-open";
+    case Role::ReportWrite: return "report-write";
+    case Role::ReportClose: return "report-close";
+    case Role::Other: return "other";
+    }
+    return "?";
+}
+
+// How the chosen call goes wrong.
+enum class Mode {
+    Fail,   // the call reports an error (alloc: null; open: no file;
+            // read/write: error after nothing was transferred; close: the
+            // handle is closed but an error is returned; size: 0)
+    Short,  // read/write: half of the bytes are transferred and success is
+            // returned with the short count
+};
+
+const char* mode_name(Mode mode)
+{
+    return mode == Mode::Fail ? "fail" : "short";
+}
+
+struct Call {
+    Role role;
+    std::size_t file;     // index of the batch file being handled
+    std::uint32_t bytes;  // bytes asked for (read, write)
+    std::size_t report_offset;  // report bytes written before this call
+};
+
+// ---------------------------------------------------------------------------
+// The counting, fault-injecting platform table. Everything is forwarded to
+// the native table except the one call chosen to go wrong.
+
+struct Recorder {
+    std::vector<Call> calls;
+    long fail_at = -1;  // index into the calls of this run; -1: none
+    Mode mode = Mode::Fail;
+    bool injected = false;
+
+    std::size_t current_file = 0;
+    std::size_t creates_this_file = 0;  // non-report create_write calls
+    std::size_t report_bytes = 0;
+
+    std::set<void*> live_blocks;
+    std::map<PlatformFile, Role> open_files;  // handle -> ProbeOpen, ...
+    std::vector<std::string> problems;  // double frees, unknown handles
+};
+
+Recorder g_rec;
+
+bool fault_here(Role role, std::uint32_t bytes = 0)
+{
+    const long index = static_cast<long>(g_rec.calls.size());
+    g_rec.calls.push_back(Call{role, g_rec.current_file, bytes, g_rec.report_bytes});
+    if (index == g_rec.fail_at) {
+        g_rec.injected = true;
+        return true;
+    }
+    return false;
+}
+
+void* rec_alloc_zeroed(std::size_t size)
+{
+    const Role role = size == TARGET_SIZE ? Role::WorkImage : Role::SourceBlock;
+    if (fault_here(role)) {
+        return nullptr;
+    }
+    void* block = platform_native().alloc_zeroed(size);
+    if (block != nullptr) {
+        g_rec.live_blocks.insert(block);
+    }
+    return block;
+}
+
+void rec_free_block(void* block)
+{
+    if (block != nullptr && g_rec.live_blocks.erase(block) == 0) {
+        g_rec.problems.push_back("free of a block not allocated or already freed");
+        return;
+    }
+    platform_native().free_block(block);
+}
+
+PlatformFile rec_open_read(const char* path)
+{
+    if (fault_here(Role::SourceOpen)) {
+        return NO_FILE;
+    }
+    const PlatformFile file = platform_native().open_read(path);
+    if (file != NO_FILE) {
+        g_rec.open_files[file] = Role::SourceOpen;
+    }
+    return file;
+}
+
+std::uint32_t rec_size_low(PlatformFile file)
+{
+    if (fault_here(Role::SourceSize)) {
+        return 0;
+    }
+    return platform_native().size_low(file);
+}
+
+bool rec_read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t* done)
+{
+    if (fault_here(Role::SourceRead, size)) {
+        if (g_rec.mode == Mode::Fail) {
+            *done = 0;
+            return false;
+        }
+        return platform_native().read(file, buffer, size / 2, done);
+    }
+    return platform_native().read(file, buffer, size, done);
+}
+
+PlatformFile rec_create_write(const char* path)
+{
+    Role role = Role::ReportOpen;
+    if (std::strcmp(path, "report.txt") != 0) {
+        // The first name created for a file is a probe; the second is the
+        // output itself. A failed probe makes the next one a probe as well.
+        role = g_rec.creates_this_file == 0 ? Role::ProbeOpen : Role::OutputOpen;
+    }
+    if (fault_here(role)) {
+        return NO_FILE;
+    }
+    if (role != Role::ReportOpen) {
+        ++g_rec.creates_this_file;
+    }
+    const PlatformFile file = platform_native().create_write(path);
+    if (file != NO_FILE) {
+        g_rec.open_files[file] = role;
+    }
+    return file;
+}
+
+bool rec_write(PlatformFile file, const void* data, std::uint32_t size, std::uint32_t* done)
+{
+    const auto handle = g_rec.open_files.find(file);
+    const Role opened = handle != g_rec.open_files.end() ? handle->second : Role::Other;
+    const Role role = opened == Role::ReportOpen ? Role::ReportWrite : Role::OutputWrite;
+    if (opened != Role::ReportOpen && opened != Role::OutputOpen) {
+        g_rec.problems.push_back("write to a file not opened for it");
+    }
+    bool ok;
+    if (fault_here(role, size)) {
+        if (g_rec.mode == Mode::Fail) {
+            *done = 0;
+            ok = false;
+        } else {
+            ok = platform_native().write(file, data, size / 2, done);
+        }
+    } else {
+        ok = platform_native().write(file, data, size, done);
+    }
+    if (role == Role::ReportWrite) {
+        g_rec.report_bytes += *done;
+    }
+    return ok;
+}
+
+Role close_role(Role opened)
+{
+    switch (opened) {
+    case Role::SourceOpen: return Role::SourceClose;
+    case Role::ProbeOpen: return Role::ProbeClose;
+    case Role::OutputOpen: return Role::OutputClose;
+    case Role::ReportOpen: return Role::ReportClose;
+    default: return Role::Other;
+    }
+}
+
+bool rec_close(PlatformFile file)
+{
+    const auto handle = g_rec.open_files.find(file);
+    if (handle == g_rec.open_files.end()) {
+        g_rec.problems.push_back("close of a file not open");
+        return false;
+    }
+    const Role role = close_role(handle->second);
+    g_rec.open_files.erase(handle);
+    // A failing close still releases the handle, as on every platform.
+    const bool closed = platform_native().close(file);
+    if (fault_here(role)) {
+        return false;
+    }
+    return closed;
+}
+
+bool rec_remove_file(const char* path)
+{
+    return platform_native().remove_file(path);
+}
+
+bool rec_is_lead_byte(unsigned char byte)
+{
+    return platform_native().is_lead_byte(byte);
+}
+
+const PlatformOps RECORDING_OPS = {
+    rec_alloc_zeroed, rec_free_block, rec_open_read, rec_size_low,      rec_read,
+    rec_create_write, rec_write,      rec_close,     rec_remove_file,   rec_is_lead_byte,
+};
+
+// ---------------------------------------------------------------------------
+// Helpers.
+
+std::string read_file(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The Shift-JIS bytes of a UTF-8 text, converted by the C library, so the
+// core's error texts are checked against an independent source.
+std::string shift_jis(const std::string& utf8)
+{
+    iconv_t cd = iconv_open("CP932", "UTF-8");
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        ADD_FAILURE() << "iconv cannot convert to CP932";
+        return {};
+    }
+    std::string in = utf8;
+    std::string out(in.size() * 2 + 4, '\0');
+    char* in_at = in.data();
+    std::size_t in_left = in.size();
+    char* out_at = out.data();
+    std::size_t out_left = out.size();
+    const std::size_t result = iconv(cd, &in_at, &in_left, &out_at, &out_left);
+    iconv_close(cd);
+    EXPECT_NE(result, static_cast<std::size_t>(-1)) << utf8;
+    out.resize(out.size() - out_left);
+    return out;
+}
+
+std::string error_text(int32_t code)
+{
+    switch (code) {
+    case ERR_WORK_MEMORY: return shift_jis("作業用メモリの確保に失敗しました。\n");
+    case ERR_NOT_SOURCE: return shift_jis("Melnoのデータではありません。\n");
+    case ERR_SOURCE_MEMORY:
+        return shift_jis("ディレクトリ、または、メモリの確保に失敗しました。\r\n");
+    case ERR_WRITE_TARGET: return shift_jis("Quazファイルの書き込みに失敗しました。\r\n");
+    case ERR_READ_SOURCE: return shift_jis("Melnoファイルの読み込みに失敗しました。\r\n");
+    default: ADD_FAILURE() << "no text known for code " << code; return {};
+    }
+}
+
+// The outcome of one file, as the batch's observer saw it.
+struct FileOutcome {
+    int32_t code;
+    std::string message;
+};
+
+void observe(void* context, std::size_t index, std::size_t, const char*, int32_t code,
+             const char* message)
+{
+    auto* outcomes = static_cast<std::vector<FileOutcome>*>(context);
+    outcomes->push_back(FileOutcome{code, message});
+    g_rec.current_file = index;  // the calls that follow belong to the next file
+    g_rec.creates_this_file = 0;
+}
+
+struct BatchFile {
+    std::string name;    // file name in the source folder
+    bool exists;
+    SampleSave save;
+};
+
+struct RunResult {
+    std::vector<FileOutcome> outcomes;
+    BatchSummary summary{};
+    bool report_exists = false;
+    std::string report;
+    std::vector<Call> calls;
+    std::size_t live_blocks = 0;
+    std::size_t open_files = 0;
+    std::vector<std::string> problems;
+    bool injected = false;
+};
+
+class FaultMatrix : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/m2q_fault_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        root_ = pattern;
+        sources_ = root_ / "saves";
+        run_dir_ = root_ / "run";
+        fs::create_directories(sources_);
+        fs::create_directories(run_dir_);
+        char cwd[4096];
+        ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+        old_cwd_ = cwd;
+        ASSERT_EQ(chdir(run_dir_.c_str()), 0);
+
+        // Three saves with different fields and fills, a file one byte too
+        // short, and a path that names nothing.
+        files_.push_back(make_file("alpha.psu", 1, 3283629, 1234567, SAMPLE_FILL_PATTERN));
+        BatchFile wrong{"short.psu", true, sample_save_defaults()};
+        wrong.save.size = SOURCE_SIZE - 1;
+        files_.push_back(wrong);
+        files_.push_back(make_file("bravo.save.psu", 7, -1, -1000, SAMPLE_FILL_CONSTANT));
+        files_.push_back(BatchFile{"missing.psu", false, sample_save_defaults()});
+        files_.push_back(make_file("charlie", 3, 86400 * 40, 0, SAMPLE_FILL_PATTERN));
+        for (const BatchFile& file : files_) {
+            if (file.exists) {
+                ASSERT_TRUE(sample_write_file(file.save, (sources_ / file.name).c_str()));
+            }
+            paths_.push_back((sources_ / file.name).string());
+        }
+    }
+
+    void TearDown() override
+    {
+        platform_install(nullptr);
+        if (!old_cwd_.empty()) {
+            EXPECT_EQ(chdir(old_cwd_.c_str()), 0);
+        }
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+    }
+
+    static BatchFile make_file(const char* name, int32_t map, int32_t clock, int64_t funds,
+                               SampleFill fill)
+    {
+        BatchFile file{name, true, sample_save_defaults()};
+        sample_set_name(&file.save, name);
+        file.save.map_number = map;
+        file.save.game_clock = clock;
+        file.save.funds = funds;
+        file.save.fill = fill;
+        file.save.fill_byte = 0x5A;
+        return file;
+    }
+
+    // The output name of a file: its base name without extension.
+    std::string output_name(std::size_t file, bool numbered) const
+    {
+        std::string base = files_[file].name;
+        const std::size_t dot = base.rfind('.');
+        if (dot != std::string::npos) {
+            base.resize(dot);
+        }
+        return "gamedata_" + base + (numbered ? "_1" : "") + ".dat";
+    }
+
+    RunResult run(long fail_at, Mode mode)
+    {
+        fs::remove(run_dir_ / "report.txt");
+        g_rec = Recorder{};
+        g_rec.fail_at = fail_at;
+        g_rec.mode = mode;
+
+        RunResult result;
+        std::vector<const char*> paths;
+        for (const std::string& path : paths_) {
+            paths.push_back(path.c_str());
+        }
+        platform_install(&RECORDING_OPS);
+        process_dropped_files(paths.data(), paths.size(), observe, &result.outcomes,
+                              &result.summary);
+        platform_install(nullptr);
+
+        result.report_exists = fs::exists(run_dir_ / "report.txt");
+        if (result.report_exists) {
+            result.report = read_file(run_dir_ / "report.txt");
+        }
+        result.calls = g_rec.calls;
+        result.live_blocks = g_rec.live_blocks.size();
+        result.open_files = g_rec.open_files.size();
+        result.problems = g_rec.problems;
+        result.injected = g_rec.injected;
+        return result;
+    }
+
+    // Checks the source folder holds the sources and exactly `outputs`
+    // (name -> the file they come from), each a complete, identical copy of
+    // that file's reference output; then removes the outputs.
+    void check_and_clear_outputs(const std::map<std::string, std::size_t>& outputs,
+                                 const std::string& where)
+    {
+        std::set<std::string> expected;
+        for (const BatchFile& file : files_) {
+            if (file.exists) {
+                expected.insert(file.name);
+            }
+        }
+        for (const auto& output : outputs) {
+            expected.insert(output.first);
+        }
+        std::set<std::string> present;
+        for (const auto& entry : fs::directory_iterator(sources_)) {
+            present.insert(entry.path().filename().string());
+        }
+        EXPECT_EQ(present, expected) << where;
+
+        for (const auto& output : outputs) {
+            const fs::path path = sources_ / output.first;
+            if (!fs::exists(path)) {
+                continue;  // already reported above
+            }
+            const std::string bytes = read_file(path);
+            EXPECT_EQ(bytes.size(), TARGET_SIZE) << where << ": " << output.first;
+            EXPECT_TRUE(bytes == reference_outputs_[output.second])
+                << where << ": " << output.first << " differs from the reference output";
+        }
+        for (const std::string& name : present) {
+            if (name.rfind("gamedata_", 0) == 0) {
+                fs::remove(sources_ / name);
+            }
+        }
+    }
+
+    fs::path root_, sources_, run_dir_;
+    std::string old_cwd_;
+    std::vector<BatchFile> files_;
+    std::vector<std::string> paths_;
+    std::map<std::size_t, std::string> reference_outputs_;
+};
+
+// A record of the reference report, split at the file boundaries.
+std::vector<std::string> split_records(const std::string& report, const std::vector<Call>& calls,
+                                       std::size_t files)
+{
+    // The report bytes written before the first call of file i+1 (or the
+    // end) close record i.
+    std::vector<std::size_t> ends(files, report.size());
+    for (const Call& call : calls) {
+        if (call.file >= 1 && call.file <= files && call.role != Role::ReportClose) {
+            ends[call.file - 1] = std::min(ends[call.file - 1], call.report_offset);
+        }
+    }
+    std::vector<std::string> records;
+    std::size_t begin = 0;
+    for (std::size_t i = 0; i < files; ++i) {
+        records.push_back(report.substr(begin, ends[i] - begin));
+        begin = ends[i];
+    }
+    return records;
+}
+
+// The record of a failed file: the counter and path lines of its record in
+// the reference report, then the error text and code.
+std::string failed_record(const std::string& reference_record, int32_t code)
+{
+    std::size_t head_end = reference_record.find("\r\n");
+    head_end = reference_record.find("\r\n", head_end + 2) + 2;
+    return reference_record.substr(0, head_end) + "  " + error_text(code) +
+           "  (Err:" + std::to_string(code) + ")\r\n\r\n";
+}
+
+TEST_F(FaultMatrix, EveryFailurePointOfABatch)
+{
+    // The reference run: nothing fails.
+    const RunResult reference = run(-1, Mode::Fail);
+    ASSERT_TRUE(reference.problems.empty());
+    ASSERT_EQ(reference.live_blocks, 0u);
+    ASSERT_EQ(reference.open_files, 0u);
+    ASSERT_TRUE(reference.summary.report_written);
+    ASSERT_EQ(reference.outcomes.size(), files_.size());
+    const std::vector<int32_t> reference_codes = {CONVERT_OK, ERR_NOT_SOURCE, CONVERT_OK,
+                                                  ERR_NOT_SOURCE, CONVERT_OK};
+    std::map<std::string, std::size_t> reference_names;
+    for (std::size_t i = 0; i < files_.size(); ++i) {
+        ASSERT_EQ(reference.outcomes[i].code, reference_codes[i]) << files_[i].name;
+        if (reference_codes[i] == CONVERT_OK) {
+            const std::string name = output_name(i, false);
+            reference_outputs_[i] = read_file(sources_ / name);
+            ASSERT_EQ(reference_outputs_[i].size(), TARGET_SIZE);
+            reference_names[name] = i;
+        }
+    }
+    check_and_clear_outputs(reference_names, "reference run");
+    const std::vector<std::string> records =
+        split_records(reference.report, reference.calls, files_.size());
+    ASSERT_EQ(records.size(), files_.size());
+    for (std::size_t i = 0; i < files_.size(); ++i) {
+        char counter[32];
+        std::snprintf(counter, sizeof counter, "%04zu/%04zu\r\n", i + 1, files_.size());
+        ASSERT_EQ(records[i].rfind(counter, 0), 0u) << records[i];
+        ASSERT_NE(records[i].find(paths_[i]), std::string::npos) << records[i];
+    }
+
+    // Every call that can fail, in every way it can fail.
+    std::map<Role, int> points_by_role;
+    int points = 0;
+    for (std::size_t at = 0; at < reference.calls.size(); ++at) {
+        const Call& call = reference.calls[at];
+        if (call.role == Role::Other) {
+            continue;
+        }
+        std::vector<Mode> modes = {Mode::Fail};
+        if (call.role == Role::SourceRead || call.role == Role::OutputWrite ||
+            call.role == Role::ReportWrite) {
+            modes.push_back(Mode::Short);
+        }
+        for (const Mode mode : modes) {
+            ++points;
+            ++points_by_role[call.role];
+            const std::string file = call.file < files_.size()
+                                         ? "file " + std::to_string(call.file + 1)
+                                         : std::string("the batch");
+            const std::string where = "call " + std::to_string(at) + " (" +
+                                      role_name(call.role) + " of " + file + ", " +
+                                      mode_name(mode) + ")";
+            SCOPED_TRACE(where);
+            const RunResult result = run(static_cast<long>(at), mode);
+            EXPECT_TRUE(result.injected);
+
+            // What the failing call must do to its file, and to the report.
+            const std::size_t hit = std::min(call.file, files_.size() - 1);
+            std::vector<int32_t> codes = reference_codes;
+            bool numbered_output = false;
+            bool report_complete = true;
+            switch (call.role) {
+            case Role::SourceBlock: codes[hit] = ERR_SOURCE_MEMORY; break;
+            case Role::WorkImage: codes[hit] = ERR_WORK_MEMORY; break;
+            case Role::SourceOpen:
+            case Role::SourceSize: codes[hit] = ERR_NOT_SOURCE; break;
+            case Role::SourceRead: codes[hit] = ERR_READ_SOURCE; break;
+            case Role::OutputOpen:
+            case Role::OutputWrite:
+            case Role::OutputClose: codes[hit] = ERR_WRITE_TARGET; break;
+            case Role::ProbeOpen: numbered_output = true; break;  // the next name is taken
+            case Role::SourceClose:  // a read-only close has nothing to lose
+            case Role::ProbeClose:   // the real write that follows is checked
+                break;
+            case Role::ReportOpen:
+            case Role::ReportWrite:
+            case Role::ReportClose: report_complete = false; break;
+            case Role::Other: break;
+            }
+
+            EXPECT_TRUE(result.problems.empty()) << result.problems.front();
+            EXPECT_EQ(result.live_blocks, 0u) << "blocks leaked";
+            EXPECT_EQ(result.open_files, 0u) << "files left open";
+            ASSERT_EQ(result.outcomes.size(), files_.size());
+            std::size_t converted = 0;
+            std::map<std::string, std::size_t> outputs;
+            std::string expected_report;
+            for (std::size_t i = 0; i < files_.size(); ++i) {
+                EXPECT_EQ(result.outcomes[i].code, codes[i]) << files_[i].name;
+                if (codes[i] == CONVERT_OK) {
+                    ++converted;
+                    EXPECT_EQ(result.outcomes[i].message, reference.outcomes[i].message);
+                    outputs[output_name(i, numbered_output && i == hit)] = i;
+                    expected_report += records[i];
+                } else {
+                    EXPECT_EQ(result.outcomes[i].message, error_text(codes[i]));
+                    expected_report += codes[i] == reference_codes[i]
+                                           ? records[i]
+                                           : failed_record(records[i], codes[i]);
+                }
+            }
+            EXPECT_EQ(result.summary.converted, converted);
+            EXPECT_EQ(result.summary.failed, files_.size() - converted);
+            check_and_clear_outputs(outputs, where);
+
+            // The report: whole when its own calls went right; otherwise
+            // exactly the bytes that did reach it, and the batch knows.
+            EXPECT_EQ(result.summary.report_written, report_complete);
+            if (call.role == Role::ReportOpen) {
+                EXPECT_FALSE(result.report_exists);
+            } else if (call.role == Role::ReportWrite) {
+                const std::size_t kept = mode == Mode::Short ? call.bytes / 2 : 0;
+                std::string expected = reference.report;
+                expected.erase(call.report_offset + kept, call.bytes - kept);
+                EXPECT_EQ(result.report, expected);
+            } else {
+                EXPECT_EQ(result.report, expected_report);
+            }
+        }
+    }
+
+    // Every kind of failure point was reached.
+    for (const Role role : {Role::SourceBlock, Role::WorkImage, Role::SourceOpen, Role::SourceSize,
+                            Role::SourceRead, Role::SourceClose, Role::ProbeOpen, Role::ProbeClose,
+                            Role::OutputOpen, Role::OutputWrite, Role::OutputClose,
+                            Role::ReportOpen, Role::ReportWrite, Role::ReportClose}) {
+        EXPECT_GT(points_by_role[role], 0) << role_name(role);
+    }
+    std::printf("fault matrix: %d failure points over %zu calls of a %zu-file batch:", points,
+                reference.calls.size(), files_.size());
+    for (const auto& entry : points_by_role) {
+        std::printf(" %s=%d", role_name(entry.first), entry.second);
+    }
+    std::printf("\n");
+    RecordProperty("failure_points", points);
+}
+
+}  // namespace
