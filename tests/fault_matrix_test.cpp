@@ -15,7 +15,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <set>
 #include <string>
@@ -276,7 +275,14 @@ const PlatformOps RECORDING_OPS = {
 std::string read_file(const fs::path& path)
 {
     std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::string bytes;
+    if (in) {
+        in.seekg(0, std::ios::end);
+        bytes.resize(static_cast<std::size_t>(in.tellg()));
+        in.seekg(0);
+        in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    return bytes;
 }
 
 // The Shift-JIS bytes of a UTF-8 text, converted by the C library, so the
