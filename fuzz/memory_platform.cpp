@@ -1,0 +1,195 @@
+#include "memory_platform.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "code_page.h"
+#include "platform.h"
+
+namespace {
+
+MemoryPlatform g_state;
+
+// An open file: its name and, for reading, how far it was read.
+struct OpenFile {
+    std::string name;
+    bool in_use = false;
+    std::size_t position = 0;
+};
+std::vector<OpenFile> g_open;
+
+// Blocks and file contents of earlier runs, kept for the next one: a fresh
+// 5 MB mapping for every block costs far more than the conversion itself.
+struct SpareBlocks : std::vector<std::pair<std::size_t, void*>> {
+    ~SpareBlocks()
+    {
+        for (const auto& block : *this) {
+            std::free(block.second);
+        }
+    }
+};
+SpareBlocks g_spare_blocks;
+std::vector<std::vector<unsigned char>> g_spare_files;
+constexpr std::size_t SPARE_LIMIT = 4;
+
+PlatformFile take_handle(const char* name)
+{
+    std::size_t slot = 0;
+    while (slot < g_open.size() && g_open[slot].in_use) {
+        ++slot;
+    }
+    if (slot == g_open.size()) {
+        g_open.emplace_back();
+    }
+    g_open[slot] = OpenFile{name, true, 0};
+    ++g_state.open_files;
+    return static_cast<PlatformFile>(slot + 100);  // never 0, 1, 2 or NO_FILE
+}
+
+OpenFile* lookup(PlatformFile file)
+{
+    const auto slot = static_cast<std::size_t>(file - 100);
+    if (file < 100 || slot >= g_open.size() || !g_open[slot].in_use) {
+        std::abort();  // a handle the core never got from us
+    }
+    return &g_open[slot];
+}
+
+void* mem_alloc_zeroed(std::size_t size)
+{
+    void* block = nullptr;
+    for (auto spare = g_spare_blocks.begin(); spare != g_spare_blocks.end(); ++spare) {
+        if (spare->first == size) {
+            block = spare->second;
+            g_spare_blocks.erase(spare);
+            std::memset(block, 0, size);
+            break;
+        }
+    }
+    if (block == nullptr) {
+        block = std::calloc(size, 1);
+    }
+    if (block != nullptr) {
+        g_state.block_sizes[block] = size;
+        ++g_state.live_blocks;
+    }
+    return block;
+}
+
+void mem_free_block(void* block)
+{
+    if (block == nullptr) {
+        return;
+    }
+    const auto known = g_state.block_sizes.find(block);
+    if (known == g_state.block_sizes.end()) {
+        std::abort();  // not ours, or freed twice
+    }
+    --g_state.live_blocks;
+    if (g_spare_blocks.size() < SPARE_LIMIT) {
+        g_spare_blocks.emplace_back(known->second, block);
+    } else {
+        std::free(block);
+    }
+    g_state.block_sizes.erase(known);
+}
+
+PlatformFile mem_open_read(const char* path)
+{
+    return g_state.files.count(path) != 0 ? take_handle(path) : NO_FILE;
+}
+
+std::uint32_t mem_size_low(PlatformFile file)
+{
+    return static_cast<std::uint32_t>(g_state.files[lookup(file)->name].size());
+}
+
+bool mem_read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t* done)
+{
+    OpenFile* open = lookup(file);
+    const std::vector<unsigned char>& bytes = g_state.files[open->name];
+    const std::size_t count = std::min<std::size_t>(size, bytes.size() - open->position);
+    std::memcpy(buffer, bytes.data() + open->position, count);
+    open->position += count;
+    *done = static_cast<std::uint32_t>(count);
+    return true;
+}
+
+PlatformFile mem_create_write(const char* path)
+{
+    ++g_state.creates;
+    if (g_state.failing_creates < 0) {
+        return NO_FILE;
+    }
+    if (g_state.failing_creates > 0) {
+        --g_state.failing_creates;
+        return NO_FILE;
+    }
+    auto file = g_state.files.find(path);
+    if (file == g_state.files.end()) {
+        file = g_state.files.emplace(path, std::vector<unsigned char>()).first;
+        if (!g_spare_files.empty()) {
+            file->second.swap(g_spare_files.back());
+            g_spare_files.pop_back();
+        }
+    }
+    file->second.clear();
+    return take_handle(path);
+}
+
+bool mem_write(PlatformFile file, const void* data, std::uint32_t size, std::uint32_t* done)
+{
+    std::vector<unsigned char>& bytes = g_state.files[lookup(file)->name];
+    const std::size_t at = bytes.size();
+    bytes.resize(at + size);
+    if (size != 0) {
+        std::memcpy(bytes.data() + at, data, size);
+    }
+    *done = size;
+    return true;
+}
+
+bool mem_close(PlatformFile file)
+{
+    lookup(file)->in_use = false;
+    --g_state.open_files;
+    return true;
+}
+
+bool mem_remove_file(const char* path)
+{
+    return g_state.files.erase(path) != 0;
+}
+
+bool mem_is_lead_byte(unsigned char byte)
+{
+    return g_state.cp932 ? cp932_is_lead_byte(byte) : single_byte_is_lead_byte(byte);
+}
+
+const PlatformOps MEMORY_OPS = {
+    mem_alloc_zeroed, mem_free_block, mem_open_read, mem_size_low,    mem_read,
+    mem_create_write, mem_write,      mem_close,     mem_remove_file, mem_is_lead_byte,
+};
+
+}  // namespace
+
+MemoryPlatform& memory_platform_begin(bool cp932)
+{
+    for (auto& file : g_state.files) {
+        if (g_spare_files.size() < SPARE_LIMIT) {
+            g_spare_files.push_back(std::move(file.second));
+        }
+    }
+    g_state = MemoryPlatform{};
+    g_state.cp932 = cp932;
+    g_open.clear();
+    platform_install(&MEMORY_OPS);
+    return g_state;
+}
+
+void memory_platform_end()
+{
+    platform_install(nullptr);
+}

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang (build-fuzz/) and runs each for a
+# short while, starting from the committed seed corpus in fuzz/corpus/.
+# Any crash or broken property fails the stage; the input that found it is
+# left in build-fuzz/findings/.
+#
+#   scripts/test_fuzz.sh                 every target, 30 s each
+#   FUZZ_SECONDS=3600 scripts/test_fuzz.sh convert_file
+#                                        one target, an hour
+#
+# New inputs found along the way go to build-fuzz/corpus/<target>/ (kept
+# between runs, never committed); fuzz/corpus/ is only read.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/apt_install.sh cmake ninja-build clang libclang-rt-14-dev
+
+seconds=${FUZZ_SECONDS:-30}
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(split_path make_output_name game_time funds convert_file)
+
+# Longest input worth trying for each target.
+max_len() {
+    case $1 in
+        split_path|make_output_name) echo 300 ;;
+        game_time) echo 5 ;;
+        funds) echo 9 ;;
+        convert_file) echo 4096 ;;
+    esac
+}
+
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DM2Q_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
+cmake --build build-fuzz -j "$(nproc 2>/dev/null || echo 2)" \
+    --target $(printf '%s_fuzz ' "${targets[@]}")
+
+export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+mkdir -p build-fuzz/findings
+status=0
+for target in "${targets[@]}"; do
+    work=build-fuzz/corpus/$target
+    mkdir -p "$work"
+    log=build-fuzz/$target.log
+    echo "--- $target: ${seconds} s" >&2
+    if build-fuzz/fuzz/${target}_fuzz -max_total_time="$seconds" -max_len="$(max_len "$target")" \
+        -print_final_stats=1 -artifact_prefix="build-fuzz/findings/${target}-" \
+        "$work" "fuzz/corpus/$target" >"$log" 2>&1; then
+        runs=$(sed -nE 's/^stat::number_of_executed_units: *([0-9]+)/\1/p' "$log")
+        rate=$(sed -nE 's/^stat::average_exec_per_sec: *([0-9]+)/\1/p' "$log")
+        cov=$(grep -E '^#[0-9]+.*(DONE|cov:)' "$log" | tail -1 | sed -nE 's/.*cov: ([0-9]+) ft: ([0-9]+).*/cov \1, features \2/p')
+        echo "fuzz $target: $runs executions ($rate/s), $cov, no findings" >&2
+    else
+        echo "fuzz $target: FINDING (see $log and build-fuzz/findings/)" >&2
+        tail -40 "$log" >&2
+        status=1
+    fi
+done
+exit $status
