@@ -1,0 +1,151 @@
+#include "output_name.h"
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+#include "melno2quaz.h"
+#include "platform.h"
+
+namespace {
+
+constexpr std::size_t SPLIT_LIMIT = 260;       // bytes of a path looked at
+constexpr std::size_t PART_LIMIT = PATH_PART_SIZE - 1;
+
+bool is_separator(char c)
+{
+    return c == '\\' || c == '/';
+}
+
+// Marks where each character of the code page starts. A lead byte and the
+// byte after it (unless that is 0 or 0xFF) are one character, so neither of
+// its bytes is ever taken for a separator, a dot or a colon.
+std::size_t mark_characters(const char* path, std::array<bool, SPLIT_LIMIT + 1>& starts)
+{
+    const PlatformOps& os = platform();
+    std::size_t length = 0;
+    while (length < SPLIT_LIMIT && path[length] != '\0') {
+        ++length;
+    }
+    starts.fill(false);
+    std::size_t at = 0;
+    while (at < length) {
+        starts[at] = true;
+        const auto byte = static_cast<unsigned char>(path[at]);
+        const bool pair = os.is_lead_byte(byte) && at + 1 < length &&
+                          static_cast<unsigned char>(path[at + 1]) != 0xFF;
+        at += pair ? 2 : 1;
+    }
+    starts[length] = true;
+    return length;
+}
+
+// Copies the characters of path[from, to) into a part of PATH_PART_SIZE
+// bytes, stopping before a character that would pass 255 bytes.
+void copy_part(const char* path, std::size_t from, std::size_t to,
+               const std::array<bool, SPLIT_LIMIT + 1>& starts, char* part, bool* cut)
+{
+    std::size_t end = to;
+    if (end - from > PART_LIMIT) {
+        end = from + PART_LIMIT;
+        while (!starts[end]) {
+            --end;
+        }
+        *cut = true;
+    }
+    std::memcpy(part, path + from, end - from);
+    part[end - from] = '\0';
+}
+
+bool is_dot_name(const char* name, std::size_t length)
+{
+    return (length == 1 && name[0] == '.') || (length == 2 && name[0] == '.' && name[1] == '.');
+}
+
+// Composes a candidate into `output`; false when it would not fit whole.
+bool compose(char* output, const PathParts& parts, const char* prefix, int number,
+             const char* extension)
+{
+    const int length =
+        number == 0 ? std::snprintf(output, OUTPUT_PATH_SIZE, "%s%s%s%s.%s", parts.drive,
+                                    parts.directory, prefix, parts.base_name, extension)
+                    : std::snprintf(output, OUTPUT_PATH_SIZE, "%s%s%s%s_%d.%s", parts.drive,
+                                    parts.directory, prefix, parts.base_name, number, extension);
+    return length >= 0 && static_cast<std::size_t>(length) < OUTPUT_PATH_SIZE;
+}
+
+// A name is usable when it can be created (or truncated) for writing.
+bool probe(const char* name)
+{
+    const PlatformOps& os = platform();
+    const PlatformFile file = os.create_write(name);
+    if (file == NO_FILE) {
+        return false;
+    }
+    os.close(file);
+    return true;
+}
+
+}  // namespace
+
+void split_path(const char* path, PathParts* parts)
+{
+    *parts = PathParts{};
+    std::array<bool, SPLIT_LIMIT + 1> starts;
+    const std::size_t length = mark_characters(path, starts);
+
+    std::size_t drive_end = 0;
+    if (length >= 2 && starts[1] && path[1] == ':') {
+        drive_end = 2;
+        parts->drive[0] = path[0];
+        parts->drive[1] = ':';
+    }
+
+    std::size_t name_start = drive_end;  // start of the last component
+    std::size_t last_dot = length;       // last dot of the last component
+    for (std::size_t at = drive_end; at < length; ++at) {
+        if (!starts[at]) {
+            continue;
+        }
+        if (is_separator(path[at])) {
+            name_start = at + 1;
+            last_dot = length;
+        } else if (path[at] == '.') {
+            last_dot = at;
+        }
+    }
+
+    std::size_t extension_start = last_dot;
+    std::size_t directory_end = name_start;
+    if (is_dot_name(path + name_start, length - name_start)) {
+        // "." and ".." name folders: they belong to the directory.
+        directory_end = length;
+        name_start = length;
+        extension_start = length;
+    }
+
+    copy_part(path, drive_end, directory_end, starts, parts->directory, &parts->cut);
+    copy_part(path, name_start, extension_start, starts, parts->base_name, &parts->cut);
+    copy_part(path, extension_start, length, starts, parts->extension, &parts->cut);
+}
+
+bool make_output_name(const char* source_path, const char* prefix, const char* extension,
+                      char* output)
+{
+    PathParts parts;
+    split_path(source_path, &parts);
+    // A shortened part would put the file under another name, or in
+    // another folder: nothing is written under such a name.
+    if (!parts.cut) {
+        for (int number = 0; number <= OUTPUT_NAME_MAX_NUMBER; ++number) {
+            if (!compose(output, parts, prefix, number, extension)) {
+                break;  // numbered names only grow longer
+            }
+            if (probe(output)) {
+                return true;
+            }
+        }
+    }
+    output[0] = '\0';
+    return false;
+}

@@ -1,0 +1,105 @@
+#include "source_save.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "funds.h"
+#include "game_time.h"
+#include "melno2quaz.h"
+#include "platform.h"
+#include "result_codes.h"
+
+namespace {
+
+std::int32_t read_int32(const unsigned char* bytes)
+{
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) {
+        value = (value << 8) | bytes[i];
+    }
+    return static_cast<std::int32_t>(value);
+}
+
+std::int64_t read_int64(const unsigned char* bytes)
+{
+    std::uint64_t value = 0;
+    for (int i = 7; i >= 0; --i) {
+        value = (value << 8) | bytes[i];
+    }
+    return static_cast<std::int64_t>(value);
+}
+
+// 都市名:%s\r\n  マップ:%d\r\n  時  間:%s\r\n  資  金:%s\r\n
+const char SUMMARY_FORMAT[] =
+    "\x93s\x8Es\x96\xBC:%s\r\n  \x83}\x83" "b\x83v:%d\r\n  \x8E\x9E  \x8A\xD4:%s\r\n"
+    "  \x8E\x91  \x8B\xE0:%s\r\n";
+
+// Fills the summary fields of a loaded record and writes its summary.
+void summarise(SourceSave* save, char* message)
+{
+    const unsigned char* image = save->image;
+    std::memcpy(save->city_name, image + SOURCE_NAME_OFFSET, CITY_NAME_BYTES);
+    save->city_name[CITY_NAME_BYTES] = '\0';
+    save->city_name[CITY_NAME_BYTES + 1] = '\0';
+    save->map_number = read_int32(image + SOURCE_MAP_OFFSET);
+    save->game_clock = read_int32(image + SOURCE_CLOCK_OFFSET);
+    save->funds = read_int64(image + SOURCE_FUNDS_OFFSET);
+
+    format_game_time(save->game_clock, save->game_time, sizeof save->game_time);
+    char funds_text[FUNDS_TEXT_SIZE];
+    format_funds(save->funds, funds_text, sizeof funds_text);
+
+    std::snprintf(message, MESSAGE_SIZE, SUMMARY_FORMAT, save->city_name,
+                  static_cast<int>(save->map_number), save->game_time, funds_text);
+}
+
+}  // namespace
+
+int32_t load_source(const char* path, SourceSave* save, char* message)
+{
+    const PlatformOps& os = platform();
+    *save = SourceSave{};
+
+    const PlatformFile file = os.open_read(path);
+    if (file == NO_FILE) {
+        set_result_text(ERR_NOT_SOURCE, message);
+        return ERR_NOT_SOURCE;
+    }
+    save->size = os.size_low(file);
+    if (save->size != SOURCE_SIZE) {
+        os.close(file);
+        set_result_text(ERR_NOT_SOURCE, message);
+        return ERR_NOT_SOURCE;
+    }
+
+    auto* image = static_cast<unsigned char*>(os.alloc_zeroed(save->size));
+    if (image == nullptr) {
+        os.close(file);
+        set_result_text(ERR_SOURCE_MEMORY, message);
+        return ERR_SOURCE_MEMORY;
+    }
+
+    // A file longer than 4 GiB whose low 32 bits match passes the size test
+    // and is read up to SOURCE_SIZE bytes; anything less than that is not a
+    // save that can be converted.
+    std::uint32_t done = 0;
+    const bool read_ok = os.read(file, image, save->size, &done);
+    os.close(file);
+    if (!read_ok || done != save->size) {
+        os.free_block(image);
+        set_result_text(ERR_READ_SOURCE, message);
+        return ERR_READ_SOURCE;
+    }
+
+    save->image = image;
+    summarise(save, message);
+    return CONVERT_OK;
+}
+
+void release_source(SourceSave* save)
+{
+    if (save->image != nullptr) {
+        platform().free_block(save->image);
+        save->image = nullptr;
+    }
+}

@@ -1,0 +1,31 @@
+#include "target_save.h"
+
+#include "melno2quaz.h"
+#include "output_name.h"
+#include "platform.h"
+
+int32_t write_target(const unsigned char* image, const char* source_path)
+{
+    char name[OUTPUT_PATH_SIZE];
+    if (!make_output_name(source_path, "gamedata_", "dat", name)) {
+        return ERR_WRITE_TARGET;
+    }
+
+    // The probe of make_output_name left an empty file under this name; a
+    // save that did not reach the disk whole is removed again, so that no
+    // file that looks like a converted city is left behind.
+    const PlatformOps& os = platform();
+    const PlatformFile file = os.create_write(name);
+    if (file == NO_FILE) {
+        os.remove_file(name);
+        return ERR_WRITE_TARGET;
+    }
+    std::uint32_t done = 0;
+    const bool written = os.write(file, image, TARGET_SIZE, &done) && done == TARGET_SIZE;
+    const bool closed = os.close(file);
+    if (!written || !closed) {
+        os.remove_file(name);
+        return ERR_WRITE_TARGET;
+    }
+    return CONVERT_OK;
+}
