@@ -118,6 +118,8 @@ CurrentFolderGuard::~CurrentFolderGuard() {
 }
 
 Bytes read_file(const std::string& path) {
+    std::error_code error;
+    if (!fs::is_regular_file(from_narrow(path), error)) return {};
     std::ifstream in(from_narrow(path), std::ios::binary);
     if (!in) return {};
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
