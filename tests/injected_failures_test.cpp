@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,8 @@ const FailureCase CASES[] = {
      ERR_WRITE_TARGET, WRITE_TEXT},
     {"OutputClose", fault_of(PlatformCall::close, "gamedata_a"), true, ERR_WRITE_TARGET, WRITE_TEXT},
 };
+
+void PrintTo(const FailureCase& c, std::ostream* out) { *out << c.name; }
 
 class InjectedFailure : public ::testing::TestWithParam<FailureCase> {};
 
