@@ -110,12 +110,14 @@ protected:
     }
 
     ProcessResult run(const std::vector<std::string>& args,
-                      const std::string& locale = "C.UTF-8", bool stdout_gone = false) const {
+                      const std::string& locale = "C.UTF-8", bool stdout_gone = false,
+                      const std::string& locale_path = "") const {
         std::vector<std::string> argv = {M2Q_CLI_PATH};
         argv.insert(argv.end(), args.begin(), args.end());
         ProcessOptions options;
         options.directory = folder_.string();
         options.environment = {"LC_ALL=" + locale};
+        if (!locale_path.empty()) options.environment.push_back("LOCPATH=" + locale_path);
         options.stdout_gone = stdout_gone;
         ProcessResult result = run_process(argv, options);
         EXPECT_TRUE(result.started);
@@ -284,6 +286,26 @@ TEST_F(CliTest, AsciiLocaleShowsUtf8) {
     const ProcessResult result = run({"city.psu"}, "C");
     EXPECT_EQ(result.exit_code, 0);
     EXPECT_NE(result.out.find("  都市名:東京湾市\n  マップ:3\n"), std::string::npos) << result.out;
+}
+
+TEST_F(CliTest, ShiftJisTerminalGetsTheReportBytes) {
+    // A Shift-JIS locale of our own, found through LOCPATH.
+    const fs::path locales = folder_ / "locales";
+    fs::create_directory(locales);
+    const std::string localedef = "/usr/bin/localedef";
+    if (!fs::exists(localedef)) GTEST_SKIP() << "no localedef";
+    ProcessOptions options;
+    // localedef warns that Shift-JIS is not ASCII-compatible and exits 1.
+    run_process({localedef, "-f", "SHIFT_JIS", "-i", "ja_JP", (locales / "ja_JP.SJIS").string()},
+                options);
+    if (!fs::exists(locales / "ja_JP.SJIS")) GTEST_SKIP() << "no Shift-JIS locale definition";
+
+    make("city.psu", city());
+    make_sized("short.psu", SOURCE_SIZE + 1);
+    const ProcessResult result = run({"city.psu", "short.psu"}, "ja_JP.SJIS", false, locales.string());
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.out, without_cr_lf(report()) + "1 converted, 1 failed\n");
+    EXPECT_NE(result.out.find(sjis("都市名:東京湾市\n")), std::string::npos);
 }
 
 TEST_F(CliTest, NameBytesThatCannotBeShownBecomeQuestionMarks) {
