@@ -2,6 +2,7 @@
 // benchmark are built on, through the library and the make_melno_save tool.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -68,12 +69,15 @@ TEST(SampleSave, PatternTellsShiftedRunsApart) {
     save.fill = SAMPLE_FILL_PATTERN;
     save.write_fields = false;
     const std::vector<unsigned char> bytes = sample_bytes(save);
+    for (std::size_t at : {0u, 49184u, 5233663u}) EXPECT_EQ(bytes[at], sample_pattern_byte(at));
     // A 16-byte run read from a wrong offset differs almost everywhere,
     // whatever the shift (including the layout's own shift of 49,132).
-    for (std::size_t shift : {1u, 2u, 4u, 8u, 56u, 256u, 4096u, 49132u, 65536u}) {
-        for (std::size_t from : {0u, 49184u, 5229790u}) {
+    for (std::uint64_t shift : {1u, 2u, 4u, 8u, 56u, 256u, 4096u, 49132u, 65536u}) {
+        for (std::uint64_t from : {0u, 49184u, 5229790u}) {
             int same = 0;
-            for (std::size_t i = 0; i < 16; ++i) same += bytes[from + i] == bytes[from + shift + i];
+            for (std::uint64_t i = 0; i < 16; ++i) {
+                same += sample_pattern_byte(from + i) == sample_pattern_byte(from + shift + i);
+            }
             EXPECT_LE(same, 3) << "shift " << shift << " at " << from;
         }
     }
