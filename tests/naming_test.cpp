@@ -153,6 +153,12 @@ TEST(SplitPath, PartsAreCutTo255BytesNeverInsideADoubleByteCharacter) {
     got = split(std::string(255, 'a') + ".psu");
     EXPECT_EQ(got.base, std::string(255, 'a'));
     EXPECT_FALSE(got.cut);
+
+    // A lead byte before 0xFF stands alone, so a cut right after it is at a
+    // character boundary.
+    got = split(std::string(254, 'a') + "\x95\xFF" + "bb");
+    EXPECT_EQ(got.base, std::string(254, 'a') + "\x95");
+    EXPECT_TRUE(got.cut);
 }
 
 TEST(SplitPath, OnlyTheFirst260BytesAreLookedAt) {
@@ -260,6 +266,19 @@ TEST(MakeOutputName, ComposedNameLongerThan263BytesIsRefused) {
     named = output_name(folder.file(fits + ".psu"));
     EXPECT_FALSE(named.ok);
     EXPECT_EQ(folder.entries(), std::vector<std::string>{"gamedata_" + fits + ".dat"});
+}
+
+// The source's extension is dropped from the output name, so an extension
+// too long to be split whole does not shorten the name that is written.
+TEST(MakeOutputName, OverlongExtensionOfARelativePathIsDropped) {
+    TempFolder folder;
+    m2q_test::CurrentFolderGuard in_folder(folder.path());
+    const std::string source = "a." + std::string(257, 'x');
+    ASSERT_TRUE(split(source).cut);
+    const Named named = output_name(source);
+    EXPECT_TRUE(named.ok);
+    EXPECT_EQ(named.name, "gamedata_a.dat");
+    EXPECT_EQ(folder.entries(), std::vector<std::string>{"gamedata_a.dat"});
 }
 
 TEST(MakeOutputName, SourcePathOf259BytesCannotBeConvertedAndLeavesNothing) {
