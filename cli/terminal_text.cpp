@@ -1,0 +1,178 @@
+// Shift-JIS texts on the terminal: choosing the terminal's encoding and
+// converting with iconv, one '?' for every character that does not convert.
+#include "terminal_text.h"
+
+#include <cstddef>
+#include <string>
+
+#ifndef _WIN32
+#include <cerrno>
+#include <clocale>
+#include <iconv.h>
+#include <langinfo.h>
+#endif
+
+namespace {
+
+// 0x81-0x9F and 0xE0-0xFC start a double-byte character of code page 932;
+// its second byte is 0x40-0x7E or 0x80-0xFC.
+bool is_lead_byte(unsigned char byte) {
+    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+bool is_trail_byte(unsigned char byte) {
+    return (byte >= 0x40 && byte <= 0x7E) || (byte >= 0x80 && byte <= 0xFC);
+}
+
+// CR LF to LF, and control bytes other than tab and line feed to '?'.
+// Control bytes are never the second byte of a double-byte character, so
+// this cannot split one.
+std::string terminal_lines(std::string_view sjis) {
+    std::string lines;
+    lines.reserve(sjis.size());
+    for (std::size_t i = 0; i < sjis.size(); ++i) {
+        const unsigned char byte = static_cast<unsigned char>(sjis[i]);
+        if (byte == '\r' && i + 1 < sjis.size() && sjis[i + 1] == '\n') continue;
+        const bool control = (byte < 0x20 && byte != '\n' && byte != '\t') || byte == 0x7F;
+        lines.push_back(control ? '?' : static_cast<char>(byte));
+    }
+    return lines;
+}
+
+// How many bytes the character starting at `at` takes when it cannot be
+// shown: a lead byte with a valid second byte takes two.
+std::size_t unshown_length(std::string_view text, std::size_t at) {
+    const unsigned char byte = static_cast<unsigned char>(text[at]);
+    if (is_lead_byte(byte) && at + 1 < text.size() &&
+        is_trail_byte(static_cast<unsigned char>(text[at + 1]))) {
+        return 2;
+    }
+    return 1;
+}
+
+void append_ascii_only(std::string_view text, std::string* out) {
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char byte = static_cast<unsigned char>(text[i]);
+        if (byte < 0x80) {
+            out->push_back(static_cast<char>(byte));
+            ++i;
+        } else {
+            out->push_back('?');
+            i += unshown_length(text, i);
+        }
+    }
+}
+
+#ifndef _WIN32
+
+// Upper case without '-' and '_': "Shift_JIS" and "SHIFT-JIS" compare equal.
+std::string codeset_key(const char* codeset) {
+    std::string key;
+    for (const char* c = codeset; *c != '\0'; ++c) {
+        if (*c == '-' || *c == '_') continue;
+        key.push_back((*c >= 'a' && *c <= 'z') ? static_cast<char>(*c - 'a' + 'A') : *c);
+    }
+    return key;
+}
+
+bool is_ascii_codeset(const std::string& key) {
+    return key.empty() || key == "ANSIX3.41968" || key == "ASCII" || key == "USASCII" ||
+           key == "646";
+}
+
+bool is_shift_jis_codeset(const std::string& key) {
+    return key == "SHIFTJIS" || key == "SJIS" || key == "CP932" || key == "WINDOWS31J" ||
+           key == "MSKANJI";
+}
+
+iconv_t descriptor(const TerminalText* text) {
+    return static_cast<iconv_t>(text->converter);
+}
+
+void append_converted(TerminalText* text, std::string_view sjis, std::string* out) {
+    const iconv_t cd = descriptor(text);
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
+
+    char buffer[256];
+    // iconv takes a non-const input pointer but does not write through it.
+    char* in = const_cast<char*>(sjis.data());
+    std::size_t in_left = sjis.size();
+    while (in_left > 0) {
+        char* result = buffer;
+        std::size_t out_left = sizeof buffer;
+        const std::size_t done = iconv(cd, &in, &in_left, &result, &out_left);
+        const int error = errno;
+        out->append(buffer, static_cast<std::size_t>(result - buffer));
+        if (done != static_cast<std::size_t>(-1)) continue;
+        if (error == E2BIG) continue;
+        // EILSEQ (a byte that is no character, or a character the terminal
+        // cannot show) or EINVAL (a character cut off at the end).
+        const std::size_t at = sjis.size() - in_left;
+        const std::size_t skip = (error == EINVAL) ? in_left : unshown_length(sjis, at);
+        out->push_back('?');
+        in += skip;
+        in_left -= skip;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+    // Flush any shift state of the terminal's encoding.
+    char* result = buffer;
+    std::size_t out_left = sizeof buffer;
+    iconv(cd, nullptr, nullptr, &result, &out_left);
+    out->append(buffer, static_cast<std::size_t>(result - buffer));
+}
+
+#endif
+
+}  // namespace
+
+TerminalText::~TerminalText() { terminal_text_close(this); }
+
+void terminal_text_close(TerminalText* text) {
+#ifndef _WIN32
+    if (text->mode == TERMINAL_CONVERT) iconv_close(descriptor(text));
+#endif
+    text->converter = nullptr;
+    text->mode = TERMINAL_PASS_THROUGH;
+}
+
+void terminal_text_open(TerminalText* text, const char* codeset) {
+    terminal_text_close(text);
+#ifdef _WIN32
+    (void)codeset;
+#else
+    const std::string key = codeset_key(codeset != nullptr ? codeset : "");
+    if (is_shift_jis_codeset(key)) return;
+    const char* target = is_ascii_codeset(key) ? "UTF-8" : codeset;
+    const iconv_t cd = iconv_open(target, "CP932");
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        text->mode = TERMINAL_ASCII_ONLY;
+        return;
+    }
+    text->converter = cd;
+    text->mode = TERMINAL_CONVERT;
+#endif
+}
+
+void terminal_text_open_for_locale(TerminalText* text) {
+#ifdef _WIN32
+    terminal_text_open(text, "CP932");
+#else
+    std::setlocale(LC_ALL, "");
+    terminal_text_open(text, nl_langinfo(CODESET));
+#endif
+}
+
+void terminal_text_append(TerminalText* text, std::string_view sjis, std::string* out) {
+    const std::string lines = terminal_lines(sjis);
+#ifndef _WIN32
+    if (text->mode == TERMINAL_CONVERT) {
+        append_converted(text, lines, out);
+        return;
+    }
+#endif
+    if (text->mode == TERMINAL_ASCII_ONLY) {
+        append_ascii_only(lines, out);
+        return;
+    }
+    out->append(lines);
+}

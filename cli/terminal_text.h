@@ -1,0 +1,46 @@
+// Showing the core's Shift-JIS texts on a terminal.
+//
+// The core's texts (the result texts, the summary labels, city names) are
+// Shift-JIS (code page 932). On a terminal that uses another encoding they
+// are converted with iconv; on a Shift-JIS terminal, and on Windows, where
+// the console uses the ANSI code page, the bytes go out unchanged.
+#ifndef MELNO2QUAZ_TERMINAL_TEXT_H
+#define MELNO2QUAZ_TERMINAL_TEXT_H
+
+#include <string>
+#include <string_view>
+
+enum TerminalTextMode : int {
+    TERMINAL_PASS_THROUGH = 0,  // the terminal reads Shift-JIS itself
+    TERMINAL_CONVERT = 1,       // converted with iconv
+    TERMINAL_ASCII_ONLY = 2,    // no converter: non-ASCII characters become '?'
+};
+
+struct TerminalText {
+    TerminalTextMode mode = TERMINAL_PASS_THROUGH;
+    void* converter = nullptr;  // the iconv descriptor in TERMINAL_CONVERT
+
+    TerminalText() = default;
+    TerminalText(const TerminalText&) = delete;
+    TerminalText& operator=(const TerminalText&) = delete;
+    ~TerminalText();
+};
+
+// Prepares `text` for a terminal whose character set is named `codeset`
+// (as nl_langinfo(CODESET) names it). Plain ASCII (the C and POSIX
+// locales) gets UTF-8; Shift-JIS and its variants get the bytes unchanged.
+void terminal_text_open(TerminalText* text, const char* codeset);
+
+// The same for the terminal of this process: takes the codeset of the
+// user's locale (setlocale(LC_ALL, "") first). On Windows: unchanged bytes.
+void terminal_text_open_for_locale(TerminalText* text);
+
+// Releases the converter; `text` then passes bytes through.
+void terminal_text_close(TerminalText* text);
+
+// Appends the Shift-JIS `sjis` to `out` in the terminal's encoding. CR LF
+// becomes LF; other control bytes (except tab and line feed) and bytes that
+// do not convert become '?'. Never fails and never stops early.
+void terminal_text_append(TerminalText* text, std::string_view sjis, std::string* out);
+
+#endif
