@@ -79,7 +79,7 @@ bool read_list(const char* list_path, std::vector<std::string>* paths)
 // final NUL. DragFinish frees it.
 HDROP make_drop(const std::vector<std::string>& paths)
 {
-    std::size_t size = sizeof(DROPFILES) + 1;
+    std::size_t size = sizeof(DROPFILES) + (paths.empty() ? 2 : 1);
     for (const std::string& path : paths) {
         size += path.size() + 1;
     }
@@ -173,6 +173,8 @@ int run_drop(const char* list_path)
     std::printf("dropped=%u\n", static_cast<unsigned>(paths.size()));
 
     HDROP drop = make_drop(paths);
+    // What the shell reports for this drop; the window asks the same.
+    std::printf("drop_count=%u\n", DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0));
     PostMessageA(window, WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);
 
     // The batch runs inside the dispatch of WM_DROPFILES.
@@ -237,11 +239,6 @@ int run_locate()
                                             ~static_cast<unsigned long>(WS_VISIBLE | WS_CLIPSIBLINGS));
     std::printf("window_exstyle_client_edge=%d\n",
                 (GetWindowLongPtrA(window, GWL_EXSTYLE) & WS_EX_CLIENTEDGE) != 0 ? 1 : 0);
-    std::printf("background_white=%d\n",
-                reinterpret_cast<HGDIOBJ>(GetClassLongPtrA(window, GCLP_HBRBACKGROUND)) ==
-                        GetStockObject(WHITE_BRUSH)
-                    ? 1
-                    : 0);
     std::printf("accepts_files=%d\n",
                 (GetWindowLongPtrA(window, GWL_EXSTYLE) & WS_EX_ACCEPTFILES) != 0 ? 1 : 0);
 
