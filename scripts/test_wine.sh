@@ -192,6 +192,27 @@ window_outputs=$(find "$work/window" -maxdepth 1 -name 'gamedata_*' | wc -l)
 echo "report.txt: $(wc -c <"$work/window/report.txt") bytes, $outputs Quaz saves, identical on Linux and under Wine"
 pass "window batch identical to the Linux batch, report opened with the verb edit"
 
+# The console program on the same batch.
+mkdir -p "$work/console"
+make_inputs "$work/console" "$(printf '%s' "$sjis_name" | iconv -f CP932 -t UTF-8)"
+# Wine reads Unix arguments in the Unix locale's encoding (UTF-8 here) and
+# hands them to the program in the ANSI code page.
+console_args=()
+for name in "${drop_list[@]}"; do
+  if [ "$name" = "$sjis_name" ]; then name="$(printf '%s' "$name" | iconv -f CP932 -t UTF-8)"; fi
+  console_args+=("$name")
+done
+console_exit=0
+(cd "$work/console" && "$wine" "$exe_dir/melno2quaz-cli.exe" "${console_args[@]}") >"$work/console.log" 2>&1 ||
+  console_exit=$?
+[ "$console_exit" -eq 1 ] || fail "melno2quaz-cli.exe exit code $console_exit, expected 1 (some files failed)"
+cmp "$work/console/report.txt" "$work/linux/report.txt" || fail "the console program's report differs"
+for output in "$work/window"/gamedata_*; do
+  cmp "$output" "$work/console/$(basename "$output")" || fail "console output $(basename "$output") differs"
+done
+grep -aq "4 converted, 3 failed" "$work/console.log" || fail "console summary line"
+pass "melno2quaz-cli.exe under Wine: same report and outputs, exit code 1"
+
 # --- 3. an empty drop, and a path longer than 259 bytes ---------------------------------
 mkdir -p "$work/empty"
 : >"$work/empty.lst"
@@ -290,5 +311,13 @@ if [ "${M2Q_UPDATE_SCREENSHOT:-0}" = 1 ]; then
   cp "$root/build-win32/window.png" docs/window.png
 fi
 pass "screenshot: both lines painted where they belong, white everywhere else in the client area"
+
+# --- 5. the release zip -----------------------------------------------------------------
+zip="$(scripts/package_windows.sh)"
+listing="$(cmake -E tar tf "$zip")"
+for entry in melno2quaz/melno2quaz.exe melno2quaz/melno2quaz-cli.exe melno2quaz/README-windows.txt; do
+  grep -qx "$entry" <<<"$listing" || fail "$entry missing from $zip"
+done
+pass "release zip $(basename "$zip"): $(echo $listing)"
 
 echo "test_wine: $passed passed, 0 failed"
