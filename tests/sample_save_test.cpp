@@ -25,7 +25,7 @@ std::uint64_t read_le(const std::vector<unsigned char>& bytes, std::size_t at, s
     return value;
 }
 
-std::vector<unsigned char> read_file(const fs::path& path) {
+[[maybe_unused]] std::vector<unsigned char> read_file(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<unsigned char>(std::istreambuf_iterator<char>(in),
                                       std::istreambuf_iterator<char>());
