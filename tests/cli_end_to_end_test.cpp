@@ -3,7 +3,6 @@
 #ifndef _WIN32
 
 #include <gtest/gtest.h>
-#include <iconv.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 
@@ -18,6 +17,7 @@
 #include "sample_save.h"
 #include "source_save.h"
 #include "target_save.h"
+#include "test_support.h"
 
 namespace {
 
@@ -29,24 +29,8 @@ constexpr std::size_t TARGET_NAME_AT = 375;
 constexpr std::size_t TARGET_FUNDS_AT = 620;
 constexpr std::size_t TARGET_MAP_AT = 932;
 
-std::string iconv_text(const std::string& text, const char* to, const char* from) {
-    iconv_t cd = iconv_open(to, from);
-    EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1)) << from << " -> " << to;
-    if (cd == reinterpret_cast<iconv_t>(-1)) return std::string();
-    std::string out(text.size() * 4 + 16, '\0');
-    char* in = const_cast<char*>(text.data());
-    std::size_t in_left = text.size();
-    char* result = &out[0];
-    std::size_t out_left = out.size();
-    const std::size_t done = iconv(cd, &in, &in_left, &result, &out_left);
-    EXPECT_NE(done, static_cast<std::size_t>(-1)) << "cannot convert " << text;
-    iconv_close(cd);
-    out.resize(out.size() - out_left);
-    return out;
-}
-
-std::string sjis(const std::string& utf8) { return iconv_text(utf8, "CP932", "UTF-8"); }
-std::string utf8(const std::string& cp932) { return iconv_text(cp932, "UTF-8", "CP932"); }
+std::string sjis(const std::string& utf8) { return m2q_test::utf8_to_cp932(utf8); }
+std::string utf8(const std::string& cp932) { return m2q_test::cp932_to_utf8(cp932); }
 
 std::string without_cr_lf(std::string text) {
     for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) {
@@ -55,10 +39,7 @@ std::string without_cr_lf(std::string text) {
     return text;
 }
 
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+std::string read_file(const fs::path& path) { return m2q_test::read_text(path.string()); }
 
 std::uint64_t read_le(const std::string& bytes, std::size_t at, std::size_t width) {
     std::uint64_t value = 0;
@@ -75,15 +56,6 @@ constexpr std::int32_t SPRING_CLOCK = 47229 + 86400 * 42;
 
 class CliTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/m2q_cli_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder_ = pattern;
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(folder_, ignored);
-    }
 
     // A valid save of Tokyo Bay City: map 3, spring clock, funds 1,234,567.
     SampleSave city() const {
@@ -127,7 +99,8 @@ protected:
 
     std::string report() const { return read_file(folder_ / "report.txt"); }
 
-    fs::path folder_;
+    m2q_test::TempFolder temp_;
+    const fs::path folder_ = temp_.path();
 };
 
 void expect_city_output(const fs::path& path, const SampleSave& save) {

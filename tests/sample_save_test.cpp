@@ -13,6 +13,7 @@
 
 #include "process_run.h"
 #include "sample_save.h"
+#include "test_support.h"
 #include "source_save.h"
 
 namespace {
@@ -23,12 +24,6 @@ std::uint64_t read_le(const std::vector<unsigned char>& bytes, std::size_t at, s
     std::uint64_t value = 0;
     for (std::size_t i = 0; i < width; ++i) value |= std::uint64_t{bytes[at + i]} << (8 * i);
     return value;
-}
-
-[[maybe_unused]] std::vector<unsigned char> read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in),
-                                      std::istreambuf_iterator<char>());
 }
 
 bool in_field(std::size_t at) {
@@ -118,15 +113,6 @@ TEST(SampleSave, NamesAreRawBytesOrHexAndRefusedWhenTooLong) {
 
 class MakeMelnoSaveTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/m2q_sample_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder_ = pattern;
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(folder_, ignored);
-    }
     ProcessResult run(const std::vector<std::string>& args) const {
         std::vector<std::string> argv = {M2Q_MAKE_SAVE_PATH};
         argv.insert(argv.end(), args.begin(), args.end());
@@ -134,7 +120,8 @@ protected:
         options.directory = folder_.string();
         return run_process(argv, options);
     }
-    fs::path folder_;
+    m2q_test::TempFolder temp_;
+    const fs::path folder_ = temp_.path();
 };
 
 TEST_F(MakeMelnoSaveTest, WritesTheSaveTheLibraryDescribes) {
@@ -149,12 +136,12 @@ TEST_F(MakeMelnoSaveTest, WritesTheSaveTheLibraryDescribes) {
     expected.game_clock = -1;
     expected.funds = INT64_MIN;
     expected.fill = SAMPLE_FILL_PATTERN;
-    EXPECT_TRUE(read_file(folder_ / "city.psu") == sample_bytes(expected));
+    EXPECT_TRUE(m2q_test::read_file((folder_ / "city.psu").string()) == sample_bytes(expected));
 }
 
 TEST_F(MakeMelnoSaveTest, WritesOtherSizesAndFills) {
     ASSERT_EQ(run({"--size", "5233665", "--fill", "0xff", "--name", "Bay", "big.psu"}).exit_code, 0);
-    const std::vector<unsigned char> bytes = read_file(folder_ / "big.psu");
+    const std::vector<unsigned char> bytes = m2q_test::read_file((folder_ / "big.psu").string());
     ASSERT_EQ(bytes.size(), 5233665u);
     EXPECT_EQ(bytes[0], 0xFF);
     EXPECT_EQ(bytes.back(), 0xFF);

@@ -3,30 +3,15 @@
 #ifndef _WIN32
 
 #include <gtest/gtest.h>
-#include <iconv.h>
 
 #include <string>
 
 #include "terminal_text.h"
+#include "test_support.h"
 
 namespace {
 
-std::string convert(const std::string& text, const char* to, const char* from) {
-    iconv_t cd = iconv_open(to, from);
-    EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1));
-    if (cd == reinterpret_cast<iconv_t>(-1)) return std::string();
-    std::string out(text.size() * 4 + 16, '\0');
-    char* in = const_cast<char*>(text.data());
-    std::size_t in_left = text.size();
-    char* result = &out[0];
-    std::size_t out_left = out.size();
-    EXPECT_NE(iconv(cd, &in, &in_left, &result, &out_left), static_cast<std::size_t>(-1));
-    iconv_close(cd);
-    out.resize(out.size() - out_left);
-    return out;
-}
-
-std::string sjis(const std::string& utf8) { return convert(utf8, "CP932", "UTF-8"); }
+std::string sjis(const std::string& utf8) { return m2q_test::iconv_convert(utf8, "CP932", "UTF-8"); }
 
 std::string shown(const char* codeset, const std::string& sjis_text) {
     TerminalText terminal;
@@ -57,7 +42,7 @@ TEST(TerminalText, AsciiAndUtf8TerminalsGetUtf8) {
 
 TEST(TerminalText, OtherJapaneseTerminalsGetTheirOwnEncoding) {
     const std::string text = "都市名:東京湾市 マップ:3";
-    EXPECT_EQ(shown("EUC-JP", sjis(text)), convert(text, "EUC-JP", "UTF-8"));
+    EXPECT_EQ(shown("EUC-JP", sjis(text)), m2q_test::iconv_convert(text, "EUC-JP", "UTF-8"));
 }
 
 TEST(TerminalText, CharactersATerminalCannotShowBecomeOneQuestionMarkEach) {

@@ -154,8 +154,6 @@ bool file_exists(const std::string& path) {
 // ---------------------------------------------------------------------------
 // Text
 
-namespace {
-
 #ifndef _WIN32
 std::string iconv_convert(const std::string& in, const char* to, const char* from) {
     iconv_t cd = iconv_open(to, from);
@@ -178,6 +176,8 @@ std::string iconv_convert(const std::string& in, const char* to, const char* fro
     return out;
 }
 #endif
+
+namespace {
 
 }  // namespace
 

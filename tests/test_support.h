@@ -76,6 +76,11 @@ bool file_exists(const std::string& path);
 // and returns an empty string when a character has no counterpart.
 std::string utf8_to_cp932(const std::string& utf8);
 std::string cp932_to_utf8(const std::string& cp932);
+#ifndef _WIN32
+// Converts between any two codesets iconv knows; fails the calling test on
+// an error.
+std::string iconv_convert(const std::string& in, const char* to, const char* from);
+#endif
 
 // Shows bytes as "41 42 0D 0A" (printable ASCII also as text) for messages.
 std::string show_bytes(const std::string& bytes);
