@@ -1,1 +1,486 @@
 #include "test_support.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <random>
+#include <system_error>
+
+#include <gtest/gtest.h>
+
+#include "source_save.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <cerrno>
+#include <iconv.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace m2q_test {
+
+// ---------------------------------------------------------------------------
+// Folders and files
+
+#ifdef _WIN32
+namespace {
+
+std::string wide_to_code_page(const std::wstring& wide, UINT code_page) {
+    if (wide.empty()) return {};
+    const int length = WideCharToMultiByte(code_page, 0, wide.data(), static_cast<int>(wide.size()),
+                                           nullptr, 0, nullptr, nullptr);
+    if (length <= 0) return {};
+    std::string out(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(code_page, 0, wide.data(), static_cast<int>(wide.size()), out.data(), length,
+                        nullptr, nullptr);
+    return out;
+}
+
+std::wstring code_page_to_wide(const std::string& bytes, UINT code_page) {
+    if (bytes.empty()) return {};
+    const int length = MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, bytes.data(),
+                                           static_cast<int>(bytes.size()), nullptr, 0);
+    if (length <= 0) return {};
+    std::wstring out(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()),
+                        out.data(), length);
+    return out;
+}
+
+}  // namespace
+
+std::string narrow(const fs::path& p) { return wide_to_code_page(p.wstring(), CP_ACP); }
+fs::path from_narrow(const std::string& bytes) { return fs::path(code_page_to_wide(bytes, CP_ACP)); }
+#else
+std::string narrow(const fs::path& p) { return p.string(); }
+fs::path from_narrow(const std::string& bytes) { return fs::path(bytes); }
+#endif
+
+TempFolder::TempFolder() {
+    static std::atomic<unsigned> serial{0};
+    std::random_device device;
+    const auto ticks = static_cast<unsigned long long>(
+        std::chrono::steady_clock::now().time_since_epoch().count());
+    std::mt19937_64 mix(ticks ^ (static_cast<unsigned long long>(device()) << 32) ^ serial++);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[32];
+        std::snprintf(name, sizeof name, "m2q_%08llx",
+                      static_cast<unsigned long long>(mix() & 0xFFFFFFFFu));
+        const fs::path candidate = fs::temp_directory_path() / name;
+        std::error_code error;
+        if (fs::create_directory(candidate, error) && !error) {
+            path_ = candidate;
+            return;
+        }
+    }
+    ADD_FAILURE() << "cannot create a temporary folder";
+}
+
+TempFolder::~TempFolder() {
+    if (path_.empty()) return;
+    std::error_code error;
+    fs::remove_all(path_, error);
+}
+
+std::string TempFolder::file(const std::string& name) const { return prefix() + name; }
+
+std::string TempFolder::prefix() const {
+#ifdef _WIN32
+    return narrow(path_) + "\\";
+#else
+    return narrow(path_) + "/";
+#endif
+}
+
+std::vector<std::string> TempFolder::entries() const {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(path_, error)) {
+        names.push_back(narrow(entry.path().filename()));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+CurrentFolderGuard::CurrentFolderGuard(const fs::path& folder) : previous_(fs::current_path()) {
+    fs::current_path(folder);
+}
+
+CurrentFolderGuard::~CurrentFolderGuard() {
+    std::error_code error;
+    fs::current_path(previous_, error);
+}
+
+Bytes read_file(const std::string& path) {
+    std::error_code error;
+    if (!fs::is_regular_file(from_narrow(path), error)) return {};
+    std::ifstream in(from_narrow(path), std::ios::binary);
+    if (!in) return {};
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string read_text(const std::string& path) {
+    const Bytes bytes = read_file(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+bool write_file(const std::string& path, const void* data, std::size_t size) {
+    std::ofstream out(from_narrow(path), std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+    out.close();
+    return !out.fail();
+}
+
+bool write_file(const std::string& path, const Bytes& data) {
+    return write_file(path, data.data(), data.size());
+}
+
+bool write_file(const std::string& path, const std::string& data) {
+    return write_file(path, data.data(), data.size());
+}
+
+bool file_exists(const std::string& path) {
+    std::error_code error;
+    return fs::exists(from_narrow(path), error);
+}
+
+// ---------------------------------------------------------------------------
+// Text
+
+#ifndef _WIN32
+std::string iconv_convert(const std::string& in, const char* to, const char* from) {
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        ADD_FAILURE() << "iconv cannot convert " << from << " to " << to;
+        return {};
+    }
+    std::string out(in.size() * 4 + 16, '\0');
+    char* in_ptr = const_cast<char*>(in.data());
+    std::size_t in_left = in.size();
+    char* out_ptr = out.data();
+    std::size_t out_left = out.size();
+    const std::size_t result = iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left);
+    iconv_close(cd);
+    if (result == static_cast<std::size_t>(-1) || in_left != 0) {
+        ADD_FAILURE() << "iconv " << from << " -> " << to << " failed on " << show_bytes(in);
+        return {};
+    }
+    out.resize(out.size() - out_left);
+    return out;
+}
+#endif
+
+namespace {
+
+}  // namespace
+
+std::string utf8_to_cp932(const std::string& utf8) {
+#ifdef _WIN32
+    const std::wstring wide = code_page_to_wide(utf8, CP_UTF8);
+    const std::string out = wide_to_code_page(wide, 932);
+    if (!utf8.empty() && out.empty()) ADD_FAILURE() << "no code page 932 text for " << utf8;
+    return out;
+#else
+    return iconv_convert(utf8, "CP932", "UTF-8");
+#endif
+}
+
+std::string cp932_to_utf8(const std::string& cp932) {
+#ifdef _WIN32
+    const std::wstring wide = code_page_to_wide(cp932, 932);
+    const std::string out = wide_to_code_page(wide, CP_UTF8);
+    if (!cp932.empty() && out.empty()) ADD_FAILURE() << "not code page 932: " << show_bytes(cp932);
+    return out;
+#else
+    return iconv_convert(cp932, "UTF-8", "CP932");
+#endif
+}
+
+std::string show_bytes(const std::string& bytes) {
+    std::string out;
+    char hex[4];
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        std::snprintf(hex, sizeof hex, "%02X", byte);
+        if (!out.empty()) out += ' ';
+        out += hex;
+        if (byte >= 0x20 && byte < 0x7F) {
+            out += '(';
+            out += c;
+            out += ')';
+        }
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// Synthetic Melno images
+
+void put_le32(Bytes& image, std::size_t offset, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) image.at(offset + i) = static_cast<unsigned char>(value >> (8 * i));
+}
+
+void put_le64(Bytes& image, std::size_t offset, std::uint64_t value) {
+    for (int i = 0; i < 8; ++i) image.at(offset + i) = static_cast<unsigned char>(value >> (8 * i));
+}
+
+std::uint32_t get_le32(const Bytes& image, std::size_t offset) {
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) value = (value << 8) | image.at(offset + i);
+    return value;
+}
+
+std::uint64_t get_le64(const Bytes& image, std::size_t offset) {
+    std::uint64_t value = 0;
+    for (int i = 7; i >= 0; --i) value = (value << 8) | image.at(offset + i);
+    return value;
+}
+
+Bytes zero_source() { return Bytes(SOURCE_SIZE, 0); }
+
+unsigned char pattern_byte(std::size_t offset, std::uint32_t seed) {
+    std::uint32_t x = static_cast<std::uint32_t>(offset) * 2654435761u + seed * 40503u;
+    x ^= x >> 15;
+    x *= 2246822519u;
+    x ^= x >> 13;
+    return static_cast<unsigned char>(x >> 24);
+}
+
+Bytes pattern_source(std::uint32_t seed) {
+    Bytes image(SOURCE_SIZE);
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = pattern_byte(i, seed);
+    return image;
+}
+
+Bytes city_source(const std::string& name, std::int32_t map_number, std::int32_t clock,
+                  std::int64_t funds) {
+    Bytes image = zero_source();
+    EXPECT_LE(name.size(), CITY_NAME_BYTES);
+    std::copy_n(name.begin(), std::min(name.size(), CITY_NAME_BYTES),
+                image.begin() + static_cast<std::ptrdiff_t>(SOURCE_NAME_OFFSET));
+    put_le32(image, SOURCE_MAP_OFFSET, static_cast<std::uint32_t>(map_number));
+    put_le32(image, SOURCE_CLOCK_OFFSET, static_cast<std::uint32_t>(clock));
+    put_le64(image, SOURCE_FUNDS_OFFSET, static_cast<std::uint64_t>(funds));
+    return image;
+}
+
+// ---------------------------------------------------------------------------
+// Fault-injecting platform
+
+const char* platform_call_name(PlatformCall call) {
+    switch (call) {
+    case PlatformCall::alloc: return "alloc";
+    case PlatformCall::free: return "free";
+    case PlatformCall::open_read: return "open_read";
+    case PlatformCall::size_low: return "size_low";
+    case PlatformCall::read: return "read";
+    case PlatformCall::create_write: return "create_write";
+    case PlatformCall::write: return "write";
+    case PlatformCall::close: return "close";
+    case PlatformCall::remove: return "remove";
+    case PlatformCall::lead_byte: return "lead_byte";
+    }
+    return "?";
+}
+
+namespace {
+
+struct PlannedFault {
+    Fault fault;
+    int matched = 0;
+};
+
+struct FaultState {
+    const PlatformOps* native = nullptr;
+    PlatformOps ops{};
+    std::vector<PlannedFault> faults;
+    std::array<int, PLATFORM_CALL_KINDS> counts{};
+    std::vector<TraceEntry> trace;
+    std::map<void*, std::size_t> blocks;
+    std::map<PlatformFile, std::string> files;
+    int applied = 0;
+    int foreign_frees = 0;
+    int foreign_closes = 0;
+    bool (*lead)(unsigned char) = nullptr;
+};
+
+FaultState* g_state = nullptr;
+
+std::string path_of(PlatformFile file) {
+    const auto it = g_state->files.find(file);
+    return it == g_state->files.end() ? std::string() : it->second;
+}
+
+// Counts the call, records it, and returns the fault to apply, if any.
+const Fault* enter(PlatformCall call, const std::string& path, std::size_t size) {
+    FaultState& s = *g_state;
+    ++s.counts[static_cast<int>(call)];
+    const Fault* chosen = nullptr;
+    for (PlannedFault& planned : s.faults) {
+        const Fault& f = planned.fault;
+        if (f.call != call) continue;
+        if (!f.path_part.empty() && path.find(f.path_part) == std::string::npos) continue;
+        if (call == PlatformCall::alloc && f.alloc_size != 0 && f.alloc_size != size) continue;
+        const int n = ++planned.matched;
+        if (chosen == nullptr && n >= f.first && n - f.first < f.times) chosen = &f;
+    }
+    if (chosen != nullptr) ++s.applied;
+    s.trace.push_back(TraceEntry{call, path, size, chosen != nullptr});
+    return chosen;
+}
+
+void* faulty_alloc(std::size_t size) {
+    if (enter(PlatformCall::alloc, std::string(), size) != nullptr) return nullptr;
+    void* block = g_state->native->alloc_zeroed(size);
+    if (block != nullptr) g_state->blocks[block] = size;
+    return block;
+}
+
+void faulty_free(void* block) {
+    enter(PlatformCall::free, std::string(), 0);
+    if (block != nullptr) {
+        if (g_state->blocks.erase(block) == 0) ++g_state->foreign_frees;
+    }
+    g_state->native->free_block(block);
+}
+
+PlatformFile faulty_open_read(const char* path) {
+    const std::string name = path != nullptr ? path : "";
+    if (enter(PlatformCall::open_read, name, 0) != nullptr) return NO_FILE;
+    const PlatformFile file = g_state->native->open_read(path);
+    if (file != NO_FILE) g_state->files[file] = name;
+    return file;
+}
+
+std::uint32_t faulty_size_low(PlatformFile file) {
+    enter(PlatformCall::size_low, path_of(file), 0);
+    return g_state->native->size_low(file);
+}
+
+bool faulty_read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t* done) {
+    const Fault* fault = enter(PlatformCall::read, path_of(file), size);
+    if (fault == nullptr) return g_state->native->read(file, buffer, size, done);
+    if (fault->short_to != NO_SHORT) {
+        return g_state->native->read(file, buffer, std::min(size, fault->short_to), done);
+    }
+    if (done != nullptr) *done = 0;
+    return false;
+}
+
+PlatformFile faulty_create_write(const char* path) {
+    const std::string name = path != nullptr ? path : "";
+    if (enter(PlatformCall::create_write, name, 0) != nullptr) return NO_FILE;
+    const PlatformFile file = g_state->native->create_write(path);
+    if (file != NO_FILE) g_state->files[file] = name;
+    return file;
+}
+
+bool faulty_write(PlatformFile file, const void* data, std::uint32_t size, std::uint32_t* done) {
+    const Fault* fault = enter(PlatformCall::write, path_of(file), size);
+    if (fault == nullptr) return g_state->native->write(file, data, size, done);
+    if (fault->short_to != NO_SHORT) {
+        return g_state->native->write(file, data, std::min(size, fault->short_to), done);
+    }
+    if (done != nullptr) *done = 0;
+    return false;
+}
+
+bool faulty_close(PlatformFile file) {
+    const Fault* fault = enter(PlatformCall::close, path_of(file), 0);
+    if (g_state->files.erase(file) == 0) ++g_state->foreign_closes;
+    const bool closed = g_state->native->close(file);
+    return fault == nullptr && closed;
+}
+
+bool faulty_remove(const char* path) {
+    if (enter(PlatformCall::remove, path != nullptr ? path : "", 0) != nullptr) return false;
+    return g_state->native->remove_file(path);
+}
+
+bool faulty_lead_byte(unsigned char byte) {
+    ++g_state->counts[static_cast<int>(PlatformCall::lead_byte)];
+    return g_state->lead(byte);
+}
+
+}  // namespace
+
+FaultyPlatform::FaultyPlatform() {
+    if (g_state != nullptr) {
+        ADD_FAILURE() << "a FaultyPlatform is already installed";
+        return;
+    }
+    g_state = new FaultState;
+    g_state->native = &platform_native();
+    g_state->lead = g_state->native->is_lead_byte;
+    PlatformOps& ops = g_state->ops;
+    ops.alloc_zeroed = faulty_alloc;
+    ops.free_block = faulty_free;
+    ops.open_read = faulty_open_read;
+    ops.size_low = faulty_size_low;
+    ops.read = faulty_read;
+    ops.create_write = faulty_create_write;
+    ops.write = faulty_write;
+    ops.close = faulty_close;
+    ops.remove_file = faulty_remove;
+    ops.is_lead_byte = faulty_lead_byte;
+    platform_install(&g_state->ops);
+}
+
+FaultyPlatform::~FaultyPlatform() {
+    platform_install(nullptr);
+    delete g_state;
+    g_state = nullptr;
+}
+
+void FaultyPlatform::add_fault(const Fault& fault) { g_state->faults.push_back(PlannedFault{fault, 0}); }
+void FaultyPlatform::clear_faults() { g_state->faults.clear(); }
+
+void FaultyPlatform::set_lead_byte(bool (*is_lead_byte)(unsigned char)) {
+    g_state->lead = is_lead_byte != nullptr ? is_lead_byte : g_state->native->is_lead_byte;
+}
+
+void FaultyPlatform::reset_counts() {
+    g_state->counts.fill(0);
+    g_state->trace.clear();
+    g_state->applied = 0;
+}
+
+int FaultyPlatform::calls(PlatformCall call) const { return g_state->counts[static_cast<int>(call)]; }
+
+int FaultyPlatform::calls_on(PlatformCall call, const std::string& path_part) const {
+    return static_cast<int>(std::count_if(g_state->trace.begin(), g_state->trace.end(),
+                                          [&](const TraceEntry& entry) {
+                                              return entry.call == call &&
+                                                     entry.path.find(path_part) != std::string::npos;
+                                          }));
+}
+
+int FaultyPlatform::faults_applied() const { return g_state->applied; }
+const std::vector<TraceEntry>& FaultyPlatform::trace() const { return g_state->trace; }
+std::size_t FaultyPlatform::live_blocks() const { return g_state->blocks.size(); }
+
+std::size_t FaultyPlatform::live_bytes() const {
+    std::size_t total = 0;
+    for (const auto& block : g_state->blocks) total += block.second;
+    return total;
+}
+
+std::size_t FaultyPlatform::open_files() const { return g_state->files.size(); }
+
+std::vector<std::string> FaultyPlatform::open_paths() const {
+    std::vector<std::string> paths;
+    for (const auto& file : g_state->files) paths.push_back(file.second);
+    return paths;
+}
+
+int FaultyPlatform::foreign_frees() const { return g_state->foreign_frees; }
+int FaultyPlatform::foreign_closes() const { return g_state->foreign_closes; }
+
+}  // namespace m2q_test

@@ -1,0 +1,25 @@
+// The main window: its class, its creation and the message loop, shared by
+// WinMain and by the test program that drives the window under Wine.
+#ifndef MELNO2QUAZ_MAIN_WINDOW_H
+#define MELNO2QUAZ_MAIN_WINDOW_H
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+// Registers the window class "cnvtmelnotoquaz". False on failure.
+bool register_main_window_class(HINSTANCE instance);
+
+// Creates the main window, shows it with `show` and paints it once. Null on
+// failure.
+HWND create_main_window(HINSTANCE instance, int show);
+
+// Gets, translates and dispatches messages until the quit message (or an
+// error) and returns the wParam of the last message retrieved.
+int run_message_loop();
+
+// The window procedure of the class.
+LRESULT CALLBACK main_window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+#endif

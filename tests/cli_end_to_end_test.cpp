@@ -1,0 +1,311 @@
+// End-to-end tests of the melno2quaz command: the real binary, run in a
+// fresh folder, over saves made by the sample library.
+#ifndef _WIN32
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "process_run.h"
+#include "sample_save.h"
+#include "source_save.h"
+#include "target_save.h"
+#include "test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Target offsets of the four summary fields in a Quaz save.
+constexpr std::size_t TARGET_CLOCK_AT = 52;
+constexpr std::size_t TARGET_NAME_AT = 375;
+constexpr std::size_t TARGET_FUNDS_AT = 620;
+constexpr std::size_t TARGET_MAP_AT = 932;
+
+std::string sjis(const std::string& utf8) { return m2q_test::utf8_to_cp932(utf8); }
+std::string utf8(const std::string& cp932) { return m2q_test::cp932_to_utf8(cp932); }
+
+std::string without_cr_lf(std::string text) {
+    for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) {
+        text.erase(at, 1);
+    }
+    return text;
+}
+
+std::string read_file(const fs::path& path) { return m2q_test::read_text(path.string()); }
+
+std::uint64_t read_le(const std::string& bytes, std::size_t at, std::size_t width) {
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < width; ++i) {
+        value |= static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[at + i])) << (8 * i);
+    }
+    return value;
+}
+
+// "東京湾市" in Shift-JIS, the city of the valid sample.
+const std::string CITY_UTF8 = "東京湾市";
+// 13:07'09 on day 45: "001.Spring 1  13:07'09".
+constexpr std::int32_t SPRING_CLOCK = 47229 + 86400 * 42;
+
+class CliTest : public ::testing::Test {
+protected:
+
+    // A valid save of Tokyo Bay City: map 3, spring clock, funds 1,234,567.
+    SampleSave city() const {
+        SampleSave save = sample_save_defaults();
+        EXPECT_TRUE(sample_set_name(&save, sjis(CITY_UTF8)));
+        save.map_number = 3;
+        save.game_clock = SPRING_CLOCK;
+        save.funds = 1234567;
+        save.fill = SAMPLE_FILL_PATTERN;
+        return save;
+    }
+
+    fs::path make(const std::string& name, const SampleSave& save) const {
+        const fs::path path = folder_ / name;
+        fs::create_directories(path.parent_path());
+        EXPECT_TRUE(sample_write_file(save, path.c_str()));
+        return path;
+    }
+
+    fs::path make_sized(const std::string& name, std::uint64_t size) const {
+        SampleSave save = sample_save_defaults();
+        save.size = size;
+        return make(name, save);
+    }
+
+    ProcessResult run(const std::vector<std::string>& args,
+                      const std::string& locale = "C.UTF-8", bool stdout_gone = false,
+                      const std::string& locale_path = "") const {
+        std::vector<std::string> argv = {M2Q_CLI_PATH};
+        argv.insert(argv.end(), args.begin(), args.end());
+        ProcessOptions options;
+        options.directory = folder_.string();
+        options.environment = {"LC_ALL=" + locale};
+        if (!locale_path.empty()) options.environment.push_back("LOCPATH=" + locale_path);
+        options.stdout_gone = stdout_gone;
+        ProcessResult result = run_process(argv, options);
+        EXPECT_TRUE(result.started);
+        EXPECT_EQ(result.signal, 0);
+        return result;
+    }
+
+    std::string report() const { return read_file(folder_ / "report.txt"); }
+
+    m2q_test::TempFolder temp_;
+    const fs::path folder_ = temp_.path();
+};
+
+void expect_city_output(const fs::path& path, const SampleSave& save) {
+    ASSERT_TRUE(fs::is_regular_file(path)) << path;
+    EXPECT_EQ(fs::file_size(path), TARGET_SIZE);
+    const std::string bytes = read_file(path);
+    ASSERT_EQ(bytes.size(), TARGET_SIZE);
+    EXPECT_EQ(static_cast<std::int32_t>(read_le(bytes, TARGET_CLOCK_AT, 4)), save.game_clock);
+    EXPECT_EQ(bytes.substr(TARGET_NAME_AT, CITY_NAME_BYTES),
+              std::string(save.city_name.begin(), save.city_name.end()));
+    EXPECT_EQ(static_cast<std::int64_t>(read_le(bytes, TARGET_FUNDS_AT, 8)), save.funds);
+    EXPECT_EQ(static_cast<std::int32_t>(read_le(bytes, TARGET_MAP_AT, 4)), save.map_number);
+}
+
+TEST_F(CliTest, TwoRecordBatchWritesTheReportByteForByteAndShowsItReadably) {
+    const SampleSave save = city();
+    make("city.psu", save);
+    make_sized("notes.txt", SOURCE_SIZE - 1);
+
+    const ProcessResult result = run({"city.psu", "notes.txt"});
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.err, "");
+
+    const std::string expected = sjis("0001/0002\r\n  変換元:city.psu\r\n  都市名:") +
+                                 sjis(CITY_UTF8) +
+                                 sjis("\r\n  マップ:3\r\n"
+                                      "  時  間:001.Spring 1  13:07'09\r\n"
+                                      "  資  金:1,234,567\r\n"
+                                      "\r\n"
+                                      "0002/0002\r\n"
+                                      "  変換元:notes.txt\r\n"
+                                      "  Melnoのデータではありません。\n"
+                                      "  (Err:2)\r\n"
+                                      "\r\n");
+    EXPECT_EQ(report(), expected);
+
+    // The terminal shows the same records in UTF-8 with plain line feeds.
+    EXPECT_EQ(result.out, without_cr_lf(utf8(expected)) + "1 converted, 1 failed\n");
+    EXPECT_NE(result.out.find("  都市名:東京湾市\n"), std::string::npos);
+
+    expect_city_output(folder_ / "gamedata_city.dat", save);
+    EXPECT_FALSE(fs::exists(folder_ / "gamedata_notes.dat"));
+}
+
+TEST_F(CliTest, ConvertsSeveralSavesBesideTheirSourcesAndExitsZero) {
+    SampleSave first = city();
+    SampleSave second = city();
+    ASSERT_TRUE(sample_set_name_hex(&second, "41 42 43"));
+    second.map_number = -7;
+    second.funds = -1000;
+    const fs::path a = make("saves/a.psu", first);
+    const fs::path b = make("other saves/b.save.psu", second);
+
+    const ProcessResult result = run({a.string(), b.string()});
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_NE(result.out.find("0001/0002\n  変換元:" + a.string() + "\n"), std::string::npos);
+    EXPECT_NE(result.out.find("0002/0002\n  変換元:" + b.string() + "\n  都市名:ABC\n  マップ:-7\n"),
+              std::string::npos);
+    EXPECT_NE(result.out.find("資  金:-1,000\n"), std::string::npos);
+    EXPECT_EQ(result.out.substr(result.out.rfind("2 converted")), "2 converted, 0 failed\n");
+
+    expect_city_output(folder_ / "saves/gamedata_a.dat", first);
+    expect_city_output(folder_ / "other saves/gamedata_b.save.dat", second);
+    EXPECT_FALSE(fs::exists(folder_ / "gamedata_a.dat"));
+}
+
+TEST_F(CliTest, FilesThatAreNoSavesAreFailedRecordsAndTheBatchGoesOn) {
+    make_sized("short.psu", SOURCE_SIZE - 1);
+    make_sized("long.psu", SOURCE_SIZE + 1);
+    fs::create_directory(folder_ / "folder.psu");
+    make("good.psu", city());
+    const std::string overlong(300, 'p');
+
+    const ProcessResult result =
+        run({"short.psu", "long.psu", "missing.psu", "folder.psu", overlong, "good.psu"});
+    EXPECT_EQ(result.exit_code, 1);
+
+    const std::string not_melno = sjis("  Melnoのデータではありません。\n  (Err:2)\r\n\r\n");
+    const std::string text = report();
+    for (const char* name : {"short.psu", "long.psu", "missing.psu", "folder.psu"}) {
+        EXPECT_NE(text.find(sjis("  変換元:") + name + "\r\n" + not_melno), std::string::npos)
+            << name;
+        EXPECT_FALSE(fs::exists(folder_ / ("gamedata_" + fs::path(name).stem().string() + ".dat")));
+    }
+    // The over-long argument is refused by its length, recorded in full.
+    EXPECT_NE(text.find(sjis("0005/0006\r\n  変換元:") + overlong + "\r\n" +
+                        sjis("  パスが長すぎます。\r\n  (Err:6)\r\n\r\n")),
+              std::string::npos);
+    EXPECT_NE(result.out.find(overlong + "\n  パスが長すぎます。\n  (Err:6)\n"), std::string::npos);
+    EXPECT_NE(text.find(sjis("0006/0006\r\n  変換元:good.psu\r\n  都市名:")), std::string::npos);
+    EXPECT_TRUE(fs::exists(folder_ / "gamedata_good.dat"));
+    EXPECT_EQ(result.out.substr(result.out.rfind('\n', result.out.size() - 2) + 1),
+              "1 converted, 5 failed\n");
+}
+
+TEST_F(CliTest, DoubleDashLetsAFileNamedLikeAnOptionBeConverted) {
+    make("-x", city());
+    const ProcessResult result = run({"--", "-x"});
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_NE(report().find(sjis("  変換元:-x\r\n")), std::string::npos);
+    expect_city_output(folder_ / "gamedata_-x.dat", city());
+}
+
+TEST_F(CliTest, HelpAndVersionPrintAndConvertNothing) {
+    make("city.psu", city());
+    const ProcessResult help = run({"--help", "city.psu"});
+    EXPECT_EQ(help.exit_code, 0);
+    EXPECT_EQ(help.out.rfind("Usage: melno2quaz ", 0), 0u) << help.out;
+    EXPECT_EQ(help.err, "");
+
+    const ProcessResult version = run({"--version"});
+    EXPECT_EQ(version.exit_code, 0);
+    EXPECT_EQ(version.out, "melno2quaz " M2Q_VERSION "\n");
+
+    EXPECT_FALSE(fs::exists(folder_ / "report.txt"));
+    EXPECT_FALSE(fs::exists(folder_ / "gamedata_city.dat"));
+}
+
+TEST_F(CliTest, UsageErrorsExitTwoAndLeaveTheReportAlone) {
+    make("city.psu", city());
+    const std::string previous = "an earlier report\r\n";
+    std::ofstream(folder_ / "report.txt", std::ios::binary) << previous;
+
+    const ProcessResult empty = run({});
+    EXPECT_EQ(empty.exit_code, 2);
+    EXPECT_EQ(empty.out, "");
+    EXPECT_NE(empty.err.find("no files"), std::string::npos) << empty.err;
+
+    const ProcessResult unknown = run({"city.psu", "--frobnicate"});
+    EXPECT_EQ(unknown.exit_code, 2);
+    EXPECT_EQ(unknown.out, "");
+    EXPECT_NE(unknown.err.find("--frobnicate"), std::string::npos) << unknown.err;
+
+    const ProcessResult only_dashes = run({"--"});
+    EXPECT_EQ(only_dashes.exit_code, 2);
+
+    EXPECT_EQ(report(), previous);
+    EXPECT_FALSE(fs::exists(folder_ / "gamedata_city.dat"));
+}
+
+TEST_F(CliTest, ReportThatCannotBeCreatedIsWarnedAboutAndFilesStillConvert) {
+    make("city.psu", city());
+    fs::create_directory(folder_ / "report.txt");
+
+    const ProcessResult result = run({"city.psu"});
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_NE(result.err.find("report.txt could not be written"), std::string::npos)
+        << result.err;
+    EXPECT_NE(result.out.find("都市名:東京湾市"), std::string::npos);
+    EXPECT_TRUE(fs::is_directory(folder_ / "report.txt"));
+    expect_city_output(folder_ / "gamedata_city.dat", city());
+}
+
+TEST_F(CliTest, AsciiLocaleShowsUtf8) {
+    make("city.psu", city());
+    const ProcessResult result = run({"city.psu"}, "C");
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_NE(result.out.find("  都市名:東京湾市\n  マップ:3\n"), std::string::npos) << result.out;
+}
+
+TEST_F(CliTest, ShiftJisTerminalGetsTheReportBytes) {
+    // A Shift-JIS locale of our own, found through LOCPATH.
+    const fs::path locales = folder_ / "locales";
+    fs::create_directory(locales);
+    const std::string localedef = "/usr/bin/localedef";
+    if (!fs::exists(localedef)) GTEST_SKIP() << "no localedef";
+    ProcessOptions options;
+    // localedef warns that Shift-JIS is not ASCII-compatible and exits 1.
+    run_process({localedef, "-f", "SHIFT_JIS", "-i", "ja_JP", (locales / "ja_JP.SJIS").string()},
+                options);
+    if (!fs::exists(locales / "ja_JP.SJIS")) GTEST_SKIP() << "no Shift-JIS locale definition";
+
+    make("city.psu", city());
+    make_sized("short.psu", SOURCE_SIZE + 1);
+    const ProcessResult result = run({"city.psu", "short.psu"}, "ja_JP.SJIS", false, locales.string());
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.out, without_cr_lf(report()) + "1 converted, 1 failed\n");
+    EXPECT_NE(result.out.find(sjis("都市名:東京湾市\n")), std::string::npos);
+}
+
+TEST_F(CliTest, NameBytesThatCannotBeShownBecomeQuestionMarks) {
+    // An invalid byte, an escape sequence, and a lone lead byte in the 16th
+    // place; the report keeps the raw bytes.
+    SampleSave save = city();
+    ASSERT_TRUE(sample_set_name_hex(&save, "41 FF 42 1B 5B 32 4A 43 44 45 46 47 48 49 4A 81"));
+    make("odd.psu", save);
+
+    const ProcessResult result = run({"odd.psu"});
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_NE(result.out.find("  都市名:A?B?[2JCDEFGHIJ?\n  マップ:3\n"), std::string::npos)
+        << result.out;
+    EXPECT_NE(report().find(sjis("都市名:") + "A\xFF" "B\x1B[2JCDEFGHIJ\x81\r\n"),
+              std::string::npos);
+}
+
+TEST_F(CliTest, ATerminalThatWentAwayDoesNotStopTheBatch) {
+    make("a.psu", city());
+    make("b.psu", city());
+    const ProcessResult result = run({"a.psu", "b.psu"}, "C.UTF-8", true);
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_NE(report().find(sjis("0002/0002\r\n  変換元:b.psu\r\n  都市名:")), std::string::npos);
+    expect_city_output(folder_ / "gamedata_a.dat", city());
+    expect_city_output(folder_ / "gamedata_b.dat", city());
+}
+
+}  // namespace
+
+#endif

@@ -1,0 +1,212 @@
+// The batch over a list of paths and the exact bytes of report.txt.
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "melno2quaz.h"
+#include "source_save.h"
+#include "test_support.h"
+
+namespace {
+
+using m2q_test::Bytes;
+using m2q_test::CurrentFolderGuard;
+using m2q_test::TempFolder;
+using m2q_test::utf8_to_cp932;
+
+struct Seen {
+    std::size_t index;
+    std::size_t count;
+    std::string path;
+    int32_t code;
+    std::string message;
+};
+
+void remember(void* context, std::size_t index, std::size_t count, const char* path, int32_t code,
+              const char* message) {
+    static_cast<std::vector<Seen>*>(context)->push_back(Seen{index, count, path, code, message});
+}
+
+struct BatchRun {
+    std::string report;
+    BatchSummary summary;
+    std::vector<Seen> seen;
+};
+
+// Runs the batch with `folder` as the current directory and reads the
+// report it leaves there.
+BatchRun run_batch(const TempFolder& folder, const std::vector<std::string>& paths) {
+    std::vector<const char*> list;
+    for (const std::string& path : paths) list.push_back(path.c_str());
+    BatchRun run{};
+    run.summary = BatchSummary{99, 99, false};
+    {
+        CurrentFolderGuard in_folder(folder.path());
+        process_dropped_files(list.data(), list.size(), remember, &run.seen, &run.summary);
+    }
+    run.report = m2q_test::read_text(folder.file("report.txt"));
+    return run;
+}
+
+std::string not_source_record(std::size_t index, std::size_t count, const std::string& path) {
+    char counter[32];
+    std::snprintf(counter, sizeof counter, "%04zu/%04zu", index, count);
+    return counter + utf8_to_cp932(u8"\r\n  変換元:") + path +
+           utf8_to_cp932(u8"\r\n  Melnoのデータではありません。\n  (Err:2)\r\n\r\n");
+}
+
+TEST(Report, TwoRecordExample) {
+    TempFolder folder;
+    const std::string city = folder.file("city.psu");
+    const std::string notes = folder.file("notes.txt");
+    ASSERT_TRUE(m2q_test::write_file(
+        city, m2q_test::city_source(utf8_to_cp932(u8"新市街"), 3, 4021629, 1234567)));
+    ASSERT_TRUE(m2q_test::write_file(notes, std::string("a short note\r\n")));
+
+    const BatchRun run = run_batch(folder, {city, notes});
+    const std::string expected =
+        utf8_to_cp932(u8"0001/0002\r\n  変換元:") + city +
+        utf8_to_cp932(u8"\r\n  都市名:新市街\r\n  マップ:3\r\n  時  間:001.Spring 5  13:07'09\r\n"
+                      u8"  資  金:1,234,567\r\n\r\n0002/0002\r\n  変換元:") +
+        notes + utf8_to_cp932(u8"\r\n  Melnoのデータではありません。\n  (Err:2)\r\n\r\n");
+    EXPECT_EQ(run.report, expected) << m2q_test::show_bytes(run.report);
+    EXPECT_EQ(run.summary.converted, 1u);
+    EXPECT_EQ(run.summary.failed, 1u);
+    EXPECT_TRUE(run.summary.report_written);
+    EXPECT_TRUE(m2q_test::file_exists(folder.file("gamedata_city.dat")));
+    EXPECT_FALSE(m2q_test::file_exists(folder.file("gamedata_notes.dat")));
+
+    ASSERT_EQ(run.seen.size(), 2u);
+    EXPECT_EQ(run.seen[0].index, 1u);
+    EXPECT_EQ(run.seen[0].count, 2u);
+    EXPECT_EQ(run.seen[0].path, city);
+    EXPECT_EQ(run.seen[0].code, CONVERT_OK);
+    EXPECT_EQ(run.seen[0].message.rfind(utf8_to_cp932(u8"都市名:新市街\r\n"), 0), 0u);
+    EXPECT_EQ(run.seen[1].index, 2u);
+    EXPECT_EQ(run.seen[1].code, ERR_NOT_SOURCE);
+    EXPECT_EQ(run.seen[1].message, utf8_to_cp932(u8"Melnoのデータではありません。\n"));
+}
+
+TEST(Report, EmptyListGivesAnEmptyReportReplacingTheOldOne) {
+    TempFolder folder;
+    ASSERT_TRUE(m2q_test::write_file(folder.file("report.txt"), std::string("old report")));
+    const BatchRun run = run_batch(folder, {});
+    EXPECT_TRUE(m2q_test::file_exists(folder.file("report.txt")));
+    EXPECT_EQ(run.report, "");
+    EXPECT_EQ(run.summary.converted, 0u);
+    EXPECT_EQ(run.summary.failed, 0u);
+    EXPECT_TRUE(run.summary.report_written);
+    EXPECT_TRUE(run.seen.empty());
+}
+
+TEST(Report, CountersArePaddedToFourDigits) {
+    TempFolder folder;
+    std::vector<std::string> paths;
+    std::string expected;
+    for (std::size_t i = 1; i <= 12; ++i) {
+        paths.push_back(folder.file("missing" + std::to_string(i) + ".psu"));
+        expected += not_source_record(i, 12, paths.back());
+    }
+    const BatchRun run = run_batch(folder, paths);
+    EXPECT_EQ(run.report, expected);
+    EXPECT_NE(run.report.find("\r\n0007/0012\r\n"), std::string::npos);
+    EXPECT_EQ(run.summary.failed, 12u);
+}
+
+TEST(Report, CountersPast9999GrowWider) {
+    TempFolder folder;
+    const std::vector<std::string> paths(10000, folder.file("missing.psu"));
+    const BatchRun run = run_batch(folder, paths);
+    EXPECT_EQ(run.report.rfind(not_source_record(1, 10000, paths[0]), 0), 0u);
+    const std::string last = not_source_record(10000, 10000, paths[0]);
+    ASSERT_GE(run.report.size(), last.size());
+    EXPECT_EQ(run.report.substr(run.report.size() - last.size()), last);
+    EXPECT_NE(run.report.find("\r\n9999/10000\r\n"), std::string::npos);
+}
+
+TEST(Report, SameSourceTwiceGivesTwoRecordsAndOneOutput) {
+    TempFolder folder;
+    const std::string city = folder.file("city.psu");
+    ASSERT_TRUE(m2q_test::write_file(city, m2q_test::city_source("Twice", 1, 0, 5)));
+    const BatchRun run = run_batch(folder, {city, city});
+    const std::string record = utf8_to_cp932(u8"\r\n  変換元:") + city +
+                               utf8_to_cp932(u8"\r\n  都市名:Twice\r\n  マップ:1\r\n  時  間:"
+                                             u8"000.Winter 4   0:00'00\r\n  資  金:5\r\n\r\n");
+    EXPECT_EQ(run.report, "0001/0002" + record + "0002/0002" + record);
+    EXPECT_EQ(folder.entries(), (std::vector<std::string>{"city.psu", "gamedata_city.dat", "report.txt"}));
+    EXPECT_EQ(std::filesystem::file_size(folder.path() / "gamedata_city.dat"), 5184406u);
+}
+
+TEST(Report, SameBaseNameTwiceTheSecondReplacesTheFirst) {
+    TempFolder folder;
+    const std::string a = folder.file("a.psu");
+    const std::string b = folder.file("a.bin");
+    ASSERT_TRUE(m2q_test::write_file(a, m2q_test::city_source("first", 1, 0, 111)));
+    ASSERT_TRUE(m2q_test::write_file(b, m2q_test::city_source("second", 2, 0, 222)));
+    const BatchRun run = run_batch(folder, {a, b});
+    EXPECT_EQ(run.summary.converted, 2u);
+    const Bytes output = m2q_test::read_file(folder.file("gamedata_a.dat"));
+    ASSERT_EQ(output.size(), 5184406u);
+    EXPECT_EQ(m2q_test::get_le64(output, 620), 222u);
+    EXPECT_FALSE(m2q_test::file_exists(folder.file("gamedata_a_1.dat")));
+}
+
+TEST(Report, TooLongPathIsRecordedInFullWithCode6) {
+    TempFolder folder;
+    const std::string prefix = folder.prefix();
+    ASSERT_LT(prefix.size(), 200u);
+    const std::string long_path = prefix + std::string(300 - prefix.size(), 'a');
+    const std::string limit_path = prefix + std::string(260 - prefix.size(), 'b');
+    const std::string fitting_path = prefix + std::string(259 - prefix.size(), 'c');
+    ASSERT_EQ(long_path.size(), 300u);
+
+    const BatchRun run = run_batch(folder, {long_path, limit_path, fitting_path});
+    const std::string too_long = utf8_to_cp932(u8"\r\n  パスが長すぎます。\r\n  (Err:6)\r\n\r\n");
+    const std::string head = utf8_to_cp932(u8"\r\n  変換元:");
+    EXPECT_EQ(run.report, "0001/0003" + head + long_path + too_long + "0002/0003" + head + limit_path +
+                              too_long + not_source_record(3, 3, fitting_path));
+    ASSERT_EQ(run.seen.size(), 3u);
+    EXPECT_EQ(run.seen[0].code, ERR_PATH_TOO_LONG);
+    EXPECT_EQ(run.seen[1].code, ERR_PATH_TOO_LONG);
+    EXPECT_EQ(run.seen[2].code, ERR_NOT_SOURCE);
+}
+
+TEST(Report, FilesAreConvertedWhenTheReportCannotBeCreated) {
+    TempFolder folder;
+    std::filesystem::create_directory(folder.path() / "report.txt");
+    const std::string a = folder.file("a.psu");
+    const std::string b = folder.file("b.psu");
+    ASSERT_TRUE(m2q_test::write_file(a, m2q_test::zero_source()));
+    ASSERT_TRUE(m2q_test::write_file(b, m2q_test::zero_source()));
+    BatchRun run = run_batch(folder, {a, folder.file("missing.psu"), b});
+    EXPECT_FALSE(run.summary.report_written);
+    EXPECT_EQ(run.summary.converted, 2u);
+    EXPECT_EQ(run.summary.failed, 1u);
+    EXPECT_EQ(run.seen.size(), 3u);
+    EXPECT_EQ(std::filesystem::file_size(folder.path() / "gamedata_a.dat"), 5184406u);
+    EXPECT_EQ(std::filesystem::file_size(folder.path() / "gamedata_b.dat"), 5184406u);
+    EXPECT_TRUE(std::filesystem::is_directory(folder.path() / "report.txt"));
+}
+
+TEST(Report, FailedWriteOfTheReportShowsInTheSummaryOnly) {
+    TempFolder folder;
+    const std::string a = folder.file("a.psu");
+    ASSERT_TRUE(m2q_test::write_file(a, m2q_test::zero_source()));
+    m2q_test::FaultyPlatform os;
+    m2q_test::Fault fault;
+    fault.call = m2q_test::PlatformCall::write;
+    fault.path_part = "report.txt";
+    fault.times = m2q_test::FAULT_FOREVER;
+    os.add_fault(fault);
+    const BatchRun run = run_batch(folder, {a});
+    EXPECT_GT(os.faults_applied(), 0);
+    EXPECT_FALSE(run.summary.report_written);
+    EXPECT_EQ(run.summary.converted, 1u);
+    EXPECT_EQ(std::filesystem::file_size(folder.path() / "gamedata_a.dat"), 5184406u);
+    EXPECT_EQ(os.open_files(), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,233 @@
+// Loading a Melno save: recognition by size, the summary fields and text,
+// and that every path closes the file and leaves nothing allocated.
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include <gtest/gtest.h>
+
+#include "melno2quaz.h"
+#include "result_codes.h"
+#include "source_save.h"
+#include "test_support.h"
+
+namespace {
+
+using m2q_test::Bytes;
+using m2q_test::FaultyPlatform;
+using m2q_test::TempFolder;
+using m2q_test::utf8_to_cp932;
+
+struct Loaded {
+    int32_t code;
+    std::string message;
+};
+
+// Loads `path`, checks that the file is closed and (unless loaded) nothing
+// is held, and releases the record again.
+Loaded load(const std::string& path, SourceSave* keep = nullptr) {
+    FaultyPlatform os;
+    SourceSave save;
+    std::memset(&save, 0x5A, sizeof save);
+    char message[MESSAGE_SIZE];
+    std::memset(message, 'X', sizeof message);
+    Loaded result{load_source(path.c_str(), &save, message), {}};
+    EXPECT_NE(std::memchr(message, '\0', sizeof message), nullptr) << "message not terminated";
+    result.message = message;
+    EXPECT_EQ(os.open_files(), 0u) << "the source file is still open";
+    if (result.code == CONVERT_OK) {
+        EXPECT_NE(save.image, nullptr);
+        EXPECT_EQ(os.live_blocks(), 1u);
+        if (keep != nullptr) {
+            *keep = save;
+            keep->image = nullptr;  // the copy does not own the block
+        }
+        release_source(&save);
+        EXPECT_EQ(save.image, nullptr);
+    } else {
+        EXPECT_EQ(save.image, nullptr);
+    }
+    EXPECT_EQ(os.live_blocks(), 0u) << "a block stays allocated";
+    EXPECT_EQ(os.foreign_frees(), 0);
+    return result;
+}
+
+std::string not_source_text() { return utf8_to_cp932(u8"Melnoのデータではありません。\n"); }
+
+std::string summary(const std::string& name_cp932, const std::string& map, const std::string& time,
+                    const std::string& funds) {
+    return utf8_to_cp932(u8"都市名:") + name_cp932 + "\r\n" + utf8_to_cp932(u8"  マップ:") + map +
+           "\r\n" + utf8_to_cp932(u8"  時  間:") + time + "\r\n" + utf8_to_cp932(u8"  資  金:") + funds +
+           "\r\n";
+}
+
+TEST(SourceLoading, WrongSizesAreNotMelnoSaves) {
+    TempFolder folder;
+    for (std::size_t size : {std::size_t{0}, std::size_t{SOURCE_SIZE - 1}, std::size_t{SOURCE_SIZE + 1}}) {
+        const std::string path = folder.file("size" + std::to_string(size) + ".psu");
+        ASSERT_TRUE(m2q_test::write_file(path, Bytes(size, 0)));
+        const Loaded loaded = load(path);
+        EXPECT_EQ(loaded.code, ERR_NOT_SOURCE) << size;
+        EXPECT_EQ(loaded.message, not_source_text()) << size;
+    }
+}
+
+TEST(SourceLoading, FolderAndMissingFileAreNotMelnoSaves) {
+    TempFolder folder;
+    std::filesystem::create_directory(folder.path() / "city.psu");
+    Loaded loaded = load(folder.file("city.psu"));
+    EXPECT_EQ(loaded.code, ERR_NOT_SOURCE);
+    EXPECT_EQ(loaded.message, not_source_text());
+
+    loaded = load(folder.file("missing.psu"));
+    EXPECT_EQ(loaded.code, ERR_NOT_SOURCE);
+    EXPECT_EQ(loaded.message, not_source_text());
+    EXPECT_FALSE(m2q_test::file_exists(folder.file("missing.psu"))) << "the source was created";
+}
+
+TEST(SourceLoading, AnyContentOfTheRightSizeIsAccepted) {
+    TempFolder folder;
+    const std::string path = folder.file("ff.psu");
+    ASSERT_TRUE(m2q_test::write_file(path, Bytes(SOURCE_SIZE, 0xFF)));
+    SourceSave save{};
+    const Loaded loaded = load(path, &save);
+    EXPECT_EQ(loaded.code, CONVERT_OK) << loaded.message;
+    EXPECT_EQ(save.size, SOURCE_SIZE);
+    EXPECT_EQ(save.map_number, -1);
+    EXPECT_EQ(save.funds, -1);
+    EXPECT_EQ(save.game_clock, -1);
+    EXPECT_EQ(loaded.message, summary(std::string(16, '\xFF'), "-1", "000.Winter 4   0:00'-1", "-1"));
+}
+
+TEST(SourceLoading, ImageHoldsTheWholeFile) {
+    TempFolder folder;
+    const std::string path = folder.file("pattern.psu");
+    const Bytes source = m2q_test::pattern_source(5);
+    ASSERT_TRUE(m2q_test::write_file(path, source));
+    SourceSave save{};
+    char message[MESSAGE_SIZE];
+    ASSERT_EQ(load_source(path.c_str(), &save, message), CONVERT_OK);
+    ASSERT_NE(save.image, nullptr);
+    EXPECT_EQ(std::memcmp(save.image, source.data(), SOURCE_SIZE), 0);
+    release_source(&save);
+}
+
+TEST(SourceLoading, SummaryOfAKnownSave) {
+    TempFolder folder;
+    const std::string name = utf8_to_cp932(u8"新市街");
+    const std::string path = folder.file("city.psu");
+    ASSERT_TRUE(m2q_test::write_file(path, m2q_test::city_source(name, 3, 4021629, 1234567)));
+    SourceSave save{};
+    const Loaded loaded = load(path, &save);
+    ASSERT_EQ(loaded.code, CONVERT_OK);
+    EXPECT_EQ(loaded.message, summary(name, "3", "001.Spring 5  13:07'09", "1,234,567"))
+        << m2q_test::show_bytes(loaded.message);
+    EXPECT_EQ(save.map_number, 3);
+    EXPECT_EQ(save.game_clock, 4021629);
+    EXPECT_EQ(save.funds, 1234567);
+    EXPECT_EQ(std::string(save.game_time), "001.Spring 5  13:07'09");
+    EXPECT_EQ(std::string(save.city_name), name);
+}
+
+TEST(SourceLoading, NegativeFieldsKeepTheirSign) {
+    TempFolder folder;
+    const std::string path = folder.file("neg.psu");
+    ASSERT_TRUE(m2q_test::write_file(path, m2q_test::city_source("x", -5, -1, -123456)));
+    const Loaded loaded = load(path);
+    ASSERT_EQ(loaded.code, CONVERT_OK);
+    EXPECT_EQ(loaded.message, summary("x", "-5", "000.Winter 4   0:00'-1", "-123,456"));
+}
+
+TEST(SourceLoading, SixteenByteNameWithoutZeroIsPrintedInFull) {
+    TempFolder folder;
+    const std::string path = folder.file("name16.psu");
+    // The bytes after the name are not zero either.
+    Bytes image = m2q_test::pattern_source(9);
+    std::memcpy(image.data() + SOURCE_NAME_OFFSET, "ABCDEFGHIJKLMNOP", 16);
+    ASSERT_NE(image[SOURCE_NAME_OFFSET + 16], 0);
+    ASSERT_TRUE(m2q_test::write_file(path, image));
+    SourceSave save{};
+    const Loaded loaded = load(path, &save);
+    ASSERT_EQ(loaded.code, CONVERT_OK);
+    const std::string first_line = utf8_to_cp932(u8"都市名:") + "ABCDEFGHIJKLMNOP\r\n";
+    EXPECT_EQ(loaded.message.compare(0, first_line.size(), first_line), 0)
+        << m2q_test::show_bytes(loaded.message);
+    EXPECT_EQ(std::string(save.city_name), "ABCDEFGHIJKLMNOP");
+    EXPECT_EQ(save.city_name[16], '\0');
+    EXPECT_EQ(save.city_name[17], '\0');
+}
+
+TEST(SourceLoading, NameStartingWithZeroIsEmpty) {
+    TempFolder folder;
+    const std::string path = folder.file("noname.psu");
+    ASSERT_TRUE(m2q_test::write_file(path, m2q_test::city_source(std::string("\0ABCDEF", 7), 1, 0, 0)));
+    const Loaded loaded = load(path);
+    ASSERT_EQ(loaded.code, CONVERT_OK);
+    EXPECT_EQ(loaded.message, summary("", "1", "000.Winter 4   0:00'00", "0"));
+}
+
+TEST(SourceLoading, LoneLeadByteAtTheEndOfTheNameIsKept) {
+    TempFolder folder;
+    const std::string path = folder.file("lead.psu");
+    const std::string name = "ABCDEFGHIJKLMNO\x93";
+    ASSERT_TRUE(m2q_test::write_file(path, m2q_test::city_source(name, 0, 0, 0)));
+    const Loaded loaded = load(path);
+    ASSERT_EQ(loaded.code, CONVERT_OK);
+    EXPECT_EQ(loaded.message, summary(name, "0", "000.Winter 4   0:00'00", "0"));
+}
+
+TEST(SourceLoading, ReleaseTwiceAndReleaseOfAnEmptyRecordAreHarmless) {
+    TempFolder folder;
+    const std::string path = folder.file("city.psu");
+    ASSERT_TRUE(m2q_test::write_file(path, m2q_test::zero_source()));
+    FaultyPlatform os;
+    SourceSave empty{};
+    release_source(&empty);
+    EXPECT_EQ(empty.image, nullptr);
+    EXPECT_EQ(os.foreign_frees(), 0);
+    SourceSave save{};
+    char message[MESSAGE_SIZE];
+    ASSERT_EQ(load_source(path.c_str(), &save, message), CONVERT_OK);
+    release_source(&save);
+    release_source(&save);
+    EXPECT_EQ(save.image, nullptr);
+    EXPECT_EQ(os.live_blocks(), 0u);
+    EXPECT_EQ(os.foreign_frees(), 0) << "a block was freed twice";
+}
+
+#ifndef _WIN32
+// Only the low 32 bits of the size are compared: a file of 2^32 + 5,233,664
+// bytes is a save, and its first 5,233,664 bytes are what is read. A sparse
+// file keeps this cheap; a file system that will not make one skips it.
+TEST(SourceLoading, OnlyTheLow32BitsOfTheSizeCount) {
+    TempFolder folder;
+    const std::string path = folder.file("huge.psu");
+    const Bytes source = m2q_test::pattern_source(11);
+    ASSERT_TRUE(m2q_test::write_file(path, source));
+    std::error_code error;
+    std::filesystem::resize_file(folder.path() / "huge.psu", (std::uintmax_t{1} << 32) + SOURCE_SIZE, error);
+    if (error) GTEST_SKIP() << "no sparse file here: " << error.message();
+
+    SourceSave save{};
+    char message[MESSAGE_SIZE];
+    ASSERT_EQ(load_source(path.c_str(), &save, message), CONVERT_OK) << message;
+    EXPECT_EQ(save.size, SOURCE_SIZE);
+    ASSERT_NE(save.image, nullptr);
+    EXPECT_EQ(std::memcmp(save.image, source.data(), SOURCE_SIZE), 0);
+    release_source(&save);
+
+    ASSERT_EQ(convert_file(path.c_str(), message), CONVERT_OK) << message;
+    EXPECT_EQ(std::filesystem::file_size(folder.path() / "gamedata_huge.dat"), 5184406u);
+
+    // 2^32 + 5,233,663: the low part is one short.
+    std::filesystem::resize_file(folder.path() / "huge.psu", (std::uintmax_t{1} << 32) + SOURCE_SIZE - 1, error);
+    ASSERT_FALSE(error);
+    const Loaded loaded = load(path);
+    EXPECT_EQ(loaded.code, ERR_NOT_SOURCE);
+    EXPECT_EQ(loaded.message, not_source_text());
+}
+#endif
+
+}  // namespace
