@@ -5,17 +5,14 @@
 // converted and recorded as before, no incomplete output left behind, and
 // every block freed and every file closed.
 #include <gtest/gtest.h>
-#include <iconv.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -25,6 +22,7 @@
 #include "sample_save.h"
 #include "source_save.h"
 #include "target_save.h"
+#include "test_support.h"
 
 namespace fs = std::filesystem;
 
@@ -285,26 +283,12 @@ std::string read_file(const fs::path& path)
     return bytes;
 }
 
-// The Shift-JIS bytes of a UTF-8 text, converted by the C library, so the
-// core's error texts are checked against an independent source.
+// The Shift-JIS bytes of a UTF-8 text, converted by the operating system's
+// own tables, so the core's error texts are checked against an independent
+// source.
 std::string shift_jis(const std::string& utf8)
 {
-    iconv_t cd = iconv_open("CP932", "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
-        ADD_FAILURE() << "iconv cannot convert to CP932";
-        return {};
-    }
-    std::string in = utf8;
-    std::string out(in.size() * 2 + 4, '\0');
-    char* in_at = in.data();
-    std::size_t in_left = in.size();
-    char* out_at = out.data();
-    std::size_t out_left = out.size();
-    const std::size_t result = iconv(cd, &in_at, &in_left, &out_at, &out_left);
-    iconv_close(cd);
-    EXPECT_NE(result, static_cast<std::size_t>(-1)) << utf8;
-    out.resize(out.size() - out_left);
-    return out;
+    return m2q_test::utf8_to_cp932(utf8);
 }
 
 std::string error_text(int32_t code)
@@ -357,17 +341,12 @@ class FaultMatrix : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/m2q_fault_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
-        sources_ = root_ / "saves";
-        run_dir_ = root_ / "run";
+        root_ = std::make_unique<m2q_test::TempFolder>();
+        sources_ = root_->path() / "saves";
+        run_dir_ = root_->path() / "run";
         fs::create_directories(sources_);
         fs::create_directories(run_dir_);
-        char cwd[4096];
-        ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-        old_cwd_ = cwd;
-        ASSERT_EQ(chdir(run_dir_.c_str()), 0);
+        in_run_dir_ = std::make_unique<m2q_test::CurrentFolderGuard>(run_dir_);
 
         // Three saves with different fields and fills, a file one byte too
         // short, and a path that names nothing.
@@ -380,20 +359,17 @@ protected:
         files_.push_back(make_file("charlie", 3, 86400 * 40, 0, SAMPLE_FILL_PATTERN));
         for (const BatchFile& file : files_) {
             if (file.exists) {
-                ASSERT_TRUE(sample_write_file(file.save, (sources_ / file.name).c_str()));
+                ASSERT_TRUE(sample_write_file(file.save, m2q_test::narrow(sources_ / file.name).c_str()));
             }
-            paths_.push_back((sources_ / file.name).string());
+            paths_.push_back(m2q_test::narrow(sources_ / file.name));
         }
     }
 
     void TearDown() override
     {
         platform_install(nullptr);
-        if (!old_cwd_.empty()) {
-            EXPECT_EQ(chdir(old_cwd_.c_str()), 0);
-        }
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
+        in_run_dir_.reset();
+        root_.reset();
     }
 
     static BatchFile make_file(const char* name, int32_t map, int32_t clock, int64_t funds,
@@ -487,8 +463,9 @@ protected:
         }
     }
 
-    fs::path root_, sources_, run_dir_;
-    std::string old_cwd_;
+    std::unique_ptr<m2q_test::TempFolder> root_;
+    std::unique_ptr<m2q_test::CurrentFolderGuard> in_run_dir_;
+    fs::path sources_, run_dir_;
     std::vector<BatchFile> files_;
     std::vector<std::string> paths_;
     std::map<std::size_t, std::string> reference_outputs_;

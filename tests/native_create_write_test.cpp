@@ -1,10 +1,7 @@
 // The native create_write: a file is created, or cut to nothing when it
 // holds anything, so a conversion always leaves exactly the new save.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -13,6 +10,7 @@
 #include "platform.h"
 #include "sample_save.h"
 #include "target_save.h"
+#include "test_support.h"
 
 namespace fs = std::filesystem;
 
@@ -20,23 +18,13 @@ namespace {
 
 class NativeCreateWrite : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/m2q_create_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
     static void write_bytes(const fs::path& path, std::size_t count)
     {
         std::ofstream out(path, std::ios::binary);
         out << std::string(count, 'z');
     }
-    fs::path dir_;
+    m2q_test::TempFolder folder_;
+    const fs::path& dir_ = folder_.path();
 };
 
 TEST_F(NativeCreateWrite, CreatesNewAndEmptiesExistingFiles)
@@ -49,7 +37,7 @@ TEST_F(NativeCreateWrite, CreatesNewAndEmptiesExistingFiles)
     write_bytes(empty, 0);
 
     for (const fs::path& path : {fresh, full, empty}) {
-        const PlatformFile file = os.create_write(path.c_str());
+        const PlatformFile file = os.create_write(m2q_test::narrow(path).c_str());
         ASSERT_NE(file, NO_FILE) << path;
         std::uint32_t done = 0;
         EXPECT_TRUE(os.write(file, "abc", 3, &done));
@@ -57,18 +45,18 @@ TEST_F(NativeCreateWrite, CreatesNewAndEmptiesExistingFiles)
         EXPECT_EQ(fs::file_size(path), 3u) << path;
     }
     // A folder cannot be created as a file.
-    EXPECT_EQ(os.create_write(dir_.c_str()), NO_FILE);
+    EXPECT_EQ(os.create_write(m2q_test::narrow(dir_).c_str()), NO_FILE);
 }
 
 TEST_F(NativeCreateWrite, ConversionReplacesALongerOutputWhole)
 {
     const fs::path source = dir_ / "city.psu";
     const fs::path output = dir_ / "gamedata_city.dat";
-    ASSERT_TRUE(sample_write_file(sample_save_defaults(), source.c_str()));
+    ASSERT_TRUE(sample_write_file(sample_save_defaults(), m2q_test::narrow(source).c_str()));
     write_bytes(output, TARGET_SIZE + 4096);
 
     char message[MESSAGE_SIZE];
-    ASSERT_EQ(convert_file(source.c_str(), message), CONVERT_OK);
+    ASSERT_EQ(convert_file(m2q_test::narrow(source).c_str(), message), CONVERT_OK);
     EXPECT_EQ(fs::file_size(output), TARGET_SIZE);
     std::ifstream in(output, std::ios::binary);
     in.seekg(TARGET_SIZE - 4);
