@@ -4,6 +4,25 @@
 #include "output_name.h"
 #include "platform.h"
 
+namespace {
+
+// Takes away an output that did not reach the disk whole. Where even
+// deleting fails, the file is at least emptied, so that nothing that looks
+// like a converted city stays behind.
+void discard_output(const char* name)
+{
+    const PlatformOps& os = platform();
+    if (os.remove_file(name)) {
+        return;
+    }
+    const PlatformFile file = os.create_write(name);
+    if (file != NO_FILE) {
+        os.close(file);
+    }
+}
+
+}  // namespace
+
 int32_t write_target(const unsigned char* image, const char* source_path)
 {
     char name[OUTPUT_PATH_SIZE];
@@ -17,14 +36,14 @@ int32_t write_target(const unsigned char* image, const char* source_path)
     const PlatformOps& os = platform();
     const PlatformFile file = os.create_write(name);
     if (file == NO_FILE) {
-        os.remove_file(name);
+        discard_output(name);
         return ERR_WRITE_TARGET;
     }
     std::uint32_t done = 0;
     const bool written = os.write(file, image, TARGET_SIZE, &done) && done == TARGET_SIZE;
     const bool closed = os.close(file);
     if (!written || !closed) {
-        os.remove_file(name);
+        discard_output(name);
         return ERR_WRITE_TARGET;
     }
     return CONVERT_OK;
