@@ -145,8 +145,7 @@ TEST_P(InjectedFailure, FileFailsAloneAndLeavesNothingBehind) {
     EXPECT_EQ(watch.live_bytes_after_first, 0u);
     EXPECT_EQ(os.open_files(), 0u);
     EXPECT_EQ(os.live_blocks(), 0u);
-    EXPECT_EQ(os.foreign_frees(), 0);
-    EXPECT_EQ(os.foreign_closes(), 0);
+    EXPECT_EQ(os.misuses(), std::vector<std::string>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(EachStage, InjectedFailure, ::testing::ValuesIn(CASES),
@@ -201,8 +200,7 @@ TEST(InjectedFailureSweep, EveryCallOfAConversionFailedOnce) {
         }
         EXPECT_EQ(os.open_files(), 0u);
         EXPECT_EQ(os.live_blocks(), 0u);
-        EXPECT_EQ(os.foreign_frees(), 0);
-        EXPECT_EQ(os.foreign_closes(), 0);
+        EXPECT_EQ(os.misuses(), std::vector<std::string>{});
     }
     EXPECT_GE(failed_runs, 6);
 }
