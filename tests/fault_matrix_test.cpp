@@ -174,27 +174,6 @@ std::vector<Call> attribute(const std::vector<m2q_test::TraceEntry>& trace,
 // ---------------------------------------------------------------------------
 // Helpers.
 
-// The Shift-JIS bytes of a UTF-8 text, converted by the operating system's
-// own tables, so the core's error texts are checked against an independent
-// source.
-std::string shift_jis(const std::string& utf8)
-{
-    return m2q_test::utf8_to_cp932(utf8);
-}
-
-std::string error_text(int32_t code)
-{
-    switch (code) {
-    case ERR_WORK_MEMORY: return shift_jis("作業用メモリの確保に失敗しました。\n");
-    case ERR_NOT_SOURCE: return shift_jis("Melnoのデータではありません。\n");
-    case ERR_SOURCE_MEMORY:
-        return shift_jis("ディレクトリ、または、メモリの確保に失敗しました。\r\n");
-    case ERR_WRITE_TARGET: return shift_jis("Quazファイルの書き込みに失敗しました。\r\n");
-    case ERR_READ_SOURCE: return shift_jis("Melnoファイルの読み込みに失敗しました。\r\n");
-    default: ADD_FAILURE() << "no text known for code " << code; return {};
-    }
-}
-
 // The outcome of one file, as the batch's observer saw it, and what was
 // still open or held once its record was written.
 struct FileOutcome {
@@ -408,7 +387,7 @@ std::string failed_record(const std::string& reference_record, int32_t code)
 {
     std::size_t head_end = reference_record.find("\r\n");
     head_end = reference_record.find("\r\n", head_end + 2) + 2;
-    return reference_record.substr(0, head_end) + "  " + error_text(code) +
+    return reference_record.substr(0, head_end) + "  " + m2q_test::error_text_cp932(code) +
            "  (Err:" + std::to_string(code) + ")\r\n\r\n";
 }
 
@@ -512,7 +491,7 @@ TEST_F(FaultMatrix, EveryFailurePointOfABatch)
                     outputs[output_name(i, numbered_output && i == hit)] = i;
                     expected_report += records[i];
                 } else {
-                    EXPECT_EQ(result.outcomes[i].message, error_text(codes[i]));
+                    EXPECT_EQ(result.outcomes[i].message, m2q_test::error_text_cp932(codes[i]));
                     expected_report += codes[i] == reference_codes[i]
                                            ? records[i]
                                            : failed_record(records[i], codes[i]);

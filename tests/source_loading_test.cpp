@@ -55,7 +55,7 @@ Loaded load(const std::string& path, SourceSave* keep = nullptr) {
     return result;
 }
 
-std::string not_source_text() { return utf8_to_cp932(u8"Melnoのデータではありません。\n"); }
+std::string not_source_text() { return m2q_test::error_text_cp932(ERR_NOT_SOURCE); }
 
 std::string summary(const std::string& name_cp932, const std::string& map, const std::string& time,
                     const std::string& funds) {

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "melno2quaz.h"
 #include "source_save.h"
 
 #ifdef _WIN32
@@ -195,10 +196,6 @@ std::string iconv_convert(const std::string& in, const char* to, const char* fro
 }
 #endif
 
-namespace {
-
-}  // namespace
-
 std::string utf8_to_cp932(const std::string& utf8) {
 #ifdef _WIN32
     const std::wstring wide = code_page_to_wide(utf8, CP_UTF8);
@@ -220,6 +217,21 @@ std::string cp932_to_utf8(const std::string& cp932) {
     return iconv_convert(cp932, "UTF-8", "CP932");
 #endif
 }
+
+// Codes 1 and 2 end in a bare line feed, the others in CR LF.
+std::string error_text_utf8(std::int32_t code) {
+    switch (code) {
+    case ERR_WORK_MEMORY: return u8"作業用メモリの確保に失敗しました。\n";
+    case ERR_NOT_SOURCE: return u8"Melnoのデータではありません。\n";
+    case ERR_SOURCE_MEMORY: return u8"ディレクトリ、または、メモリの確保に失敗しました。\r\n";
+    case ERR_WRITE_TARGET: return u8"Quazファイルの書き込みに失敗しました。\r\n";
+    case ERR_READ_SOURCE: return u8"Melnoファイルの読み込みに失敗しました。\r\n";
+    case ERR_PATH_TOO_LONG: return u8"パスが長すぎます。\r\n";
+    default: ADD_FAILURE() << "no error text for code " << code; return {};
+    }
+}
+
+std::string error_text_cp932(std::int32_t code) { return utf8_to_cp932(error_text_utf8(code)); }
 
 std::string show_bytes(const std::string& bytes) {
     std::string out;

@@ -82,6 +82,13 @@ std::string cp932_to_utf8(const std::string& cp932);
 std::string iconv_convert(const std::string& in, const char* to, const char* from);
 #endif
 
+// The error text of a result code as a reader writes it (UTF-8), kept here
+// apart from the core's own table. Fails the calling test and returns an
+// empty string for a code without a text.
+std::string error_text_utf8(std::int32_t code);
+// The same text in code page 932, converted by the operating system.
+std::string error_text_cp932(std::int32_t code);
+
 // Shows bytes as "41 42 0D 0A" (printable ASCII also as text) for messages.
 std::string show_bytes(const std::string& bytes);
 
