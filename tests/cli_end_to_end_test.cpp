@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -40,14 +41,6 @@ std::string without_cr_lf(std::string text) {
 }
 
 std::string read_file(const fs::path& path) { return m2q_test::read_text(path.string()); }
-
-std::uint64_t read_le(const std::string& bytes, std::size_t at, std::size_t width) {
-    std::uint64_t value = 0;
-    for (std::size_t i = 0; i < width; ++i) {
-        value |= static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[at + i])) << (8 * i);
-    }
-    return value;
-}
 
 // "東京湾市" in Shift-JIS, the city of the valid sample.
 const std::string CITY_UTF8 = "東京湾市";
@@ -106,13 +99,12 @@ protected:
 void expect_city_output(const fs::path& path, const SampleSave& save) {
     ASSERT_TRUE(fs::is_regular_file(path)) << path;
     EXPECT_EQ(fs::file_size(path), TARGET_SIZE);
-    const std::string bytes = read_file(path);
+    const m2q_test::Bytes bytes = m2q_test::read_file(path.string());
     ASSERT_EQ(bytes.size(), TARGET_SIZE);
-    EXPECT_EQ(static_cast<std::int32_t>(read_le(bytes, TARGET_CLOCK_AT, 4)), save.game_clock);
-    EXPECT_EQ(bytes.substr(TARGET_NAME_AT, CITY_NAME_BYTES),
-              std::string(save.city_name.begin(), save.city_name.end()));
-    EXPECT_EQ(static_cast<std::int64_t>(read_le(bytes, TARGET_FUNDS_AT, 8)), save.funds);
-    EXPECT_EQ(static_cast<std::int32_t>(read_le(bytes, TARGET_MAP_AT, 4)), save.map_number);
+    EXPECT_EQ(static_cast<std::int32_t>(m2q_test::get_le32(bytes, TARGET_CLOCK_AT)), save.game_clock);
+    EXPECT_TRUE(std::equal(save.city_name.begin(), save.city_name.end(), bytes.begin() + TARGET_NAME_AT));
+    EXPECT_EQ(static_cast<std::int64_t>(m2q_test::get_le64(bytes, TARGET_FUNDS_AT)), save.funds);
+    EXPECT_EQ(static_cast<std::int32_t>(m2q_test::get_le32(bytes, TARGET_MAP_AT)), save.map_number);
 }
 
 TEST_F(CliTest, TwoRecordBatchWritesTheReportByteForByteAndShowsItReadably) {

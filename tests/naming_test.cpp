@@ -300,7 +300,7 @@ TEST(MakeOutputName, SourcePathOf259BytesCannotBeConvertedAndLeavesNothing) {
     FaultyPlatform os;
     char message[MESSAGE_SIZE];
     EXPECT_EQ(convert_file(path.c_str(), message), ERR_WRITE_TARGET);
-    EXPECT_EQ(m2q_test::cp932_to_utf8(message), u8"Quazファイルの書き込みに失敗しました。\r\n");
+    EXPECT_EQ(m2q_test::cp932_to_utf8(message), m2q_test::error_text_utf8(ERR_WRITE_TARGET));
     EXPECT_EQ(folder.entries().size(), 1u);
     EXPECT_EQ(os.live_blocks(), 0u);
     EXPECT_EQ(os.open_files(), 0u);

@@ -24,6 +24,7 @@
 #include "result_codes.h"
 #include "source_save.h"
 #include "target_save.h"
+#include "test_support.h"
 
 namespace {
 
@@ -92,22 +93,6 @@ LONGLONG size_on_disk(const fs::path& path)
     }
     return (static_cast<LONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
-
-// Installs a copy of the Win32 table with some operations replaced, for the
-// life of the object.
-class PatchedPlatform {
-public:
-    PatchedPlatform() : ops_(platform_native()) {}
-    ~PatchedPlatform() { platform_install(nullptr); }
-    PatchedPlatform(const PatchedPlatform&) = delete;
-    PatchedPlatform& operator=(const PatchedPlatform&) = delete;
-
-    PlatformOps& ops() { return ops_; }
-    void install() { platform_install(&ops_); }
-
-private:
-    PlatformOps ops_;
-};
 
 TEST(Win32CodePage, LeadBytesAreThoseOfCodePage932)
 {
@@ -257,35 +242,29 @@ TEST(Win32Memory, BlocksAreZeroedMovableAndLocked)
 }
 
 // A read that delivers less than asked for, and a write that stops short,
-// through the Win32 table with one operation replaced.
-bool half_read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t* done)
-{
-    return platform_native().read(file, buffer, size / 2, done);
-}
-
-bool half_write(PlatformFile file, const void* data, std::uint32_t size, std::uint32_t* done)
-{
-    return platform_native().write(file, data, size / 2, done);
-}
-
+// through the fault-injecting table over the Win32 one.
 TEST(Win32Faults, ShortReadAndShortWriteAreReportedAndLeaveNoOutput)
 {
     Win32Folder folder;
     ASSERT_TRUE(make_file(folder.wide(L"city.psu"), SOURCE_SIZE));
     char message[MESSAGE_SIZE];
     {
-        PatchedPlatform patched;
-        patched.ops().read = half_read;
-        patched.install();
+        m2q_test::FaultyPlatform os;
+        m2q_test::Fault fault = m2q_test::fault_on(m2q_test::PlatformCall::read);
+        fault.short_to = SOURCE_SIZE / 2;
+        os.add_fault(fault);
         EXPECT_EQ(convert_file(folder.narrow(L"city.psu").c_str(), message), ERR_READ_SOURCE);
+        EXPECT_EQ(os.faults_applied(), 1);
         EXPECT_STREQ(message, result_text(ERR_READ_SOURCE));
     }
     EXPECT_EQ(size_on_disk(folder.wide(L"gamedata_city.dat")), -1);
     {
-        PatchedPlatform patched;
-        patched.ops().write = half_write;
-        patched.install();
+        m2q_test::FaultyPlatform os;
+        m2q_test::Fault fault = m2q_test::fault_on(m2q_test::PlatformCall::write);
+        fault.short_to = TARGET_SIZE / 2;
+        os.add_fault(fault);
         EXPECT_EQ(convert_file(folder.narrow(L"city.psu").c_str(), message), ERR_WRITE_TARGET);
+        EXPECT_EQ(os.faults_applied(), 1);
         EXPECT_STREQ(message, result_text(ERR_WRITE_TARGET));
     }
     EXPECT_EQ(size_on_disk(folder.wide(L"gamedata_city.dat")), -1) << "a torn save is deleted";

@@ -20,12 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::uint64_t read_le(const std::vector<unsigned char>& bytes, std::size_t at, std::size_t width) {
-    std::uint64_t value = 0;
-    for (std::size_t i = 0; i < width; ++i) value |= std::uint64_t{bytes[at + i]} << (8 * i);
-    return value;
-}
-
 bool in_field(std::size_t at) {
     return (at >= SOURCE_CLOCK_OFFSET && at < SOURCE_CLOCK_OFFSET + 4) ||
            (at >= SOURCE_NAME_OFFSET && at < SOURCE_NAME_OFFSET + CITY_NAME_BYTES) ||
@@ -43,11 +37,11 @@ TEST(SampleSave, FieldsLandLittleEndianAtTheirOffsetsOverTheFill) {
 
     const std::vector<unsigned char> bytes = sample_bytes(save);
     ASSERT_EQ(bytes.size(), SOURCE_SIZE);
-    EXPECT_EQ(static_cast<std::int32_t>(read_le(bytes, 49184, 4)), 0x01020304);
+    EXPECT_EQ(static_cast<std::int32_t>(m2q_test::get_le32(bytes, 49184)), 0x01020304);
     EXPECT_EQ(std::string(bytes.begin() + 49507, bytes.begin() + 49507 + 16),
               std::string("Harbor\0\0\0\0\0\0\0\0\0\0", 16));
-    EXPECT_EQ(static_cast<std::int64_t>(read_le(bytes, 49752, 8)), -1234567890123LL);
-    EXPECT_EQ(static_cast<std::int32_t>(read_le(bytes, 50064, 4)), -2);
+    EXPECT_EQ(static_cast<std::int64_t>(m2q_test::get_le64(bytes, 49752)), -1234567890123LL);
+    EXPECT_EQ(static_cast<std::int32_t>(m2q_test::get_le32(bytes, 50064)), -2);
     std::size_t other = 0;
     for (std::size_t at = 0; at < bytes.size(); ++at) {
         if (!in_field(at) && bytes[at] != 0xA5) ++other;

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -50,11 +51,11 @@ Loaded load(const std::string& path, SourceSave* keep = nullptr) {
         EXPECT_EQ(save.image, nullptr);
     }
     EXPECT_EQ(os.live_blocks(), 0u) << "a block stays allocated";
-    EXPECT_EQ(os.foreign_frees(), 0);
+    EXPECT_EQ(os.misuses(), std::vector<std::string>{});
     return result;
 }
 
-std::string not_source_text() { return utf8_to_cp932(u8"Melnoのデータではありません。\n"); }
+std::string not_source_text() { return m2q_test::error_text_cp932(ERR_NOT_SOURCE); }
 
 std::string summary(const std::string& name_cp932, const std::string& map, const std::string& time,
                     const std::string& funds) {
@@ -186,7 +187,7 @@ TEST(SourceLoading, ReleaseTwiceAndReleaseOfAnEmptyRecordAreHarmless) {
     SourceSave empty{};
     release_source(&empty);
     EXPECT_EQ(empty.image, nullptr);
-    EXPECT_EQ(os.foreign_frees(), 0);
+    EXPECT_EQ(os.misuses(), std::vector<std::string>{});
     SourceSave save{};
     char message[MESSAGE_SIZE];
     ASSERT_EQ(load_source(path.c_str(), &save, message), CONVERT_OK);
@@ -194,7 +195,7 @@ TEST(SourceLoading, ReleaseTwiceAndReleaseOfAnEmptyRecordAreHarmless) {
     release_source(&save);
     EXPECT_EQ(save.image, nullptr);
     EXPECT_EQ(os.live_blocks(), 0u);
-    EXPECT_EQ(os.foreign_frees(), 0) << "a block was freed twice";
+    EXPECT_EQ(os.misuses(), std::vector<std::string>{}) << "a block was freed twice";
 }
 
 #ifndef _WIN32

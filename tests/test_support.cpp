@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "melno2quaz.h"
 #include "source_save.h"
 
 #ifdef _WIN32
@@ -117,17 +118,35 @@ CurrentFolderGuard::~CurrentFolderGuard() {
     fs::current_path(previous_, error);
 }
 
+namespace {
+
+// The whole file in one read (outputs are megabytes; a byte-wise stream
+// iterator would dominate the fault matrix's time).
+template <typename Buffer>
+Buffer read_whole(const std::string& path) {
+    std::ifstream in(from_narrow(path), std::ios::binary | std::ios::ate);
+    if (!in) return {};
+    const std::streamoff size = in.tellg();
+    if (size <= 0) return {};
+    Buffer bytes(static_cast<std::size_t>(size), 0);
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(&bytes[0]), static_cast<std::streamsize>(size));
+    if (!in) return {};
+    return bytes;
+}
+
+}  // namespace
+
 Bytes read_file(const std::string& path) {
     std::error_code error;
     if (!fs::is_regular_file(from_narrow(path), error)) return {};
-    std::ifstream in(from_narrow(path), std::ios::binary);
-    if (!in) return {};
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return read_whole<Bytes>(path);
 }
 
 std::string read_text(const std::string& path) {
-    const Bytes bytes = read_file(path);
-    return std::string(bytes.begin(), bytes.end());
+    std::error_code error;
+    if (!fs::is_regular_file(from_narrow(path), error)) return {};
+    return read_whole<std::string>(path);
 }
 
 bool write_file(const std::string& path, const void* data, std::size_t size) {
@@ -177,10 +196,6 @@ std::string iconv_convert(const std::string& in, const char* to, const char* fro
 }
 #endif
 
-namespace {
-
-}  // namespace
-
 std::string utf8_to_cp932(const std::string& utf8) {
 #ifdef _WIN32
     const std::wstring wide = code_page_to_wide(utf8, CP_UTF8);
@@ -202,6 +217,21 @@ std::string cp932_to_utf8(const std::string& cp932) {
     return iconv_convert(cp932, "UTF-8", "CP932");
 #endif
 }
+
+// Codes 1 and 2 end in a bare line feed, the others in CR LF.
+std::string error_text_utf8(std::int32_t code) {
+    switch (code) {
+    case ERR_WORK_MEMORY: return u8"作業用メモリの確保に失敗しました。\n";
+    case ERR_NOT_SOURCE: return u8"Melnoのデータではありません。\n";
+    case ERR_SOURCE_MEMORY: return u8"ディレクトリ、または、メモリの確保に失敗しました。\r\n";
+    case ERR_WRITE_TARGET: return u8"Quazファイルの書き込みに失敗しました。\r\n";
+    case ERR_READ_SOURCE: return u8"Melnoファイルの読み込みに失敗しました。\r\n";
+    case ERR_PATH_TOO_LONG: return u8"パスが長すぎます。\r\n";
+    default: ADD_FAILURE() << "no error text for code " << code; return {};
+    }
+}
+
+std::string error_text_cp932(std::int32_t code) { return utf8_to_cp932(error_text_utf8(code)); }
 
 std::string show_bytes(const std::string& bytes) {
     std::string out;
@@ -290,11 +320,25 @@ const char* platform_call_name(PlatformCall call) {
     return "?";
 }
 
+Fault fault_on(PlatformCall call, int first) {
+    Fault fault;
+    fault.call = call;
+    fault.first = first;
+    return fault;
+}
+
 namespace {
 
 struct PlannedFault {
     Fault fault;
     int matched = 0;
+};
+
+// A file the table opened and has not seen closed.
+struct OpenFile {
+    std::string path;
+    int number;     // TraceEntry::file
+    bool writable;  // from create_write
 };
 
 struct FaultState {
@@ -304,22 +348,22 @@ struct FaultState {
     std::array<int, PLATFORM_CALL_KINDS> counts{};
     std::vector<TraceEntry> trace;
     std::map<void*, std::size_t> blocks;
-    std::map<PlatformFile, std::string> files;
+    std::map<PlatformFile, OpenFile> files;
+    int files_opened = 0;
     int applied = 0;
-    int foreign_frees = 0;
-    int foreign_closes = 0;
+    std::vector<std::string> misuses;
     bool (*lead)(unsigned char) = nullptr;
 };
 
 FaultState* g_state = nullptr;
 
-std::string path_of(PlatformFile file) {
+const OpenFile* file_of(PlatformFile file) {
     const auto it = g_state->files.find(file);
-    return it == g_state->files.end() ? std::string() : it->second;
+    return it == g_state->files.end() ? nullptr : &it->second;
 }
 
 // Counts the call, records it, and returns the fault to apply, if any.
-const Fault* enter(PlatformCall call, const std::string& path, std::size_t size) {
+const Fault* enter(PlatformCall call, const std::string& path, std::size_t size, int file = 0) {
     FaultState& s = *g_state;
     ++s.counts[static_cast<int>(call)];
     const Fault* chosen = nullptr;
@@ -332,8 +376,35 @@ const Fault* enter(PlatformCall call, const std::string& path, std::size_t size)
         if (chosen == nullptr && n >= f.first && n - f.first < f.times) chosen = &f;
     }
     if (chosen != nullptr) ++s.applied;
-    s.trace.push_back(TraceEntry{call, path, size, chosen != nullptr});
+    s.trace.push_back(TraceEntry{call, path, size, chosen != nullptr, file, 0});
     return chosen;
+}
+
+// Enters a call on an open file. Null (and a misuse noted) when the file is
+// not open, or not open for what the call does.
+const OpenFile* enter_on(PlatformCall call, PlatformFile file, std::size_t size, bool writing,
+                         const Fault** fault) {
+    const OpenFile* open = file_of(file);
+    *fault = enter(call, open != nullptr ? open->path : std::string(), size,
+                   open != nullptr ? open->number : 0);
+    if (open == nullptr) {
+        g_state->misuses.push_back(std::string(platform_call_name(call)) + " on a file not open");
+        return nullptr;
+    }
+    if (open->writable != writing) {
+        g_state->misuses.push_back(std::string(platform_call_name(call)) + " on " + open->path +
+                                   (writing ? ", opened for reading" : ", opened for writing"));
+        return nullptr;
+    }
+    return open;
+}
+
+PlatformFile opened(PlatformFile file, const std::string& path, bool writable) {
+    if (file == NO_FILE) return file;
+    const int number = ++g_state->files_opened;
+    g_state->files[file] = OpenFile{path, number, writable};
+    g_state->trace.back().file = number;
+    return file;
 }
 
 void* faulty_alloc(std::size_t size) {
@@ -345,8 +416,10 @@ void* faulty_alloc(std::size_t size) {
 
 void faulty_free(void* block) {
     enter(PlatformCall::free, std::string(), 0);
-    if (block != nullptr) {
-        if (g_state->blocks.erase(block) == 0) ++g_state->foreign_frees;
+    if (block == nullptr) return;
+    if (g_state->blocks.erase(block) == 0) {
+        g_state->misuses.push_back("free of a block not allocated or already freed");
+        return;
     }
     g_state->native->free_block(block);
 }
@@ -354,47 +427,64 @@ void faulty_free(void* block) {
 PlatformFile faulty_open_read(const char* path) {
     const std::string name = path != nullptr ? path : "";
     if (enter(PlatformCall::open_read, name, 0) != nullptr) return NO_FILE;
-    const PlatformFile file = g_state->native->open_read(path);
-    if (file != NO_FILE) g_state->files[file] = name;
-    return file;
+    return opened(g_state->native->open_read(path), name, false);
 }
 
 std::uint32_t faulty_size_low(PlatformFile file) {
-    enter(PlatformCall::size_low, path_of(file), 0);
+    const Fault* fault = nullptr;
+    if (enter_on(PlatformCall::size_low, file, 0, false, &fault) == nullptr || fault != nullptr) {
+        return 0;
+    }
     return g_state->native->size_low(file);
 }
 
-bool faulty_read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t* done) {
-    const Fault* fault = enter(PlatformCall::read, path_of(file), size);
-    if (fault == nullptr) return g_state->native->read(file, buffer, size, done);
-    if (fault->short_to != NO_SHORT) {
-        return g_state->native->read(file, buffer, std::min(size, fault->short_to), done);
+// Moves at most `size` bytes through `transfer`, or fails, as the fault says.
+template <typename Transfer>
+bool faulty_transfer(const Fault* fault, bool misuse, std::uint32_t size, std::uint32_t* done,
+                     Transfer transfer) {
+    TraceEntry& entry = g_state->trace.back();
+    bool ok = false;
+    *done = 0;
+    if (!misuse && fault == nullptr) {
+        ok = transfer(size);
+    } else if (!misuse && fault->short_to != NO_SHORT) {
+        ok = transfer(std::min(size, fault->short_to));
     }
-    if (done != nullptr) *done = 0;
-    return false;
+    entry.done = *done;
+    return ok;
+}
+
+bool faulty_read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t* done) {
+    const Fault* fault = nullptr;
+    const bool misuse = enter_on(PlatformCall::read, file, size, false, &fault) == nullptr;
+    return faulty_transfer(fault, misuse, size, done, [&](std::uint32_t n) {
+        return g_state->native->read(file, buffer, n, done);
+    });
 }
 
 PlatformFile faulty_create_write(const char* path) {
     const std::string name = path != nullptr ? path : "";
     if (enter(PlatformCall::create_write, name, 0) != nullptr) return NO_FILE;
-    const PlatformFile file = g_state->native->create_write(path);
-    if (file != NO_FILE) g_state->files[file] = name;
-    return file;
+    return opened(g_state->native->create_write(path), name, true);
 }
 
 bool faulty_write(PlatformFile file, const void* data, std::uint32_t size, std::uint32_t* done) {
-    const Fault* fault = enter(PlatformCall::write, path_of(file), size);
-    if (fault == nullptr) return g_state->native->write(file, data, size, done);
-    if (fault->short_to != NO_SHORT) {
-        return g_state->native->write(file, data, std::min(size, fault->short_to), done);
-    }
-    if (done != nullptr) *done = 0;
-    return false;
+    const Fault* fault = nullptr;
+    const bool misuse = enter_on(PlatformCall::write, file, size, true, &fault) == nullptr;
+    return faulty_transfer(fault, misuse, size, done, [&](std::uint32_t n) {
+        return g_state->native->write(file, data, n, done);
+    });
 }
 
 bool faulty_close(PlatformFile file) {
-    const Fault* fault = enter(PlatformCall::close, path_of(file), 0);
-    if (g_state->files.erase(file) == 0) ++g_state->foreign_closes;
+    const OpenFile* open = file_of(file);
+    const Fault* fault = enter(PlatformCall::close, open != nullptr ? open->path : std::string(), 0,
+                               open != nullptr ? open->number : 0);
+    if (open == nullptr) {
+        g_state->misuses.push_back("close of a file not open");
+        return false;
+    }
+    g_state->files.erase(file);
     const bool closed = g_state->native->close(file);
     return fault == nullptr && closed;
 }
@@ -476,11 +566,10 @@ std::size_t FaultyPlatform::open_files() const { return g_state->files.size(); }
 
 std::vector<std::string> FaultyPlatform::open_paths() const {
     std::vector<std::string> paths;
-    for (const auto& file : g_state->files) paths.push_back(file.second);
+    for (const auto& file : g_state->files) paths.push_back(file.second.path);
     return paths;
 }
 
-int FaultyPlatform::foreign_frees() const { return g_state->foreign_frees; }
-int FaultyPlatform::foreign_closes() const { return g_state->foreign_closes; }
+const std::vector<std::string>& FaultyPlatform::misuses() const { return g_state->misuses; }
 
 }  // namespace m2q_test

@@ -82,6 +82,13 @@ std::string cp932_to_utf8(const std::string& cp932);
 std::string iconv_convert(const std::string& in, const char* to, const char* from);
 #endif
 
+// The error text of a result code as a reader writes it (UTF-8), kept here
+// apart from the core's own table. Fails the calling test and returns an
+// empty string for a code without a text.
+std::string error_text_utf8(std::int32_t code);
+// The same text in code page 932, converted by the operating system.
+std::string error_text_cp932(std::int32_t code);
+
 // Shows bytes as "41 42 0D 0A" (printable ASCII also as text) for messages.
 std::string show_bytes(const std::string& bytes);
 
@@ -131,6 +138,7 @@ constexpr std::uint32_t NO_SHORT = std::numeric_limits<std::uint32_t>::max();
 // 1; the calls `first` ... `first + times - 1` of them are affected.
 //   alloc        -> null, nothing allocated
 //   open_read    -> NO_FILE, create_write -> NO_FILE, nothing opened
+//   size_low     -> 0
 //   read, write  -> false with a count of 0, nothing moved; or, with
 //                   `short_to` set, success after moving at most `short_to`
 //                   bytes, the count telling how many
@@ -141,13 +149,16 @@ struct Fault {
     int first = 1;
     int times = 1;
     // Only calls on files whose path contains this (open_read,
-    // create_write, remove: the path given; read, write, close: the path the
-    // file was opened under). Empty: every call.
+    // create_write, remove: the path given; size_low, read, write, close:
+    // the path the file was opened under). Empty: every call.
     std::string path_part;
     // alloc only: only blocks of this size. 0: every size.
     std::size_t alloc_size = 0;
     std::uint32_t short_to = NO_SHORT;
 };
+
+// A fault on the `first`-th call of `call` (counted over every path).
+Fault fault_on(PlatformCall call, int first = 1);
 
 // One call as it reached the table, for tracing a run.
 struct TraceEntry {
@@ -155,6 +166,13 @@ struct TraceEntry {
     std::string path;   // the file's path where there is one
     std::size_t size;   // alloc size, or bytes asked for by read and write
     bool failed;        // a planned fault was applied
+    // Which opening of a file the call belongs to: open_read and
+    // create_write give each file they open a new number from 1 (0 when
+    // nothing was opened); size_low, read, write and close carry the
+    // number of the file they were handed (0 when it was not open). Two
+    // openings of the same path are two files.
+    int file = 0;
+    std::uint32_t done = 0;  // read, write: the bytes the core was told moved
 };
 
 // Installs a counting, fault-injecting table over the native one for its
@@ -186,10 +204,13 @@ public:
     // Files opened and not yet closed, and their paths.
     std::size_t open_files() const;
     std::vector<std::string> open_paths() const;
-    // Frees by the core of blocks this table never handed out, and closes of
-    // files it never opened (both should stay 0).
-    int foreign_frees() const;
-    int foreign_closes() const;
+    // Uses by the core of what this table never handed out or already took
+    // back: frees of unknown blocks, closes of files not open, size_low and
+    // read on files not open for reading, write on files not open for
+    // writing. None of them reaches the operating system (a second free or
+    // close could hit a block or file reused meanwhile); each fails and is
+    // described here. Should stay empty.
+    const std::vector<std::string>& misuses() const;
 };
 
 }  // namespace m2q_test
