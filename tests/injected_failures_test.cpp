@@ -119,4 +119,27 @@ TEST_P(InjectedFailure, FileFailsAloneAndLeavesNothingBehind) {
 INSTANTIATE_TEST_SUITE_P(EachStage, InjectedFailure, ::testing::ValuesIn(CASES),
                          [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 
+// When an output that failed half-way cannot even be deleted, it is emptied:
+// no file that looks like a converted save stays behind.
+TEST(InjectedDoubleFailure, UndeletableFailedOutputIsLeftEmpty) {
+    TempFolder folder;
+    const std::string a = folder.file("a.psu");
+    ASSERT_TRUE(m2q_test::write_file(a, m2q_test::city_source("alpha", 1, 0, 1)));
+    const char* paths[] = {a.c_str()};
+
+    FaultyPlatform os;
+    m2q_test::CurrentFolderGuard in_folder(folder.path());
+    os.add_fault(fault_of(PlatformCall::write, "gamedata_a", 1, TARGET_SIZE / 2));
+    os.add_fault(fault_of(PlatformCall::remove, "gamedata_a"));
+
+    BatchSummary summary{};
+    process_dropped_files(paths, 1, nullptr, nullptr, &summary);
+    EXPECT_EQ(os.faults_applied(), 2);
+    EXPECT_EQ(summary.failed, 1u);
+    ASSERT_TRUE(m2q_test::file_exists(folder.file("gamedata_a.dat")));
+    EXPECT_EQ(std::filesystem::file_size(folder.path() / "gamedata_a.dat"), 0u);
+    EXPECT_EQ(os.open_files(), 0u);
+    EXPECT_EQ(os.live_blocks(), 0u);
+}
+
 }  // namespace
