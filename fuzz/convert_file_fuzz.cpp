@@ -17,15 +17,9 @@
 #include "memory_platform.h"
 #include "source_save.h"
 #include "target_save.h"
+#include "require.h"
 
 namespace {
-
-void require(bool condition)
-{
-    if (!condition) {
-        std::abort();
-    }
-}
 
 const char SOURCE_PATH[] = "C:\\saves\\city.psu";
 const char OUTPUT_PATH[] = "C:\\saves\\gamedata_city.dat";

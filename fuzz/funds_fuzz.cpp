@@ -12,17 +12,7 @@
 
 #include "funds.h"
 #include "source_save.h"
-
-namespace {
-
-void require(bool condition)
-{
-    if (!condition) {
-        std::abort();
-    }
-}
-
-}  // namespace
+#include "require.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -13,15 +13,9 @@
 
 #include "game_time.h"
 #include "source_save.h"
+#include "require.h"
 
 namespace {
-
-void require(bool condition)
-{
-    if (!condition) {
-        std::abort();
-    }
-}
 
 const char* const SEASONS[4] = {"Winter", "Spring", "Summer", "Autumn"};
 

@@ -14,17 +14,7 @@
 #include "memory_platform.h"
 #include "output_name.h"
 #include "path_chars.h"
-
-namespace {
-
-void require(bool condition)
-{
-    if (!condition) {
-        std::abort();
-    }
-}
-
-}  // namespace
+#include "require.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -12,15 +12,9 @@
 #include "memory_platform.h"
 #include "output_name.h"
 #include "path_chars.h"
+#include "require.h"
 
 namespace {
-
-void require(bool condition)
-{
-    if (!condition) {
-        std::abort();
-    }
-}
 
 std::size_t bounded_length(const char* text, std::size_t size)
 {
