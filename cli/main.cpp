@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     if (!summary.report_written) {
         std::fputs("melno2quaz: warning: report.txt could not be written in the current directory"
-                   " (the files were converted without it)\n",
+                   " (the files were processed without it)\n",
                    stderr);
     }
     return summary.failed == 0 ? 0 : 1;

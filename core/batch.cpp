@@ -83,8 +83,8 @@ void process_dropped_files(const char* const* paths, std::size_t count, BatchObs
                            void* context, BatchSummary* summary)
 {
     const PlatformOps& os = platform();
-    Report report{os.create_write(REPORT_NAME), true};
-    report.ok = report.file != NO_FILE;
+    const PlatformFile report_file = os.create_write(REPORT_NAME);
+    Report report{report_file, report_file != NO_FILE};
 
     BatchSummary totals{0, 0, false};
     char message[MESSAGE_SIZE];
