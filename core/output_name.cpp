@@ -86,9 +86,9 @@ bool probe(const char* name)
     return true;
 }
 
-// Splits `path` into `parts`; `name_cut` tells whether the directory or
-// the base name (the parts an output name is made of) was shortened.
-void split_into_parts(const char* path, PathParts* parts, bool* name_cut)
+}  // namespace
+
+void split_path(const char* path, PathParts* parts)
 {
     *parts = PathParts{};
     std::array<bool, SPLIT_LIMIT + 1> starts;
@@ -124,33 +124,23 @@ void split_into_parts(const char* path, PathParts* parts, bool* name_cut)
         extension_start = length;
     }
 
-    *name_cut = false;
     bool extension_cut = false;
-    copy_part(path, drive_end, directory_end, starts, parts->directory, name_cut);
-    copy_part(path, name_start, extension_start, starts, parts->base_name, name_cut);
+    copy_part(path, drive_end, directory_end, starts, parts->directory, &parts->name_cut);
+    copy_part(path, name_start, extension_start, starts, parts->base_name, &parts->name_cut);
     copy_part(path, extension_start, length, starts, parts->extension, &extension_cut);
-    parts->cut = *name_cut || extension_cut;
-}
-
-}  // namespace
-
-void split_path(const char* path, PathParts* parts)
-{
-    bool name_cut = false;
-    split_into_parts(path, parts, &name_cut);
+    parts->cut = parts->name_cut || extension_cut;
 }
 
 bool make_output_name(const char* source_path, const char* prefix, const char* extension,
                       char* output)
 {
     PathParts parts;
-    bool name_cut = false;
-    split_into_parts(source_path, &parts, &name_cut);
+    split_path(source_path, &parts);
     // A shortened directory or base name would put the file under another
     // name, or in another folder: nothing is written under such a name. The
     // source's extension is not part of the output name, so its length
     // does not matter.
-    if (!name_cut) {
+    if (!parts.name_cut) {
         for (int number = 0; number <= OUTPUT_NAME_MAX_NUMBER; ++number) {
             if (!compose(output, parts, prefix, number, extension)) {
                 break;  // numbered names only grow longer

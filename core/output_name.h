@@ -14,6 +14,7 @@ struct PathParts {
     char base_name[PATH_PART_SIZE];
     char extension[PATH_PART_SIZE];  // with its dot
     bool cut;  // a part was longer than 255 bytes and was shortened
+    bool name_cut;  // the directory or the base name was shortened
 };
 
 // Splits at most the first 260 bytes of `path`.
