@@ -48,8 +48,8 @@ double peak_rss_mib()
 }
 
 // The baseline: read each source whole into one buffer and write a
-// target-sized block of it to a new file, through the same platform
-// operations the converter uses.
+// target-sized block of it to a temporary file, flushed and renamed into
+// place, through the same platform operations the converter uses.
 bool copy_batch(const std::vector<std::string>& sources, const std::vector<std::string>& copies)
 {
     const PlatformOps& os = platform_native();
@@ -62,12 +62,13 @@ bool copy_batch(const std::vector<std::string>& sources, const std::vector<std::
         std::uint32_t done = 0;
         const bool read = os.read(in, buffer.data(), os.size_low(in), &done);
         os.close(in);
-        const PlatformFile out = os.create_write(copies[i].c_str());
+        char temp[TEMP_PATH_SIZE];
+        const PlatformFile out = os.create_temp(copies[i].c_str(), temp, sizeof temp);
         if (!read || out == NO_FILE) {
             return false;
         }
-        const bool written = os.write(out, buffer.data(), TARGET_SIZE, &done);
-        if (!os.close(out) || !written) {
+        const bool written = os.write(out, buffer.data(), TARGET_SIZE, &done) && os.flush(out);
+        if (!os.close(out) || !written || os.replace_file(temp, copies[i].c_str()) != REPLACE_DONE) {
             return false;
         }
     }

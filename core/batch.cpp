@@ -1,8 +1,12 @@
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
+#include "batch_files.h"
 #include "melno2quaz.h"
+#include "output_name.h"
 #include "platform.h"
+#include "replacement.h"
 #include "result_codes.h"
 #include "source_save.h"
 #include "target_save.h"
@@ -11,24 +15,42 @@ namespace {
 
 const char REPORT_NAME[] = "report.txt";
 
-// The report in the current directory. Every piece goes to the file as
-// soon as it is composed; a report that cannot be created or written does
-// not stop the batch, it only shows in `ok`.
+// The report in the current directory. Its pieces go to a temporary file
+// beside it as soon as they are composed; only when the batch ends does it
+// take the name report.txt, whole, so a killed batch or one running at the
+// same time never leaves a mixed or partial report. A report that cannot
+// be written does not stop the batch, it only shows in the summary.
 struct Report {
-    PlatformFile file;
-    bool ok;
+    bool open;
+    Replacement out;
+    char target[TEMP_PATH_SIZE];  // report.txt, or the file a link there leads to
 };
+
+// report.txt is replaced where it is nothing, or a regular file this user
+// may write that is none of the batch's sources: a FIFO, a folder or a
+// read-only report is left alone, and the batch goes without a report.
+void report_open(Report* report, const BatchFiles* files)
+{
+    report->open = false;
+    NameInfo found;
+    const OutputOwner owner{false, FileIdentity{}, files};
+    if (!platform().inspect(REPORT_NAME, &found) || !name_usable(found, owner)) {
+        return;
+    }
+    std::memcpy(report->target, found.target, sizeof report->target);
+    report->open = begin_replacement(report->target, &report->out);
+}
 
 void report_write(Report* report, const char* bytes, std::size_t length)
 {
-    if (report->file == NO_FILE || length == 0) {
-        return;
+    if (report->open) {
+        write_replacement(&report->out, bytes, length);
     }
-    std::uint32_t done = 0;
-    if (!platform().write(report->file, bytes, static_cast<std::uint32_t>(length), &done) ||
-        done != length) {
-        report->ok = false;
-    }
+}
+
+bool report_finish(Report* report)
+{
+    return report->open && finish_replacement(&report->out, report->target, nullptr) == REPLACE_DONE;
 }
 
 void report_piece(Report* report, const char* piece, int length)
@@ -61,9 +83,8 @@ void report_record(Report* report, std::size_t index, std::size_t count, const c
     report_piece(report, piece, length);
 }
 
-}  // namespace
-
-int32_t convert_file(const char* path, char* message)
+// One file of a batch (`files` may be null for a single file).
+int32_t convert_in_batch(const char* path, char* message, BatchFiles* files)
 {
     if (std::memchr(path, '\0', PATH_SIZE) == nullptr) {
         set_result_text(ERR_PATH_TOO_LONG, message);
@@ -74,23 +95,62 @@ int32_t convert_file(const char* path, char* message)
     if (loaded != CONVERT_OK) {
         return loaded;
     }
-    const int32_t code = build_target(path, &save, message);
+    const int32_t code = build_target(path, &save, message, files);
     release_source(&save);
     return code;
+}
+
+// The batch's table of its files, with the identity of every source that
+// exists now. Null when no memory can be had for it.
+BatchEntry* list_sources(const char* const* paths, std::size_t count)
+{
+    const PlatformOps& os = platform();
+    if (count == 0 || count > SIZE_MAX / sizeof(BatchEntry)) {
+        return nullptr;
+    }
+    auto* entries = static_cast<BatchEntry*>(os.alloc_zeroed(count * sizeof(BatchEntry)));
+    if (entries == nullptr) {
+        return nullptr;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        NameInfo found;
+        if (std::memchr(paths[i], '\0', PATH_SIZE) != nullptr && os.inspect(paths[i], &found) &&
+            found.kind == NAME_REGULAR) {
+            entries[i].source_known = true;
+            entries[i].source = found.identity;
+        }
+    }
+    return entries;
+}
+
+}  // namespace
+
+int32_t convert_file(const char* path, char* message)
+{
+    return convert_in_batch(path, message, nullptr);
 }
 
 void process_dropped_files(const char* const* paths, std::size_t count, BatchObserver observer,
                            void* context, BatchSummary* summary)
 {
-    const PlatformOps& os = platform();
-    const PlatformFile report_file = os.create_write(REPORT_NAME);
-    Report report{report_file, report_file != NO_FILE};
+    // Without its table the batch could not keep its outputs off its own
+    // sources, so no file is converted then.
+    BatchFiles files{list_sources(paths, count), 0, 0};
+    files.count = files.entries != nullptr ? count : 0;
+    Report report{};
+    report_open(&report, &files);
 
     BatchSummary totals{0, 0, false};
     char message[MESSAGE_SIZE];
     for (std::size_t i = 0; i < count; ++i) {
         message[0] = '\0';
-        const int32_t code = convert_file(paths[i], message);
+        int32_t code = ERR_SOURCE_MEMORY;
+        if (files.entries != nullptr) {
+            files.current = i;
+            code = convert_in_batch(paths[i], message, &files);
+        } else {
+            set_result_text(code, message);
+        }
         report_record(&report, i + 1, count, paths[i], code, message);
         ++(code == CONVERT_OK ? totals.converted : totals.failed);
         if (observer != nullptr) {
@@ -98,10 +158,8 @@ void process_dropped_files(const char* const* paths, std::size_t count, BatchObs
         }
     }
 
-    if (report.file != NO_FILE && !os.close(report.file)) {
-        report.ok = false;
-    }
-    totals.report_written = report.ok;
+    totals.report_written = report_finish(&report);
+    platform().free_block(files.entries);
     if (summary != nullptr) {
         *summary = totals;
     }

@@ -74,18 +74,6 @@ bool compose(char* output, const PathParts& parts, const char* prefix, int numbe
     return length >= 0 && static_cast<std::size_t>(length) < OUTPUT_PATH_SIZE;
 }
 
-// A name is usable when it can be created (or truncated) for writing.
-bool probe(const char* name)
-{
-    const PlatformOps& os = platform();
-    const PlatformFile file = os.create_write(name);
-    if (file == NO_FILE) {
-        return false;
-    }
-    os.close(file);
-    return true;
-}
-
 }  // namespace
 
 void split_path(const char* path, PathParts* parts)
@@ -131,8 +119,49 @@ void split_path(const char* path, PathParts* parts)
     parts->cut = parts->name_cut || extension_cut;
 }
 
-bool make_output_name(const char* source_path, const char* prefix, const char* extension,
-                      char* output)
+bool output_owner(const char* source_path, const BatchFiles* batch, OutputOwner* owner)
+{
+    NameInfo source;
+    if (!platform().inspect(source_path, &source)) {
+        return false;
+    }
+    owner->source_known = source.kind == NAME_REGULAR;
+    owner->source = source.identity;
+    owner->batch = batch;
+    return true;
+}
+
+bool name_usable(const NameInfo& found, const OutputOwner& owner)
+{
+    if (found.kind == NAME_ABSENT) {
+        return true;
+    }
+    if (found.kind != NAME_REGULAR || found.read_only) {
+        return false;
+    }
+    const FileIdentity& name = found.identity;
+    if (owner.source_known && same_file(owner.source, name)) {
+        return false;
+    }
+    if (owner.batch == nullptr) {
+        return true;
+    }
+    for (std::size_t i = 0; i < owner.batch->count; ++i) {
+        const BatchEntry& entry = owner.batch->entries[i];
+        if (entry.source_known && same_file(entry.source, name)) {
+            return false;
+        }
+        // The same source dropped twice replaces its own output.
+        if (entry.output_known && same_file(entry.output, name) &&
+            !(entry.source_known && owner.source_known && same_file(entry.source, owner.source))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+NameSearch find_output_name(const char* source_path, const char* prefix, const char* extension,
+                            const OutputOwner& owner, int* number, char* output, NameInfo* found)
 {
     PathParts parts;
     split_path(source_path, &parts);
@@ -141,15 +170,33 @@ bool make_output_name(const char* source_path, const char* prefix, const char* e
     // source's extension is not part of the output name, so its length
     // does not matter.
     if (!parts.name_cut) {
-        for (int number = 0; number <= OUTPUT_NAME_MAX_NUMBER; ++number) {
-            if (!compose(output, parts, prefix, number, extension)) {
+        for (; *number <= OUTPUT_NAME_MAX_NUMBER; ++*number) {
+            if (!compose(output, parts, prefix, *number, extension)) {
                 break;  // numbered names only grow longer
             }
-            if (probe(output)) {
-                return true;
+            if (!platform().inspect(output, found)) {
+                output[0] = '\0';
+                return NAME_FAILED;
+            }
+            if (name_usable(*found, owner)) {
+                return NAME_FOUND;
             }
         }
     }
     output[0] = '\0';
-    return false;
+    return NAME_NONE;
+}
+
+bool make_output_name(const char* source_path, const char* prefix, const char* extension,
+                      char* output)
+{
+    OutputOwner owner{};
+    NameInfo found;
+    int number = 0;
+    if (!output_owner(source_path, nullptr, &owner)) {
+        output[0] = '\0';
+        return false;
+    }
+    return find_output_name(source_path, prefix, extension, owner, &number, output, &found) ==
+           NAME_FOUND;
 }

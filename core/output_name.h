@@ -5,6 +5,9 @@
 
 #include <cstddef>
 
+#include "batch_files.h"
+#include "platform.h"
+
 constexpr std::size_t DRIVE_SIZE = 3;       // "C:" and terminator
 constexpr std::size_t PATH_PART_SIZE = 256; // 255 bytes and terminator
 
@@ -23,10 +26,39 @@ void split_path(const char* path, PathParts* parts);
 // Numbered names _1 ... _9999 are tried after the plain name.
 constexpr int OUTPUT_NAME_MAX_NUMBER = 9999;
 
-// Picks "<folder of source><prefix><base name>.<extension>", or the first
-// numbered variant that can be created, probing each by creating it.
-// Returns true with the name in `output` (OUTPUT_PATH_SIZE bytes); false
-// when no candidate fits the buffer or can be created, with `output` empty.
+// Whose output is being named: the source file, and the batch it belongs
+// to (null for a single file).
+struct OutputOwner {
+    bool source_known;
+    FileIdentity source;
+    const BatchFiles* batch;
+};
+
+// Tells the owner of the source at `path`; false when the name cannot be
+// looked up.
+bool output_owner(const char* source_path, const BatchFiles* batch, OutputOwner* owner);
+
+// True when an output may replace what `found` describes: nothing, or a
+// regular file this user may write that is neither a file the batch reads
+// nor an output the batch wrote for another source.
+bool name_usable(const NameInfo& found, const OutputOwner& owner);
+
+enum NameSearch : int {
+    NAME_FOUND = 0,
+    NAME_NONE = 1,    // every candidate was taken, or none fits the buffer
+    NAME_FAILED = 2,  // a candidate could not be looked up: nothing in that
+                      // folder can be
+};
+
+// Looks for the first usable name of the source at `source_path`, from
+// number `*number` on (0: "<folder of source><prefix><base name>.<extension>";
+// k: the same with "_k" before the dot), without creating anything. On
+// NAME_FOUND, `output` (OUTPUT_PATH_SIZE bytes) holds the name, `*number`
+// its number and `found` what the name leads to; otherwise `output` is empty.
+NameSearch find_output_name(const char* source_path, const char* prefix, const char* extension,
+                            const OutputOwner& owner, int* number, char* output, NameInfo* found);
+
+// The first usable name for a single file (no batch), from number 0.
 bool make_output_name(const char* source_path, const char* prefix, const char* extension,
                       char* output);
 

@@ -14,6 +14,51 @@
 using PlatformFile = std::intptr_t;
 constexpr PlatformFile NO_FILE = -1;
 
+// Room for a temporary name: the folder of the final name, which is at
+// most OUTPUT_PATH_SIZE bytes, and a short name of its own.
+constexpr std::size_t TEMP_PATH_SIZE = 300;
+// Every temporary name starts with this; no save or report is ever named so.
+constexpr char TEMP_NAME_MARK[] = ".m2q-";
+
+enum ReplaceResult : int {
+    REPLACE_DONE = 0,
+    REPLACE_REFUSED = 1,  // `to` cannot be replaced: a folder, held open
+                          // without sharing, another user's in a sticky folder
+    REPLACE_FAILED = 2,   // anything else: the disk, the folder
+};
+
+// What a name leads to.
+enum NameKind : int {
+    NAME_ABSENT = 0,   // nothing (the folder itself may be missing too)
+    NAME_REGULAR = 1,  // a regular file
+    NAME_FOLDER = 2,
+    NAME_OTHER = 3,    // a FIFO, device, socket, or a link that goes nowhere
+};
+
+// Which file a name is, whatever the path: the same pair means the same
+// file (a hard link, a symbolic link, another spelling of the path).
+struct FileIdentity {
+    std::uint64_t device;
+    std::uint64_t index;
+};
+
+inline bool same_file(const FileIdentity& a, const FileIdentity& b)
+{
+    return a.device == b.device && a.index == b.index;
+}
+
+struct NameInfo {
+    NameKind kind;
+    // No write permission bits (the read-only attribute on Windows), or
+    // this user may not write the file.
+    bool read_only;
+    // Regular files and folders only.
+    FileIdentity identity;
+    // The path the name leads to once symbolic links are followed; the
+    // name itself when it is no link.
+    char target[TEMP_PATH_SIZE];
+};
+
 struct PlatformOps {
     // A zero-filled block of `size` bytes, or null.
     void* (*alloc_zeroed)(std::size_t size);
@@ -28,16 +73,31 @@ struct PlatformOps {
     // Reads up to `size` bytes; `*done` gets the count. False on an error.
     bool (*read)(PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t* done);
 
-    // Creates or truncates a file for binary writing; others may still read
-    // and write it. NO_FILE on failure.
-    PlatformFile (*create_write)(const char* path);
+    // Creates a new, empty file under a fresh temporary name in the folder
+    // of `beside` (a file path; its folder may be the current one) and opens
+    // it for binary writing. `name` (TEMP_PATH_SIZE bytes) receives the
+    // temporary name, which starts with TEMP_NAME_MARK. NO_FILE when the
+    // folder cannot take a new file (missing, not a folder, no permission,
+    // read-only file system, name too long).
+    PlatformFile (*create_temp)(const char* beside, char* name, std::size_t name_size);
     // Writes `size` bytes; `*done` gets the count. False on an error.
     bool (*write)(PlatformFile file, const void* data, std::uint32_t size, std::uint32_t* done);
+    // Makes the bytes written so far durable on the disk. False on an error.
+    bool (*flush)(PlatformFile file);
 
-    // Closes a file from open_read or create_write. False on an error.
+    // Closes a file from open_read or create_temp. False on an error.
     bool (*close)(PlatformFile file);
     // Deletes a file. False on an error.
     bool (*remove_file)(const char* path);
+    // Puts the closed file `from` in place of `to` in one step, replacing
+    // what `to` held; `to` never holds anything in between. `from` stays
+    // where it was unless the result is REPLACE_DONE.
+    ReplaceResult (*replace_file)(const char* from, const char* to);
+    // Tells what `path` names, following symbolic links. False when it
+    // cannot be told (a folder on the way cannot be searched, an I/O
+    // error); a link that loops, or leads to a path longer than
+    // NameInfo::target holds, is NAME_OTHER.
+    bool (*inspect)(const char* path, NameInfo* info);
 
     // True when `byte` starts a double-byte character of the ANSI code page.
     bool (*is_lead_byte)(unsigned char byte);

@@ -5,6 +5,8 @@
 #endif
 #include <windows.h>
 
+#include <cstdio>
+
 #include "platform.h"
 
 namespace {
@@ -70,12 +72,54 @@ bool win32_read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32
     return ok != FALSE;
 }
 
-// Created or truncated, binary; other programs may go on reading and
-// writing the file.
-PlatformFile win32_create_write(const char* path)
+// The folder part of `path`, separator included ("" for the current
+// folder), read by characters of the ANSI code page so that the second byte
+// of a double-byte character is never taken for a separator.
+std::size_t folder_length(const char* path)
 {
-    return from_handle(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                   nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::size_t folder = 0;
+    for (std::size_t at = 0; path[at] != '\0';) {
+        const char c = path[at];
+        if (c == '\\' || c == '/' || (at == 1 && c == ':')) {
+            folder = at + 1;
+        }
+        at += IsDBCSLeadByte(static_cast<BYTE>(c)) && path[at + 1] != '\0' ? 2 : 1;
+    }
+    return folder;
+}
+
+// A new file under a fresh name beside `beside`; creation is exclusive, so
+// a clash with another process only costs another try. Other programs may
+// read it while it is written.
+PlatformFile win32_create_temp(const char* beside, char* name, std::size_t name_size)
+{
+    static unsigned counter = 0;
+    const std::size_t folder = folder_length(beside);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        LARGE_INTEGER ticks{};
+        QueryPerformanceCounter(&ticks);
+        DWORD mix = GetCurrentProcessId() * 2654435761u ^ static_cast<DWORD>(ticks.QuadPart) ^
+                    (++counter * 40503u);
+        mix ^= mix >> 15;
+        const int length = std::snprintf(name, name_size, "%.*s%s%08lx.tmp", static_cast<int>(folder),
+                                         beside, TEMP_NAME_MARK, static_cast<unsigned long>(mix));
+        if (length < 0 || static_cast<std::size_t>(length) >= name_size) {
+            break;
+        }
+        const HANDLE file = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            return from_handle(file);
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+            break;
+        }
+    }
+    if (name_size > 0) {
+        name[0] = '\0';
+    }
+    return NO_FILE;
 }
 
 bool win32_write(PlatformFile file, const void* data, std::uint32_t size, std::uint32_t* done)
@@ -84,6 +128,11 @@ bool win32_write(PlatformFile file, const void* data, std::uint32_t size, std::u
     const BOOL ok = WriteFile(to_handle(file), data, size, &put, nullptr);
     *done = static_cast<std::uint32_t>(put);
     return ok != FALSE;
+}
+
+bool win32_flush(PlatformFile file)
+{
+    return FlushFileBuffers(to_handle(file)) != FALSE;
 }
 
 bool win32_close(PlatformFile file)
@@ -96,6 +145,80 @@ bool win32_remove_file(const char* path)
     return DeleteFileA(path) != FALSE;
 }
 
+// A file held open by a program that does not share it for deleting, or a
+// folder, refuses the replace; so does a read-only file.
+ReplaceResult win32_replace_file(const char* from, const char* to)
+{
+    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return REPLACE_DONE;
+    }
+    switch (GetLastError()) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_ALREADY_EXISTS:
+    case ERROR_FILE_EXISTS:
+        return REPLACE_REFUSED;
+    default:
+        return REPLACE_FAILED;
+    }
+}
+
+// Links are not followed here: a name that is a reparse point (a symbolic
+// link or a junction) counts as NAME_OTHER and is left alone.
+bool win32_inspect(const char* path, NameInfo* info)
+{
+    *info = NameInfo{};
+    if (std::snprintf(info->target, sizeof info->target, "%s", path) >=
+        static_cast<int>(sizeof info->target)) {
+        info->kind = NAME_OTHER;
+        return true;
+    }
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        switch (GetLastError()) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            info->kind = NAME_ABSENT;
+            return true;
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_PATHNAME:
+        case ERROR_FILENAME_EXCED_RANGE:
+            info->kind = NAME_OTHER;
+            return true;
+        default:
+            return false;
+        }
+    }
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        info->kind = NAME_OTHER;
+        return true;
+    }
+    info->read_only = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    // Asking for no access at all opens even a file held open without
+    // sharing, and never blocks on a device.
+    const HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        info->kind = NAME_OTHER;  // held in a way that refuses even this
+        return true;
+    }
+    BY_HANDLE_FILE_INFORMATION found{};
+    const bool known = GetFileType(file) == FILE_TYPE_DISK &&
+                       GetFileInformationByHandle(file, &found) != FALSE;
+    CloseHandle(file);
+    if (!known) {
+        info->kind = NAME_OTHER;  // a device such as NUL or COM1
+        return true;
+    }
+    info->kind = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? NAME_FOLDER : NAME_REGULAR;
+    info->identity = FileIdentity{found.dwVolumeSerialNumber,
+                                  (static_cast<std::uint64_t>(found.nFileIndexHigh) << 32) |
+                                      found.nFileIndexLow};
+    return true;
+}
+
 // The system's ANSI code page decides (932 on Japanese systems).
 bool win32_is_lead_byte(unsigned char byte)
 {
@@ -103,8 +226,9 @@ bool win32_is_lead_byte(unsigned char byte)
 }
 
 const PlatformOps WIN32_OPS = {
-    win32_alloc_zeroed, win32_free_block, win32_open_read,   win32_size_low, win32_read,
-    win32_create_write, win32_write,      win32_close,       win32_remove_file,
+    win32_alloc_zeroed, win32_free_block,  win32_open_read, win32_size_low,
+    win32_read,         win32_create_temp, win32_write,     win32_flush,
+    win32_close,        win32_remove_file, win32_replace_file, win32_inspect,
     win32_is_lead_byte,
 };
 

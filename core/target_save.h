@@ -6,6 +6,7 @@
 #include <cstdint>
 
 struct SourceSave;
+struct BatchFiles;
 
 constexpr std::uint32_t TARGET_SIZE = 5184406;
 constexpr std::size_t TARGET_HEADER_SIZE = 52;
@@ -45,12 +46,16 @@ void seal_target(unsigned char* image);
 // Builds, seals and writes the Quaz save for the source at `path`. On
 // failure the error text replaces the summary in `message`. Returns
 // CONVERT_OK, ERR_WORK_MEMORY or ERR_WRITE_TARGET.
-int32_t build_target(const char* path, const SourceSave* save, char* message);
+// `batch` (may be null) is the batch the file belongs to.
+int32_t build_target(const char* path, const SourceSave* save, char* message,
+                     BatchFiles* batch = nullptr);
 
-// Writes the image beside the source under the name make_output_name
-// picks. Returns CONVERT_OK, or ERR_WRITE_TARGET when no name could be
-// created or the image could not be written in full; then no output file is
-// left behind.
-int32_t write_target(const unsigned char* image, const char* source_path);
+// Writes the image beside the source under the first usable output name,
+// replacing what that name held in one step, and records the output in
+// `batch` (may be null). Returns CONVERT_OK, or ERR_WRITE_TARGET when no
+// name is usable or the image could not be made durable in full; then every
+// name holds what it held before.
+int32_t write_target(const unsigned char* image, const char* source_path,
+                     BatchFiles* batch = nullptr);
 
 #endif

@@ -3,48 +3,43 @@
 #include "melno2quaz.h"
 #include "output_name.h"
 #include "platform.h"
+#include "replacement.h"
 
-namespace {
-
-// Takes away an output that did not reach the disk whole. Where even
-// deleting fails, the file is at least emptied, so that nothing that looks
-// like a converted city stays behind.
-void discard_output(const char* name)
+int32_t write_target(const unsigned char* image, const char* source_path, BatchFiles* batch)
 {
-    const PlatformOps& os = platform();
-    if (os.remove_file(name)) {
-        return;
-    }
-    const PlatformFile file = os.create_write(name);
-    if (file != NO_FILE) {
-        os.close(file);
-    }
-}
-
-}  // namespace
-
-int32_t write_target(const unsigned char* image, const char* source_path)
-{
-    char name[OUTPUT_PATH_SIZE];
-    if (!make_output_name(source_path, "gamedata_", "dat", name)) {
+    OutputOwner owner{};
+    if (!output_owner(source_path, batch, &owner)) {
         return ERR_WRITE_TARGET;
     }
-
-    // The probe of make_output_name left an empty file under this name; a
-    // save that did not reach the disk whole is removed again, so that no
-    // file that looks like a converted city is left behind.
-    const PlatformOps& os = platform();
-    const PlatformFile file = os.create_write(name);
-    if (file == NO_FILE) {
-        discard_output(name);
-        return ERR_WRITE_TARGET;
+    // A name that refuses the replace at the last moment (held open by the
+    // game, say) passes the turn to the next number, as a name already
+    // taken does.
+    for (int number = 0;; ++number) {
+        char name[OUTPUT_PATH_SIZE];
+        NameInfo found;
+        if (find_output_name(source_path, "gamedata_", "dat", owner, &number, name, &found) !=
+            NAME_FOUND) {
+            return ERR_WRITE_TARGET;
+        }
+        // A symbolic link is replaced at the file it leads to, so that the
+        // link itself keeps working.
+        Replacement output;
+        if (!begin_replacement(found.target, &output)) {
+            return ERR_WRITE_TARGET;  // no other name in that folder can do better
+        }
+        write_replacement(&output, image, TARGET_SIZE);
+        FileIdentity written{};
+        const ReplaceResult result = finish_replacement(&output, found.target, &written);
+        if (result == REPLACE_DONE) {
+            if (batch != nullptr) {
+                BatchEntry& entry = batch->entries[batch->current];
+                entry.output_known = true;
+                entry.output = written;
+            }
+            return CONVERT_OK;
+        }
+        if (result == REPLACE_FAILED) {
+            return ERR_WRITE_TARGET;
+        }
     }
-    std::uint32_t done = 0;
-    const bool written = os.write(file, image, TARGET_SIZE, &done) && done == TARGET_SIZE;
-    const bool closed = os.close(file);
-    if (!written || !closed) {
-        discard_output(name);
-        return ERR_WRITE_TARGET;
-    }
-    return CONVERT_OK;
 }

@@ -1,8 +1,8 @@
-// make_output_name on any source path. Byte 0 picks the code page (odd:
-// Shift-JIS); byte 1 how many created names fail before one succeeds (255:
-// every one fails); the rest is the path. Checks that the name lies in the
-// source's folder, is the plain or the right numbered name, fits its
-// buffer, and that every probe was closed.
+// The output name search on any source path. Byte 0 picks the code page
+// (odd: Shift-JIS); byte 1 how many names are taken before one is free
+// (255: every one is taken); the rest is the path. Checks that the name lies
+// in the source's folder, is the plain or the right numbered name, fits its
+// buffer, and that nothing was opened or created on the way.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -30,17 +30,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     MemoryPlatform& memory = memory_platform_begin(cp932);
-    memory.failing_creates = failing;
+    memory.taken_names = failing;
     char output[OUTPUT_PATH_SIZE];
     std::memset(output, 'x', sizeof output);
-    const bool named = make_output_name(source.c_str(), "gamedata_", "dat", output);
+    const OutputOwner owner{false, FileIdentity{}, nullptr};
+    NameInfo found;
+    int number = 0;
+    const bool named = find_output_name(source.c_str(), "gamedata_", "dat", owner, &number, output,
+                                        &found) == NAME_FOUND;
     PathParts parts;
     split_path(source.c_str(), &parts);
-    const std::size_t creates = memory.creates;
-    const std::size_t open_files = memory.open_files;
+    const std::size_t creates = memory.lookups;
+    const std::size_t open_files = memory.open_files + memory.files.size();
     memory_platform_end();
 
-    require(open_files == 0);  // every probe was closed
+    require(open_files == 0);  // nothing opened, nothing created
     const void* end = std::memchr(output, '\0', sizeof output);
     require(end != nullptr);
     const std::string name(output, static_cast<std::size_t>(static_cast<const char*>(end) - output));
@@ -66,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
 
     // A name is found exactly when no part was cut, and the candidate that
-    // the creates let through fits the buffer (numbers only grow longer).
+    // the lookups let through fits the buffer (numbers only grow longer).
     const bool expect_named =
         !parts.cut && failing >= 0 && candidate(failing).size() < OUTPUT_PATH_SIZE;
     require(named == expect_named);
@@ -87,6 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(creates == static_cast<std::size_t>(failing) + 1);
     require(name.size() < OUTPUT_PATH_SIZE);
     require(name == candidate(failing));
+    require(number == failing);
 
     // It lies in the source's folder: the folder is its prefix and no
     // separator character follows.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <cstdlib>
 #include <cstring>
 
@@ -117,26 +119,30 @@ bool mem_read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t
     return true;
 }
 
-PlatformFile mem_create_write(const char* path)
+// A new file beside `beside`, named as the native tables name their
+// temporary files.
+PlatformFile mem_create_temp(const char* beside, char* name, std::size_t name_size)
 {
-    ++g_state.creates;
-    if (g_state.failing_creates < 0) {
-        return NO_FILE;
-    }
-    if (g_state.failing_creates > 0) {
-        --g_state.failing_creates;
-        return NO_FILE;
-    }
-    auto file = g_state.files.find(path);
-    if (file == g_state.files.end()) {
-        file = g_state.files.emplace(path, std::vector<unsigned char>()).first;
-        if (!g_spare_files.empty()) {
-            file->second.swap(g_spare_files.back());
-            g_spare_files.pop_back();
+    const std::string path = beside;
+    std::size_t folder = 0;
+    for (std::size_t at = 0; at < path.size(); ++at) {
+        if (path[at] == '/' || path[at] == '\\') {
+            folder = at + 1;
         }
     }
+    const std::string temp = path.substr(0, folder) + TEMP_NAME_MARK +
+                             std::to_string(++g_state.temps) + ".tmp";
+    if (temp.size() >= name_size) {
+        return NO_FILE;
+    }
+    std::memcpy(name, temp.c_str(), temp.size() + 1);
+    auto file = g_state.files.emplace(temp, std::vector<unsigned char>()).first;
+    if (!g_spare_files.empty()) {
+        file->second.swap(g_spare_files.back());
+        g_spare_files.pop_back();
+    }
     file->second.clear();
-    return take_handle(path);
+    return take_handle(name);
 }
 
 bool mem_write(PlatformFile file, const void* data, std::uint32_t size, std::uint32_t* done)
@@ -158,9 +164,47 @@ bool mem_close(PlatformFile file)
     return true;
 }
 
+bool mem_flush(PlatformFile file)
+{
+    lookup(file);
+    return true;
+}
+
 bool mem_remove_file(const char* path)
 {
     return g_state.files.erase(path) != 0;
+}
+
+ReplaceResult mem_replace_file(const char* from, const char* to)
+{
+    const auto moved = g_state.files.find(from);
+    if (moved == g_state.files.end()) {
+        return REPLACE_FAILED;
+    }
+    std::vector<unsigned char> bytes;
+    bytes.swap(moved->second);
+    g_state.files.erase(moved);
+    g_state.files[to].swap(bytes);
+    return REPLACE_DONE;
+}
+
+// The first `taken_names` names looked up (all with -1) are read-only files;
+// after that a name is a file when one was written under it.
+bool mem_inspect(const char* path, NameInfo* info)
+{
+    *info = NameInfo{};
+    ++g_state.lookups;
+    std::snprintf(info->target, sizeof info->target, "%s", path);
+    const bool taken = g_state.taken_names < 0 || (g_state.taken_names > 0 && g_state.taken_names--);
+    const auto file = g_state.files.find(path);
+    if (taken || file != g_state.files.end()) {
+        info->kind = NAME_REGULAR;
+        info->read_only = taken;
+        info->identity = FileIdentity{1, std::hash<std::string>()(path)};
+    } else {
+        info->kind = NAME_ABSENT;
+    }
+    return true;
 }
 
 bool mem_is_lead_byte(unsigned char byte)
@@ -169,8 +213,10 @@ bool mem_is_lead_byte(unsigned char byte)
 }
 
 const PlatformOps MEMORY_OPS = {
-    mem_alloc_zeroed, mem_free_block, mem_open_read, mem_size_low,    mem_read,
-    mem_create_write, mem_write,      mem_close,     mem_remove_file, mem_is_lead_byte,
+    mem_alloc_zeroed, mem_free_block,  mem_open_read, mem_size_low,
+    mem_read,         mem_create_temp, mem_write,     mem_flush,
+    mem_close,        mem_remove_file, mem_replace_file, mem_inspect,
+    mem_is_lead_byte,
 };
 
 }  // namespace

@@ -1,6 +1,6 @@
 // A file system in memory behind the platform seam, for the fuzz targets:
-// no disk traffic, every block and handle counted, and creating files can
-// be made to fail a chosen number of times.
+// no disk traffic, every block and handle counted, and a chosen number of
+// names can be made to look taken.
 #ifndef MELNO2QUAZ_MEMORY_PLATFORM_H
 #define MELNO2QUAZ_MEMORY_PLATFORM_H
 
@@ -12,8 +12,9 @@
 struct MemoryPlatform {
     std::map<std::string, std::vector<unsigned char>> files;
     bool cp932 = false;        // split paths by Shift-JIS characters
-    long failing_creates = 0;  // create_write calls that fail first; -1: all
-    std::size_t creates = 0;   // create_write calls so far
+    long taken_names = 0;      // names looked up first that are taken; -1: all
+    std::size_t lookups = 0;   // names looked up so far
+    std::size_t temps = 0;     // temporary files made so far
     std::size_t live_blocks = 0;
     std::map<void*, std::size_t> block_sizes;  // the live blocks
     std::size_t open_files = 0;

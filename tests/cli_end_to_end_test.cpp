@@ -10,10 +10,12 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "platform.h"
 #include "process_run.h"
 #include "sample_save.h"
 #include "source_save.h"
@@ -84,6 +86,7 @@ protected:
         options.environment = {"LC_ALL=" + locale};
         if (!locale_path.empty()) options.environment.push_back("LOCPATH=" + locale_path);
         options.stdout_gone = stdout_gone;
+        options.kill_after_ms = 120000;  // a hang fails the test instead of the run
         ProcessResult result = run_process(argv, options);
         EXPECT_TRUE(result.started);
         EXPECT_EQ(result.signal, 0);
@@ -296,6 +299,85 @@ TEST_F(CliTest, ATerminalThatWentAwayDoesNotStopTheBatch) {
     EXPECT_NE(report().find(sjis("0002/0002\r\n  変換元:b.psu\r\n  都市名:")), std::string::npos);
     expect_city_output(folder_ / "gamedata_a.dat", city());
     expect_city_output(folder_ / "gamedata_b.dat", city());
+}
+
+// Names an output must never take. Each row sets up a folder of its own,
+// converts, and says where the new save must be and which files must keep
+// exactly the bytes they had.
+TEST_F(CliTest, OutputsNeverDamageAnotherFile) {
+    const SampleSave save = city();
+    const std::string old_save(TARGET_SIZE, 'o');
+    struct Row {
+        const char* what;
+        std::vector<std::string> args;          // relative to the row's folder
+        std::vector<std::string> outputs;       // new saves, in the row's folder
+        std::function<void(const fs::path&)> setup;
+        std::vector<std::string> kept;          // files whose bytes must not change
+    };
+    const auto file = [](const fs::path& path, const std::string& bytes) {
+        ASSERT_TRUE(m2q_test::write_file(path.string(), bytes));
+    };
+    const std::vector<Row> rows = {
+        {"symbolic link to the source", {"city.psu"}, {"gamedata_city_1.dat"},
+         [](const fs::path& d) { fs::create_symlink("city.psu", d / "gamedata_city.dat"); }, {"city.psu"}},
+        {"hard link to the source", {"city.psu"}, {"gamedata_city_1.dat"},
+         [](const fs::path& d) { fs::create_hard_link(d / "city.psu", d / "gamedata_city.dat"); }, {"city.psu"}},
+        {"hard-linked backup of an old save", {"city.psu"}, {"gamedata_city.dat"},
+         [&](const fs::path& d) {
+             file(d / "gamedata_city.dat", old_save);
+             fs::create_hard_link(d / "gamedata_city.dat", d / "backup.dat");
+         }, {"backup.dat"}},
+        {"FIFO", {"city.psu"}, {"gamedata_city_1.dat"},
+         [](const fs::path& d) { ASSERT_EQ(mkfifo((d / "gamedata_city.dat").c_str(), 0644), 0); }, {}},
+        {"read-only save, even for root", {"city.psu"}, {"gamedata_city_1.dat"},
+         [&](const fs::path& d) {
+             file(d / "gamedata_city.dat", old_save);
+             fs::permissions(d / "gamedata_city.dat", fs::perms::owner_read | fs::perms::group_read);
+         }, {"gamedata_city.dat"}},
+        {"folder", {"city.psu"}, {"gamedata_city_1.dat"},
+         [](const fs::path& d) { fs::create_directory(d / "gamedata_city.dat"); }, {}},
+        {"link to a device", {"city.psu"}, {"gamedata_city_1.dat"},
+         [](const fs::path& d) { fs::create_symlink("/dev/null", d / "gamedata_city.dat"); }, {}},
+        {"same stem twice in a batch", {"city.psu", "city.bak"}, {"gamedata_city.dat", "gamedata_city_1.dat"},
+         [&](const fs::path& d) { fs::copy_file(d / "city.psu", d / "city.bak"); }, {}},
+        {"same file dropped twice", {"city.psu", "./city.psu"}, {"gamedata_city.dat"},
+         [](const fs::path&) {}, {}},
+        {"a later source under the output's name", {"city.psu", "gamedata_city.dat"},
+         {"gamedata_city_1.dat", "gamedata_gamedata_city.dat"},
+         [](const fs::path& d) { fs::copy_file(d / "city.psu", d / "gamedata_city.dat"); },
+         {"gamedata_city.dat"}},
+        {"symbolic link into the game's folder", {"city.psu"}, {"game/gamedata_city.dat"},
+         [&](const fs::path& d) {
+             fs::create_directory(d / "game");
+             file(d / "game/gamedata_city.dat", old_save);
+             fs::create_symlink("game/gamedata_city.dat", d / "gamedata_city.dat");
+         }, {}},
+    };
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const Row& row = rows[i];
+        SCOPED_TRACE(row.what);
+        const std::string dir = "row" + std::to_string(i);
+        make(dir + "/city.psu", save);
+        row.setup(folder_ / dir);
+        std::vector<std::pair<std::string, std::string>> kept;
+        for (const std::string& name : row.kept) kept.emplace_back(name, read_file(folder_ / dir / name));
+        std::vector<std::string> args;
+        for (const std::string& arg : row.args) args.push_back(dir + "/" + arg);
+
+        const ProcessResult result = run(args);
+        EXPECT_EQ(result.exit_code, 0) << result.out << result.err;
+        for (const std::string& output : row.outputs) expect_city_output(folder_ / dir / output, save);
+        for (const auto& before : kept) {
+            EXPECT_TRUE(read_file(folder_ / dir / before.first) == before.second) << before.first << " changed";
+        }
+        for (const auto& entry : fs::recursive_directory_iterator(folder_ / dir)) {
+            EXPECT_NE(entry.path().filename().string().rfind(TEMP_NAME_MARK, 0), 0u) << entry.path();
+        }
+    }
+    EXPECT_FALSE(fs::exists(folder_ / "row8/gamedata_city_1.dat")) << "the same file got two outputs";
+    EXPECT_FALSE(fs::exists(folder_ / "row2/gamedata_city_1.dat"));
+    // The link into the game's folder is still a link, to the new save.
+    EXPECT_TRUE(fs::is_symlink(folder_ / "row10/gamedata_city.dat"));
 }
 
 }  // namespace

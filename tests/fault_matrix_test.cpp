@@ -31,41 +31,57 @@ namespace {
 // fault-injecting table (m2q_test::FaultyPlatform) after the batch ran.
 
 enum class Role {
-    SourceBlock,   // alloc_zeroed of the source image
-    WorkImage,     // alloc_zeroed of the target image
-    SourceOpen,    // open_read
-    SourceSize,    // size_low
-    SourceRead,    // read
-    SourceClose,   // close of the source
-    ProbeOpen,     // create_write of a candidate output name
-    ProbeClose,    // close of that probe
-    OutputOpen,    // create_write of the output at the time of writing
-    OutputWrite,   // write of the target image
-    OutputClose,   // close of the output
-    ReportOpen,    // create_write of report.txt
-    ReportWrite,   // write of one piece of the report
-    ReportClose,   // close of report.txt
-    Other,         // free_block, remove_file, and calls on files not open:
-                   // not failure points
+    BatchTable,      // alloc_zeroed of the batch's table of its files
+    SourceList,      // inspect of each source when the batch starts
+    ReportName,      // inspect of report.txt
+    ReportOpen,      // create_temp beside report.txt
+    ReportWrite,     // write of one piece of the report
+    ReportFlush,     // flush of the report
+    ReportClose,     // close of the report
+    ReportReplace,   // replace of report.txt
+    SourceBlock,     // alloc_zeroed of the source image
+    WorkImage,       // alloc_zeroed of the target image
+    SourceOpen,      // open_read
+    SourceSize,      // size_low
+    SourceRead,      // read
+    SourceClose,     // close of the source
+    OutputOwner,     // inspect of the source when its output is named
+    NameLookup,      // inspect of a candidate output name
+    OutputOpen,      // create_temp beside the output
+    OutputWrite,     // write of the target image
+    OutputFlush,     // flush of the output
+    OutputClose,     // close of the output
+    OutputIdentity,  // inspect of the written temporary file
+    OutputReplace,   // replace of the output name
+    Other,           // free_block, remove_file, and calls on files not open:
+                     // not failure points
 };
 
 const char* role_name(Role role)
 {
     switch (role) {
+    case Role::BatchTable: return "batch-table";
+    case Role::SourceList: return "source-list";
+    case Role::ReportName: return "report-name";
+    case Role::ReportOpen: return "report-open";
+    case Role::ReportWrite: return "report-write";
+    case Role::ReportFlush: return "report-flush";
+    case Role::ReportClose: return "report-close";
+    case Role::ReportReplace: return "report-replace";
     case Role::SourceBlock: return "source-block";
     case Role::WorkImage: return "work-image";
     case Role::SourceOpen: return "source-open";
     case Role::SourceSize: return "source-size";
     case Role::SourceRead: return "source-read";
     case Role::SourceClose: return "source-close";
-    case Role::ProbeOpen: return "probe-open";
-    case Role::ProbeClose: return "probe-close";
+    case Role::OutputOwner: return "output-owner";
+    case Role::NameLookup: return "name-lookup";
     case Role::OutputOpen: return "output-open";
     case Role::OutputWrite: return "output-write";
+    case Role::OutputFlush: return "output-flush";
     case Role::OutputClose: return "output-close";
-    case Role::ReportOpen: return "report-open";
-    case Role::ReportWrite: return "report-write";
-    case Role::ReportClose: return "report-close";
+    case Role::OutputIdentity: return "output-identity";
+    case Role::OutputReplace: return "output-replace";
     case Role::Other: return "other";
     }
     return "?";
@@ -73,16 +89,18 @@ const char* role_name(Role role)
 
 // How the chosen call goes wrong.
 enum class Mode {
-    Fail,   // the call reports an error (alloc: null; open: no file;
-            // read/write: error after nothing was transferred; close: the
-            // handle is closed but an error is returned; size: 0)
-    Short,  // read/write: half of the bytes are transferred and success is
-            // returned with the short count
+    Fail,    // the call reports an error (alloc: null; open: no file;
+             // read/write: error after nothing was transferred; close: the
+             // handle is closed but an error is returned; size: 0)
+    Short,   // read/write: half of the bytes are transferred and success is
+             // returned with the short count
+    Refuse,  // inspect: the name holds a read-only file; replace: the name
+             // refuses to be replaced (held open elsewhere)
 };
 
 const char* mode_name(Mode mode)
 {
-    return mode == Mode::Fail ? "fail" : "short";
+    return mode == Mode::Fail ? "fail" : mode == Mode::Short ? "short" : "refuse";
 }
 
 // One traced call of a run; those with a role other than Other can be made
@@ -96,17 +114,6 @@ struct Call {
     std::size_t report_offset;  // report bytes written before this call
 };
 
-Role close_role(Role opened)
-{
-    switch (opened) {
-    case Role::SourceOpen: return Role::SourceClose;
-    case Role::ProbeOpen: return Role::ProbeClose;
-    case Role::OutputOpen: return Role::OutputClose;
-    case Role::ReportOpen: return Role::ReportClose;
-    default: return Role::Other;
-    }
-}
-
 // Works out what every traced call was for. `file_ends[i]` is the length
 // the trace had when file i's record was done: the calls after it belong to
 // file i + 1, those after the last one to the end of the batch.
@@ -119,47 +126,65 @@ std::vector<Call> attribute(const std::vector<m2q_test::TraceEntry>& trace,
     std::map<int, Role> opened_as;  // file number -> the role of its opening
     std::array<int, m2q_test::PLATFORM_CALL_KINDS> nth{};
     std::size_t file = 0;
-    std::size_t creates_this_file = 0;  // non-report create_write calls
+    bool report_looked_up = false;
     std::size_t report_bytes = 0;
     for (std::size_t at = 0; at < trace.size(); ++at) {
         const m2q_test::TraceEntry& entry = trace[at];
         while (file < file_ends.size() && file_ends[file] <= at) {
             ++file;
-            creates_this_file = 0;
         }
         const auto opener = opened_as.find(entry.file);
         const Role opened = opener != opened_as.end() ? opener->second : Role::Other;
+        const bool on_report = opened == Role::ReportOpen;
         Role role = Role::Other;
         switch (entry.call) {
         case PlatformCall::alloc:
-            role = entry.size == TARGET_SIZE ? Role::WorkImage : Role::SourceBlock;
+            role = entry.size == TARGET_SIZE   ? Role::WorkImage
+                   : entry.size == SOURCE_SIZE ? Role::SourceBlock
+                                               : Role::BatchTable;
+            break;
+        case PlatformCall::inspect:
+            if (entry.path == "report.txt") {
+                role = Role::ReportName;
+                report_looked_up = true;
+            } else if (entry.path.find(TEMP_NAME_MARK) != std::string::npos) {
+                role = Role::OutputIdentity;
+            } else if (entry.path.find("gamedata_") != std::string::npos) {
+                role = Role::NameLookup;
+            } else {
+                role = report_looked_up ? Role::OutputOwner : Role::SourceList;
+            }
             break;
         case PlatformCall::open_read: role = Role::SourceOpen; break;
         case PlatformCall::size_low: role = Role::SourceSize; break;
         case PlatformCall::read: role = Role::SourceRead; break;
-        case PlatformCall::create_write:
-            // The first name created for a file is a probe; the second is
-            // the output itself. A failed probe makes the next one a probe
-            // as well.
-            role = entry.path == "report.txt" ? Role::ReportOpen
-                   : creates_this_file == 0   ? Role::ProbeOpen
-                                              : Role::OutputOpen;
-            if (role != Role::ReportOpen && entry.file != 0) {
-                ++creates_this_file;
-            }
+        case PlatformCall::create_temp:
+            role = entry.path == "report.txt" ? Role::ReportOpen : Role::OutputOpen;
             break;
         case PlatformCall::write:
-            role = opened == Role::ReportOpen ? Role::ReportWrite : Role::OutputWrite;
-            if (opened != Role::ReportOpen && opened != Role::OutputOpen) {
-                problems->push_back(std::string("write to a file not opened for it: ") + entry.path);
-            }
+            role = on_report ? Role::ReportWrite : Role::OutputWrite;
             break;
-        case PlatformCall::close: role = close_role(opened); break;
+        case PlatformCall::flush:
+            role = on_report ? Role::ReportFlush : Role::OutputFlush;
+            break;
+        case PlatformCall::close:
+            role = opened == Role::SourceOpen   ? Role::SourceClose
+                   : opened == Role::ReportOpen ? Role::ReportClose
+                   : opened == Role::OutputOpen ? Role::OutputClose
+                                                : Role::Other;
+            break;
+        case PlatformCall::replace:
+            role = entry.path == "report.txt" ? Role::ReportReplace : Role::OutputReplace;
+            break;
         default: break;  // free, remove, lead byte: not failure points
         }
         if (entry.file != 0 &&
-            (entry.call == PlatformCall::open_read || entry.call == PlatformCall::create_write)) {
+            (entry.call == PlatformCall::open_read || entry.call == PlatformCall::create_temp)) {
             opened_as[entry.file] = role;
+        }
+        if (entry.call == PlatformCall::write && opened != Role::ReportOpen &&
+            opened != Role::OutputOpen) {
+            problems->push_back(std::string("write to a file not opened for it: ") + entry.path);
         }
         const int kind = static_cast<int>(entry.call);
         calls.push_back(Call{role, file, entry.call, ++nth[kind],
@@ -216,6 +241,10 @@ struct RunResult {
     int faults = 0;
 };
 
+const char OLD_REPORT[] = "the report of an earlier batch\r\n";
+const char OLD_SAVE_NAME[] = "gamedata_alpha.dat";
+const std::string OLD_SAVE(TARGET_SIZE, 'o');
+
 class FaultMatrix : public ::testing::Test {
 protected:
     void SetUp() override
@@ -271,7 +300,9 @@ protected:
     // Runs the batch with `fault` planned (null: nothing fails).
     RunResult run(const m2q_test::Fault* fault)
     {
-        fs::remove(run_dir_ / "report.txt");
+        // What the batch may replace but must never damage.
+        EXPECT_TRUE(m2q_test::write_file(m2q_test::narrow(run_dir_ / "report.txt"), OLD_REPORT));
+        EXPECT_TRUE(m2q_test::write_file(m2q_test::narrow(sources_ / OLD_SAVE_NAME), OLD_SAVE));
         RunResult result;
         std::vector<const char*> paths;
         for (const std::string& path : paths_) {
@@ -298,9 +329,10 @@ protected:
         return result;
     }
 
-    // Checks the source folder holds the sources and exactly `outputs`
-    // (name -> the file they come from), each a complete, identical copy of
-    // that file's reference output; then removes the outputs.
+    // Checks the source folder holds the sources, the old save (its old
+    // bytes unless it was replaced) and exactly `outputs` (name -> the file
+    // they come from), each a complete, identical copy of that file's
+    // reference output, and no temporary file; then removes the outputs.
     void check_and_clear_outputs(const std::map<std::string, std::size_t>& outputs,
                                  const std::string& where)
     {
@@ -312,6 +344,11 @@ protected:
         }
         for (const auto& output : outputs) {
             expected.insert(output.first);
+        }
+        expected.insert(OLD_SAVE_NAME);
+        if (outputs.count(OLD_SAVE_NAME) == 0) {
+            EXPECT_TRUE(m2q_test::read_text(m2q_test::narrow(sources_ / OLD_SAVE_NAME)) == OLD_SAVE)
+                << where << ": the old save was damaged";
         }
         std::set<std::string> present;
         for (const auto& entry : fs::directory_iterator(sources_)) {
@@ -367,8 +404,9 @@ std::vector<std::string> split_records(const std::string& report, const std::vec
 
 // Nothing the core misused, and nothing left open or held: neither after
 // each file's record (only the report is open then, unless it could not
-// be created) nor at the end of the batch.
-void expect_nothing_held(const RunResult& result, bool report_open)
+// be created, and only the batch's table is held) nor at the end of the
+// batch.
+void expect_nothing_held(const RunResult& result, bool report_open, bool table_held = true)
 {
     EXPECT_EQ(result.problems, std::vector<std::string>{});
     EXPECT_EQ(result.live_blocks, 0u) << "blocks leaked";
@@ -377,7 +415,7 @@ void expect_nothing_held(const RunResult& result, bool report_open)
         report_open ? std::vector<std::string>{"report.txt"} : std::vector<std::string>{};
     for (std::size_t i = 0; i < result.outcomes.size(); ++i) {
         EXPECT_EQ(result.outcomes[i].open_paths, open_between) << "after file " << i + 1;
-        EXPECT_EQ(result.outcomes[i].live_blocks, 0u) << "after file " << i + 1;
+        EXPECT_EQ(result.outcomes[i].live_blocks, table_held ? 1u : 0u) << "after file " << i + 1;
     }
 }
 
@@ -437,6 +475,9 @@ TEST_F(FaultMatrix, EveryFailurePointOfABatch)
             call.role == Role::ReportWrite) {
             modes.push_back(Mode::Short);
         }
+        if (call.role == Role::NameLookup || call.role == Role::OutputReplace) {
+            modes.push_back(Mode::Refuse);
+        }
         for (const Mode mode : modes) {
             ++points;
             ++points_by_role[call.role];
@@ -451,6 +492,7 @@ TEST_F(FaultMatrix, EveryFailurePointOfABatch)
             if (mode == Mode::Short) {
                 fault.short_to = call.bytes / 2;
             }
+            fault.refuse = mode == Mode::Refuse;
             const RunResult result = run(&fault);
             EXPECT_EQ(result.faults, 1);
 
@@ -460,25 +502,42 @@ TEST_F(FaultMatrix, EveryFailurePointOfABatch)
             bool numbered_output = false;
             bool report_complete = true;
             switch (call.role) {
+            case Role::BatchTable: codes.assign(files_.size(), ERR_SOURCE_MEMORY); break;
             case Role::SourceBlock: codes[hit] = ERR_SOURCE_MEMORY; break;
             case Role::WorkImage: codes[hit] = ERR_WORK_MEMORY; break;
             case Role::SourceOpen:
             case Role::SourceSize: codes[hit] = ERR_NOT_SOURCE; break;
             case Role::SourceRead: codes[hit] = ERR_READ_SOURCE; break;
+            case Role::NameLookup:
+            case Role::OutputReplace:
+                // A name that is taken, or refuses the replace, passes the
+                // turn to the next number; a failure stops the file.
+                if (mode == Mode::Refuse) {
+                    numbered_output = true;
+                } else {
+                    codes[hit] = ERR_WRITE_TARGET;
+                }
+                break;
+            case Role::OutputOwner:
             case Role::OutputOpen:
             case Role::OutputWrite:
-            case Role::OutputClose: codes[hit] = ERR_WRITE_TARGET; break;
-            case Role::ProbeOpen: numbered_output = true; break;  // the next name is taken
+            case Role::OutputFlush:
+            case Role::OutputClose:
+            case Role::OutputIdentity: codes[hit] = ERR_WRITE_TARGET; break;
+            case Role::SourceList:   // that source goes unguarded; nothing shows
             case Role::SourceClose:  // a read-only close has nothing to lose
-            case Role::ProbeClose:   // the real write that follows is checked
                 break;
+            case Role::ReportName:
             case Role::ReportOpen:
             case Role::ReportWrite:
-            case Role::ReportClose: report_complete = false; break;
+            case Role::ReportFlush:
+            case Role::ReportClose:
+            case Role::ReportReplace: report_complete = false; break;
             case Role::Other: break;
             }
 
-            expect_nothing_held(result, call.role != Role::ReportOpen);
+            expect_nothing_held(result, call.role != Role::ReportName && call.role != Role::ReportOpen,
+                                call.role != Role::BatchTable);
             ASSERT_EQ(result.outcomes.size(), files_.size());
             std::size_t converted = 0;
             std::map<std::string, std::size_t> outputs;
@@ -501,28 +560,16 @@ TEST_F(FaultMatrix, EveryFailurePointOfABatch)
             EXPECT_EQ(result.summary.failed, files_.size() - converted);
             check_and_clear_outputs(outputs, where);
 
-            // The report: whole when its own calls went right; otherwise
-            // exactly the bytes that did reach it, and the batch knows.
+            // The report: whole when its own calls went right; otherwise the
+            // earlier report stays as it was, and the batch knows.
             EXPECT_EQ(result.summary.report_written, report_complete);
-            if (call.role == Role::ReportOpen) {
-                EXPECT_FALSE(result.report_exists);
-            } else if (call.role == Role::ReportWrite) {
-                const std::size_t kept = mode == Mode::Short ? call.bytes / 2 : 0;
-                std::string expected = reference.report;
-                expected.erase(call.report_offset + kept, call.bytes - kept);
-                EXPECT_EQ(result.report, expected);
-            } else {
-                EXPECT_EQ(result.report, expected_report);
-            }
+            EXPECT_EQ(result.report, report_complete ? expected_report : std::string(OLD_REPORT));
         }
     }
 
     // Every kind of failure point was reached.
-    for (const Role role : {Role::SourceBlock, Role::WorkImage, Role::SourceOpen, Role::SourceSize,
-                            Role::SourceRead, Role::SourceClose, Role::ProbeOpen, Role::ProbeClose,
-                            Role::OutputOpen, Role::OutputWrite, Role::OutputClose,
-                            Role::ReportOpen, Role::ReportWrite, Role::ReportClose}) {
-        EXPECT_GT(points_by_role[role], 0) << role_name(role);
+    for (int role = 0; role < static_cast<int>(Role::Other); ++role) {
+        EXPECT_GT(points_by_role[static_cast<Role>(role)], 0) << role_name(static_cast<Role>(role));
     }
     std::printf("fault matrix: %d failure points over %d calls (%zu with frees and removes) "
                 "of a %zu-file batch:",

@@ -2,8 +2,9 @@
 // reach: it fails each call of a batch once, reads and writes also short by
 // half. Here: a read or write short by exactly one byte or by a small
 // amount, a read that returns nothing, and every candidate output name
-// refused. Each file fails alone, with its code and text in the report,
-// and leaves neither an output file, an open file nor a block behind.
+// refused. Each file fails alone, with its code and text in the report;
+// the save its output would have replaced keeps its old bytes, and neither
+// a temporary file, an open file nor a block is left behind.
 #include <cstdio>
 #include <filesystem>
 #include <ostream>
@@ -32,18 +33,20 @@ struct FailureCase {
 };
 
 Fault fault_of(PlatformCall call, const char* path_part, int times = 1,
-               std::uint32_t short_to = m2q_test::NO_SHORT) {
+               std::uint32_t short_to = m2q_test::NO_SHORT, bool refuse = false) {
     Fault fault = m2q_test::fault_on(call);
     fault.path_part = path_part;
     fault.times = times;
     fault.short_to = short_to;
+    fault.refuse = refuse;
     return fault;
 }
 
 const FailureCase CASES[] = {
     {"ReadShortByOne", fault_of(PlatformCall::read, "a.psu", 1, SOURCE_SIZE - 1), ERR_READ_SOURCE},
     {"ReadNothing", fault_of(PlatformCall::read, "a.psu", 1, 0), ERR_READ_SOURCE},
-    {"EveryOutputNameFails", fault_of(PlatformCall::create_write, "gamedata_a", m2q_test::FAULT_FOREVER),
+    {"EveryOutputNameIsTaken",
+     fault_of(PlatformCall::inspect, "gamedata_a", m2q_test::FAULT_FOREVER, m2q_test::NO_SHORT, true),
      ERR_WRITE_TARGET},
     {"WriteShort", fault_of(PlatformCall::write, "gamedata_a", 1, 4096), ERR_WRITE_TARGET},
     {"WriteShortByOne", fault_of(PlatformCall::write, "gamedata_a", 1, TARGET_SIZE - 1), ERR_WRITE_TARGET},
@@ -83,6 +86,8 @@ TEST_P(InjectedFailure, FileFailsAloneAndLeavesNothingBehind) {
     ASSERT_TRUE(m2q_test::write_file(a, m2q_test::city_source("alpha", 1, 0, 1)));
     ASSERT_TRUE(m2q_test::write_file(b, m2q_test::city_source("beta", 2, 0, 2)));
     const char* paths[] = {a.c_str(), b.c_str()};
+    const std::string old_save(5184406, 'o');
+    ASSERT_TRUE(m2q_test::write_file(folder.file("gamedata_a.dat"), old_save));
 
     FaultyPlatform os;
     m2q_test::CurrentFolderGuard in_folder(folder.path());
@@ -105,12 +110,14 @@ TEST_P(InjectedFailure, FileFailsAloneAndLeavesNothingBehind) {
     EXPECT_EQ(summary.failed, 1u);
     EXPECT_TRUE(summary.report_written);
 
-    EXPECT_EQ(folder.entries(), (std::vector<std::string>{"a.psu", "b.psu", "gamedata_b.dat", "report.txt"}));
+    EXPECT_EQ(folder.entries(),
+              (std::vector<std::string>{"a.psu", "b.psu", "gamedata_a.dat", "gamedata_b.dat", "report.txt"}));
+    EXPECT_TRUE(m2q_test::read_text(folder.file("gamedata_a.dat")) == old_save) << "the old save was damaged";
     EXPECT_EQ(std::filesystem::file_size(folder.path() / "gamedata_b.dat"), 5184406u);
 
     // Right after the failed file only the report is open and no image is held.
     EXPECT_EQ(watch.open_after_first, std::vector<std::string>{"report.txt"});
-    EXPECT_EQ(watch.live_bytes_after_first, 0u);
+    EXPECT_LT(watch.live_bytes_after_first, 4096u) << "an image is still held";
     EXPECT_EQ(os.open_files(), 0u);
     EXPECT_EQ(os.live_blocks(), 0u);
     EXPECT_EQ(os.misuses(), std::vector<std::string>{});
@@ -119,25 +126,28 @@ TEST_P(InjectedFailure, FileFailsAloneAndLeavesNothingBehind) {
 INSTANTIATE_TEST_SUITE_P(EachStage, InjectedFailure, ::testing::ValuesIn(CASES),
                          [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 
-// When an output that failed half-way cannot even be deleted, it is emptied:
-// no file that looks like a converted save stays behind.
-TEST(InjectedDoubleFailure, UndeletableFailedOutputIsLeftEmpty) {
+// When the temporary file of a failed output cannot even be deleted, it
+// stays under its own name; the save it was to replace keeps its bytes.
+TEST(InjectedDoubleFailure, UndeletableTemporaryFileLeavesTheOldSaveWhole) {
     TempFolder folder;
     const std::string a = folder.file("a.psu");
     ASSERT_TRUE(m2q_test::write_file(a, m2q_test::city_source("alpha", 1, 0, 1)));
+    ASSERT_TRUE(m2q_test::write_file(folder.file("gamedata_a.dat"), std::string("old save")));
     const char* paths[] = {a.c_str()};
 
     FaultyPlatform os;
     m2q_test::CurrentFolderGuard in_folder(folder.path());
     os.add_fault(fault_of(PlatformCall::write, "gamedata_a", 1, TARGET_SIZE / 2));
-    os.add_fault(fault_of(PlatformCall::remove, "gamedata_a"));
+    os.add_fault(fault_of(PlatformCall::remove, TEMP_NAME_MARK));
 
     BatchSummary summary{};
     process_dropped_files(paths, 1, nullptr, nullptr, &summary);
     EXPECT_EQ(os.faults_applied(), 2);
     EXPECT_EQ(summary.failed, 1u);
-    ASSERT_TRUE(m2q_test::file_exists(folder.file("gamedata_a.dat")));
-    EXPECT_EQ(std::filesystem::file_size(folder.path() / "gamedata_a.dat"), 0u);
+    EXPECT_EQ(m2q_test::read_text(folder.file("gamedata_a.dat")), "old save");
+    const std::vector<std::string> names = folder.entries();
+    ASSERT_EQ(names.size(), 4u);
+    EXPECT_EQ(names[0].rfind(TEMP_NAME_MARK, 0), 0u) << names[0];
     EXPECT_EQ(os.open_files(), 0u);
     EXPECT_EQ(os.live_blocks(), 0u);
 }

@@ -180,34 +180,34 @@ TEST(Win32Exclusive, FolderAndMissingFileCannotBeOpened)
     EXPECT_EQ(size_on_disk(folder.wide(L"missing.psu")), -1) << "opening must never create";
 }
 
-TEST(Win32Files, WrittenFilesAreTruncatedAndSharedWithReadersAndWriters)
+// A read-only file, a folder and a file held open without sharing are
+// never replaced: the next numbered name is taken, and each keeps what it
+// held. No temporary file is left.
+TEST(Win32Files, NamesThatRefuseTheReplacePassTheTurnToTheNextNumber)
 {
     Win32Folder folder;
-    const fs::path name = folder.wide(L"report.txt");
-    ASSERT_TRUE(make_file(name, 1000));
+    ASSERT_TRUE(make_file(folder.wide(L"city.psu"), SOURCE_SIZE));
+    ASSERT_TRUE(make_file(folder.wide(L"gamedata_city.dat"), 10));
+    ASSERT_TRUE(SetFileAttributesW(folder.wide(L"gamedata_city.dat").c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(CreateDirectoryW(folder.wide(L"gamedata_city_1.dat").c_str(), nullptr));
+    ASSERT_TRUE(make_file(folder.wide(L"gamedata_city_2.dat"), 20));
+    HANDLE held = CreateFileW(folder.wide(L"gamedata_city_2.dat").c_str(), GENERIC_READ | GENERIC_WRITE,
+                              0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
 
-    const PlatformFile file = platform_native().create_write(folder.narrow(L"report.txt").c_str());
-    ASSERT_NE(file, NO_FILE);
-    EXPECT_EQ(size_on_disk(name), 0);
-    HANDLE other = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    EXPECT_NE(other, INVALID_HANDLE_VALUE);
-
-    const char text[] = "a\r\nb\n";
-    std::uint32_t done = 0;
-    EXPECT_TRUE(platform_native().write(file, text, 5, &done));
-    EXPECT_EQ(done, 5u);
-    EXPECT_TRUE(platform_native().close(file));
-    if (other != INVALID_HANDLE_VALUE) {
-        char back[8] = {};
-        DWORD got = 0;
-        ReadFile(other, back, sizeof back, &got, nullptr);
-        EXPECT_EQ(std::string(back, got), "a\r\nb\n") << "bytes go out without translation";
-        CloseHandle(other);
+    char message[MESSAGE_SIZE];
+    EXPECT_EQ(convert_file(folder.narrow(L"city.psu").c_str(), message), CONVERT_OK) << message;
+    CloseHandle(held);
+    EXPECT_EQ(size_on_disk(folder.wide(L"gamedata_city_3.dat")), TARGET_SIZE);
+    SetFileAttributesW(folder.wide(L"gamedata_city.dat").c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(size_on_disk(folder.wide(L"gamedata_city.dat")), 10);
+    EXPECT_EQ(size_on_disk(folder.wide(L"gamedata_city_2.dat")), 20);
+    std::size_t entries = 0;
+    for (const auto& entry : fs::directory_iterator(folder.wide(L""))) {
+        EXPECT_NE(entry.path().filename().wstring().rfind(L".m2q-", 0), 0u) << "temporary file left";
+        ++entries;
     }
-    EXPECT_TRUE(platform_native().remove_file(folder.narrow(L"report.txt").c_str()));
-    EXPECT_EQ(size_on_disk(name), -1);
+    EXPECT_EQ(entries, 5u);
 }
 
 TEST(Win32Files, OnlyTheLowPartOfTheSizeCounts)

@@ -5,6 +5,8 @@
 #include "process_run.h"
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -42,12 +44,29 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
     return result;
 }
 
-void drain(int out_fd, int err_fd, std::string* out, std::string* err) {
+// Reads both pipes to their ends; kills `pid` once `kill_after_ms` have
+// passed (0: never).
+void drain(int out_fd, int err_fd, std::string* out, std::string* err, pid_t pid,
+           int kill_after_ms) {
     pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
     std::string* sinks[2] = {out, err};
     int open_count = (out_fd >= 0) + (err_fd >= 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kill_after_ms);
+    bool killed = kill_after_ms <= 0;
     while (open_count > 0) {
-        if (poll(fds, 2, -1) < 0) {
+        int wait_ms = -1;
+        if (!killed) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                kill(pid, SIGKILL);
+                killed = true;
+            } else {
+                wait_ms = static_cast<int>(left.count());
+            }
+        }
+        const int ready = poll(fds, 2, wait_ms);
+        if (ready < 0) {
             if (errno == EINTR) continue;
             return;
         }
@@ -107,7 +126,7 @@ ProcessResult run_process(const std::vector<std::string>& argv, const ProcessOpt
         return result;
     }
 
-    drain(out_pipe[0], err_pipe[0], &result.out, &result.err);
+    drain(out_pipe[0], err_pipe[0], &result.out, &result.err, pid, options.kill_after_ms);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }

@@ -12,6 +12,7 @@ struct ProcessOptions {
     std::string directory;                 // the child's working directory; empty: ours
     std::vector<std::string> environment;  // "NAME=value", replacing our NAME
     bool stdout_gone = false;  // stdout is a pipe whose reading end is already closed
+    int kill_after_ms = 0;     // SIGKILL the child after this long; 0: never
 };
 
 struct ProcessResult {

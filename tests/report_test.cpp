@@ -140,7 +140,9 @@ TEST(Report, SameSourceTwiceGivesTwoRecordsAndOneOutput) {
     EXPECT_EQ(std::filesystem::file_size(folder.path() / "gamedata_city.dat"), 5184406u);
 }
 
-TEST(Report, SameBaseNameTwiceTheSecondReplacesTheFirst) {
+// Two sources with the same base name in one batch: the second output takes
+// the next number instead of destroying the first.
+TEST(Report, SameBaseNameTwiceKeepsBothOutputs) {
     TempFolder folder;
     const std::string a = folder.file("a.psu");
     const std::string b = folder.file("a.bin");
@@ -148,10 +150,12 @@ TEST(Report, SameBaseNameTwiceTheSecondReplacesTheFirst) {
     ASSERT_TRUE(m2q_test::write_file(b, m2q_test::city_source("second", 2, 0, 222)));
     const BatchRun run = run_batch(folder, {a, b});
     EXPECT_EQ(run.summary.converted, 2u);
-    const Bytes output = m2q_test::read_file(folder.file("gamedata_a.dat"));
-    ASSERT_EQ(output.size(), 5184406u);
-    EXPECT_EQ(m2q_test::get_le64(output, 620), 222u);
-    EXPECT_FALSE(m2q_test::file_exists(folder.file("gamedata_a_1.dat")));
+    const Bytes first = m2q_test::read_file(folder.file("gamedata_a.dat"));
+    const Bytes second = m2q_test::read_file(folder.file("gamedata_a_1.dat"));
+    ASSERT_EQ(first.size(), 5184406u);
+    ASSERT_EQ(second.size(), 5184406u);
+    EXPECT_EQ(m2q_test::get_le64(first, 620), 111u);
+    EXPECT_EQ(m2q_test::get_le64(second, 620), 222u);
 }
 
 TEST(Report, TooLongPathIsRecordedInFullWithCode6) {

@@ -311,10 +311,13 @@ const char* platform_call_name(PlatformCall call) {
     case PlatformCall::open_read: return "open_read";
     case PlatformCall::size_low: return "size_low";
     case PlatformCall::read: return "read";
-    case PlatformCall::create_write: return "create_write";
+    case PlatformCall::create_temp: return "create_temp";
     case PlatformCall::write: return "write";
+    case PlatformCall::flush: return "flush";
     case PlatformCall::close: return "close";
     case PlatformCall::remove: return "remove";
+    case PlatformCall::replace: return "replace";
+    case PlatformCall::inspect: return "inspect";
     case PlatformCall::lead_byte: return "lead_byte";
     }
     return "?";
@@ -338,7 +341,7 @@ struct PlannedFault {
 struct OpenFile {
     std::string path;
     int number;     // TraceEntry::file
-    bool writable;  // from create_write
+    bool writable;  // from create_temp
 };
 
 struct FaultState {
@@ -462,10 +465,14 @@ bool faulty_read(PlatformFile file, void* buffer, std::uint32_t size, std::uint3
     });
 }
 
-PlatformFile faulty_create_write(const char* path) {
-    const std::string name = path != nullptr ? path : "";
-    if (enter(PlatformCall::create_write, name, 0) != nullptr) return NO_FILE;
-    return opened(g_state->native->create_write(path), name, true);
+// The temporary file goes by the name of the file it is to replace.
+PlatformFile faulty_create_temp(const char* beside, char* name, std::size_t name_size) {
+    const std::string target = beside != nullptr ? beside : "";
+    if (enter(PlatformCall::create_temp, target, 0) != nullptr) {
+        if (name_size > 0) name[0] = '\0';
+        return NO_FILE;
+    }
+    return opened(g_state->native->create_temp(beside, name, name_size), target, true);
 }
 
 bool faulty_write(PlatformFile file, const void* data, std::uint32_t size, std::uint32_t* done) {
@@ -474,6 +481,14 @@ bool faulty_write(PlatformFile file, const void* data, std::uint32_t size, std::
     return faulty_transfer(fault, misuse, size, done, [&](std::uint32_t n) {
         return g_state->native->write(file, data, n, done);
     });
+}
+
+bool faulty_flush(PlatformFile file) {
+    const Fault* fault = nullptr;
+    if (enter_on(PlatformCall::flush, file, 0, true, &fault) == nullptr || fault != nullptr) {
+        return false;
+    }
+    return g_state->native->flush(file);
 }
 
 bool faulty_close(PlatformFile file) {
@@ -492,6 +507,23 @@ bool faulty_close(PlatformFile file) {
 bool faulty_remove(const char* path) {
     if (enter(PlatformCall::remove, path != nullptr ? path : "", 0) != nullptr) return false;
     return g_state->native->remove_file(path);
+}
+
+ReplaceResult faulty_replace(const char* from, const char* to) {
+    const Fault* fault = enter(PlatformCall::replace, to != nullptr ? to : "", 0);
+    if (fault != nullptr) return fault->refuse ? REPLACE_REFUSED : REPLACE_FAILED;
+    return g_state->native->replace_file(from, to);
+}
+
+bool faulty_inspect(const char* path, NameInfo* info) {
+    const Fault* fault = enter(PlatformCall::inspect, path != nullptr ? path : "", 0);
+    if (fault == nullptr) return g_state->native->inspect(path, info);
+    if (!fault->refuse) return false;
+    *info = NameInfo{};
+    info->kind = NAME_REGULAR;
+    info->read_only = true;
+    std::snprintf(info->target, sizeof info->target, "%s", path);
+    return true;
 }
 
 bool faulty_lead_byte(unsigned char byte) {
@@ -515,10 +547,13 @@ FaultyPlatform::FaultyPlatform() {
     ops.open_read = faulty_open_read;
     ops.size_low = faulty_size_low;
     ops.read = faulty_read;
-    ops.create_write = faulty_create_write;
+    ops.create_temp = faulty_create_temp;
     ops.write = faulty_write;
+    ops.flush = faulty_flush;
     ops.close = faulty_close;
     ops.remove_file = faulty_remove;
+    ops.replace_file = faulty_replace;
+    ops.inspect = faulty_inspect;
     ops.is_lead_byte = faulty_lead_byte;
     platform_install(&g_state->ops);
 }

@@ -122,13 +122,16 @@ enum class PlatformCall {
     open_read,
     size_low,
     read,
-    create_write,
+    create_temp,
     write,
+    flush,
     close,
     remove,
+    replace,
+    inspect,
     lead_byte,
 };
-constexpr int PLATFORM_CALL_KINDS = 10;
+constexpr int PLATFORM_CALL_KINDS = 13;
 const char* platform_call_name(PlatformCall call);
 
 constexpr int FAULT_FOREVER = std::numeric_limits<int>::max();
@@ -137,24 +140,30 @@ constexpr std::uint32_t NO_SHORT = std::numeric_limits<std::uint32_t>::max();
 // One planned fault. Calls of `call` that match the filters are counted from
 // 1; the calls `first` ... `first + times - 1` of them are affected.
 //   alloc        -> null, nothing allocated
-//   open_read    -> NO_FILE, create_write -> NO_FILE, nothing opened
+//   open_read    -> NO_FILE, create_temp -> NO_FILE, nothing opened
 //   size_low     -> 0
 //   read, write  -> false with a count of 0, nothing moved; or, with
 //                   `short_to` set, success after moving at most `short_to`
 //                   bytes, the count telling how many
+//   flush        -> false, nothing flushed
 //   close        -> the file is closed all the same, but false is returned
 //   remove       -> false, nothing removed
+//   replace      -> REPLACE_FAILED (REPLACE_REFUSED with `refuse`), nothing moved
+//   inspect      -> false (with `refuse`: a read-only regular file is there)
 struct Fault {
     PlatformCall call = PlatformCall::alloc;
     int first = 1;
     int times = 1;
-    // Only calls on files whose path contains this (open_read,
-    // create_write, remove: the path given; size_low, read, write, close:
-    // the path the file was opened under). Empty: every call.
+    // Only calls on files whose path contains this (open_read, remove,
+    // inspect: the path given; create_temp: the file it is to replace;
+    // replace: the name replaced; size_low, read, write, flush, close: the
+    // path the file was opened under, for a temporary file the file it is
+    // to replace). Empty: every call.
     std::string path_part;
     // alloc only: only blocks of this size. 0: every size.
     std::size_t alloc_size = 0;
     std::uint32_t short_to = NO_SHORT;
+    bool refuse = false;
 };
 
 // A fault on the `first`-th call of `call` (counted over every path).
@@ -167,7 +176,7 @@ struct TraceEntry {
     std::size_t size;   // alloc size, or bytes asked for by read and write
     bool failed;        // a planned fault was applied
     // Which opening of a file the call belongs to: open_read and
-    // create_write give each file they open a new number from 1 (0 when
+    // create_temp give each file they open a new number from 1 (0 when
     // nothing was opened); size_low, read, write and close carry the
     // number of the file they were handed (0 when it was not open). Two
     // openings of the same path are two files.
