@@ -9,7 +9,12 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <fstream>
+#include <future>
+#include <random>
 #include <functional>
 #include <iterator>
 #include <string>
@@ -236,17 +241,31 @@ TEST_F(CliTest, UsageErrorsExitTwoAndLeaveTheReportAlone) {
     EXPECT_FALSE(fs::exists(folder_ / "gamedata_city.dat"));
 }
 
+// A folder or a FIFO named report.txt is left as it is (a FIFO never blocks
+// the batch); a symbolic link named so is followed.
 TEST_F(CliTest, ReportThatCannotBeCreatedIsWarnedAboutAndFilesStillConvert) {
     make("city.psu", city());
-    fs::create_directory(folder_ / "report.txt");
-
-    const ProcessResult result = run({"city.psu"});
-    EXPECT_EQ(result.exit_code, 0);
-    EXPECT_NE(result.err.find("report.txt could not be written"), std::string::npos)
-        << result.err;
-    EXPECT_NE(result.out.find("都市名:東京湾市"), std::string::npos);
-    EXPECT_TRUE(fs::is_directory(folder_ / "report.txt"));
-    expect_city_output(folder_ / "gamedata_city.dat", city());
+    for (const bool fifo : {false, true}) {
+        fs::remove_all(folder_ / "report.txt");
+        if (fifo) {
+            ASSERT_EQ(mkfifo((folder_ / "report.txt").c_str(), 0644), 0);
+        } else {
+            fs::create_directory(folder_ / "report.txt");
+        }
+        const ProcessResult result = run({"city.psu"});
+        EXPECT_EQ(result.exit_code, 0);
+        EXPECT_NE(result.err.find("report.txt could not be written"), std::string::npos)
+            << result.err;
+        EXPECT_NE(result.out.find("都市名:東京湾市"), std::string::npos);
+        EXPECT_TRUE(fifo ? fs::is_fifo(folder_ / "report.txt") : fs::is_directory(folder_ / "report.txt"));
+        expect_city_output(folder_ / "gamedata_city.dat", city());
+    }
+    fs::remove(folder_ / "report.txt");
+    fs::create_directory(folder_ / "reports");
+    fs::create_symlink("reports/last.txt", folder_ / "report.txt");
+    EXPECT_EQ(run({"city.psu"}).exit_code, 0);
+    EXPECT_TRUE(fs::is_symlink(folder_ / "report.txt"));
+    EXPECT_NE(read_file(folder_ / "reports/last.txt").find(sjis("都市名:")), std::string::npos);
 }
 
 TEST_F(CliTest, AsciiLocaleShowsUtf8) {
@@ -378,6 +397,92 @@ TEST_F(CliTest, OutputsNeverDamageAnotherFile) {
     EXPECT_FALSE(fs::exists(folder_ / "row2/gamedata_city_1.dat"));
     // The link into the game's folder is still a link, to the new save.
     EXPECT_TRUE(fs::is_symlink(folder_ / "row10/gamedata_city.dat"));
+}
+
+// Killed at random moments, a batch over saves that already have outputs
+// leaves every output name holding its old bytes or the complete new save,
+// and report.txt the old report or the complete new one.
+TEST_F(CliTest, AKillAtAnyMomentNeverLeavesADamagedFile) {
+    std::vector<std::string> args;
+    for (int i = 0; i < 6; ++i) {
+        SampleSave save = city();
+        save.map_number = i;
+        make("s" + std::to_string(i) + ".psu", save);
+        args.push_back("s" + std::to_string(i) + ".psu");
+    }
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(run(args).exit_code, 0);
+    const auto whole_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - started).count();
+    std::vector<std::string> fresh;
+    for (int i = 0; i < 6; ++i) fresh.push_back(read_file(folder_ / ("gamedata_s" + std::to_string(i) + ".dat")));
+    const std::string fresh_report = report();
+    const std::string old_save(TARGET_SIZE, 'o');
+    const std::string old_report = "the report of an earlier batch\r\n";
+
+    std::mt19937 random(20261207);
+    int killed = 0, partly_done = 0;
+    for (int round = 0; round < 20; ++round) {
+        for (int i = 0; i < 6; ++i) {
+            ASSERT_TRUE(m2q_test::write_file((folder_ / ("gamedata_s" + std::to_string(i) + ".dat")).string(), old_save));
+        }
+        ASSERT_TRUE(m2q_test::write_file((folder_ / "report.txt").string(), old_report));
+        std::vector<std::string> argv = {M2Q_CLI_PATH};
+        argv.insert(argv.end(), args.begin(), args.end());
+        ProcessOptions options;
+        options.directory = folder_.string();
+        options.kill_after_ms = 1 + static_cast<int>(random() % static_cast<unsigned>(whole_ms + 1));
+        const ProcessResult result = run_process(argv, options);
+        killed += result.signal == SIGKILL;
+
+        int replaced = 0;
+        for (int i = 0; i < 6; ++i) {
+            const std::string name = "gamedata_s" + std::to_string(i) + ".dat";
+            const std::string now = read_file(folder_ / name);
+            EXPECT_TRUE(now == old_save || now == fresh[i]) << name << " damaged, " << now.size() << " bytes";
+            replaced += now == fresh[i];
+        }
+        partly_done += replaced > 0 && replaced < 6;
+        const std::string text = report();
+        EXPECT_TRUE(text == old_report || text == fresh_report) << "report.txt damaged";
+        for (const auto& entry : fs::directory_iterator(folder_)) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind(TEMP_NAME_MARK, 0) == 0) {
+                fs::remove(entry.path());  // what a kill may leave: a temporary file, by its name
+            } else {
+                EXPECT_TRUE(name == "report.txt" || name.rfind("gamedata_s", 0) == 0 ||
+                            name.rfind(".psu") != std::string::npos) << name;
+                EXPECT_EQ(name.find("_1."), std::string::npos) << name;
+            }
+        }
+    }
+    std::printf("kill test: %d of 20 runs killed, %d of them between two saves (a whole run took %lld ms)\n",
+                killed, partly_done, static_cast<long long>(whole_ms));
+    EXPECT_GE(killed, 10);
+}
+
+// Two batches at once in one folder: report.txt is afterwards the whole
+// report of one of them, never a mix.
+TEST_F(CliTest, TwoBatchesAtOnceNeverMixTheirReports) {
+    make("a.psu", city());
+    make("b.psu", city());
+    make_sized("c.txt", 3);
+    const std::vector<std::vector<std::string>> batches = {{"a.psu", "c.txt", "a.psu"}, {"b.psu", "c.txt"}};
+    std::vector<std::string> alone;
+    for (const auto& batch : batches) {
+        ASSERT_EQ(run(batch).exit_code, 1);
+        alone.push_back(report());
+    }
+    for (int round = 0; round < 5; ++round) {
+        auto first = std::async(std::launch::async, [&] { return run(batches[0]); });
+        auto second = std::async(std::launch::async, [&] { return run(batches[1]); });
+        EXPECT_EQ(first.get().exit_code, 1);
+        EXPECT_EQ(second.get().exit_code, 1);
+        const std::string text = report();
+        EXPECT_TRUE(text == alone[0] || text == alone[1]) << m2q_test::show_bytes(text);
+    }
+    expect_city_output(folder_ / "gamedata_a.dat", city());
+    expect_city_output(folder_ / "gamedata_b.dat", city());
 }
 
 }  // namespace
