@@ -145,7 +145,8 @@ constexpr std::uint32_t NO_SHORT = std::numeric_limits<std::uint32_t>::max();
 //   read, write  -> false with a count of 0, nothing moved; or, with
 //                   `short_to` set, success after moving at most `short_to`
 //                   bytes, the count telling how many
-//   flush        -> false, nothing flushed
+//   flush        -> false (a flush that does not fail succeeds without
+//                   waiting for the disk)
 //   close        -> the file is closed all the same, but false is returned
 //   remove       -> false, nothing removed
 //   replace      -> REPLACE_FAILED (REPLACE_REFUSED with `refuse`), nothing moved
