@@ -17,7 +17,7 @@ constexpr PlatformFile NO_FILE = -1;
 struct PlatformOps {
     // A zero-filled block of `size` bytes, or null.
     void* (*alloc_zeroed)(std::size_t size);
-    // Frees a block from alloc_zeroed; null is ignored.
+    // Frees a block from alloc_zeroed or alloc_block; null is ignored.
     void (*free_block)(void* block);
 
     // Opens an existing regular file for reading, excluding other openers
@@ -41,6 +41,10 @@ struct PlatformOps {
 
     // True when `byte` starts a double-byte character of the ANSI code page.
     bool (*is_lead_byte)(unsigned char byte);
+
+    // A block of `size` bytes whose contents are left as they come (for a
+    // block that a read fills whole before anything looks at it), or null.
+    void* (*alloc_block)(std::size_t size);
 };
 
 // The table in use.

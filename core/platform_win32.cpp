@@ -19,10 +19,10 @@ PlatformFile from_handle(HANDLE handle)
     return handle == INVALID_HANDLE_VALUE ? NO_FILE : reinterpret_cast<PlatformFile>(handle);
 }
 
-// A movable, zero-filled block, locked for as long as the caller keeps it.
-void* win32_alloc_zeroed(std::size_t size)
+// A movable block, locked for as long as the caller keeps it.
+void* locked_global_block(UINT flags, std::size_t size)
 {
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | flags, size);
     if (memory == nullptr) {
         return nullptr;
     }
@@ -31,6 +31,17 @@ void* win32_alloc_zeroed(std::size_t size)
         GlobalFree(memory);
     }
     return block;
+}
+
+void* win32_alloc_zeroed(std::size_t size)
+{
+    return locked_global_block(GMEM_ZEROINIT, size);
+}
+
+// Not zero-initialised: the caller fills it.
+void* win32_alloc_block(std::size_t size)
+{
+    return locked_global_block(0, size);
 }
 
 void win32_free_block(void* block)
@@ -105,7 +116,7 @@ bool win32_is_lead_byte(unsigned char byte)
 const PlatformOps WIN32_OPS = {
     win32_alloc_zeroed, win32_free_block, win32_open_read,   win32_size_low, win32_read,
     win32_create_write, win32_write,      win32_close,       win32_remove_file,
-    win32_is_lead_byte,
+    win32_is_lead_byte, win32_alloc_block,
 };
 
 }  // namespace

@@ -1,10 +1,14 @@
 #include "target_save.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "melno2quaz.h"
-#include "platform.h"
 #include "result_codes.h"
 #include "source_save.h"
 
@@ -21,18 +25,41 @@ void store_uint32(unsigned char* at, std::uint32_t value)
 }
 
 // The sum of the bytes in [begin, end), modulo 2^32. The image sum runs
-// over 5 MB for every file, so it goes eight bytes at a time: each 64-bit
-// word is split into its even and odd bytes, which add up as four 16-bit
-// lanes (at most 510 per word, so 128 words fit before a lane could
-// overflow); the lanes are then folded into the total.
+// over 5 MB for every file, so it is one pass at the widest step the target
+// offers without assembly: where SSE2 is there (every x86-64), sixteen bytes
+// at a time by the sum-of-absolute-differences against zero, which adds
+// eight bytes into a 64-bit lane (at most 2,040 per step, so the lanes
+// cannot overflow on any image); elsewhere eight bytes at a time in 16-bit
+// lanes of a 64-bit word (at most 510 per word, so 128 words fit before a
+// lane could overflow), folded into the total after each round.
 std::uint32_t byte_sum(const unsigned char* begin, const unsigned char* end)
 {
+    std::uint64_t total = 0;
+    const unsigned char* at = begin;
+#ifdef __SSE2__
+    const __m128i zero = _mm_setzero_si128();
+    __m128i lanes[4] = {zero, zero, zero, zero};
+    while (end - at >= 64) {
+        for (std::size_t i = 0; i < 4; ++i) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16 * i));
+            lanes[i] = _mm_add_epi64(lanes[i], _mm_sad_epu8(bytes, zero));
+        }
+        at += 64;
+    }
+    while (end - at >= 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+        lanes[0] = _mm_add_epi64(lanes[0], _mm_sad_epu8(bytes, zero));
+        at += 16;
+    }
+    const __m128i folded =
+        _mm_add_epi64(_mm_add_epi64(lanes[0], lanes[1]), _mm_add_epi64(lanes[2], lanes[3]));
+    std::array<std::uint64_t, 2> halves;
+    std::memcpy(halves.data(), &folded, sizeof halves);
+    total = halves[0] + halves[1];
+#else
     constexpr std::uint64_t LOW_BYTES = 0x00FF00FF00FF00FFull;
     constexpr std::uint64_t LOW_HALVES = 0x0000FFFF0000FFFFull;
     constexpr std::size_t WORDS_PER_ROUND = 128;
-
-    std::uint64_t total = 0;
-    const unsigned char* at = begin;
     while (static_cast<std::size_t>(end - at) >= 8) {
         const std::size_t words =
             std::min(WORDS_PER_ROUND, static_cast<std::size_t>(end - at) / 8);
@@ -46,6 +73,7 @@ std::uint32_t byte_sum(const unsigned char* begin, const unsigned char* end)
         lanes = (lanes & LOW_HALVES) + ((lanes >> 16) & LOW_HALVES);
         total += (lanes & 0xFFFFFFFFull) + (lanes >> 32);
     }
+#endif
     for (; at != end; ++at) {
         total += *at;
     }
@@ -56,10 +84,15 @@ std::uint32_t byte_sum(const unsigned char* begin, const unsigned char* end)
 
 void fill_target(unsigned char* image, const unsigned char* source)
 {
+    // In the source block a run may overlap the place it comes from, and the
+    // largest one is already where it belongs: nothing to move there.
     for (std::size_t i = 0; i < TARGET_LAYOUT_RUNS; ++i) {
         const TargetRun& run = TARGET_LAYOUT[i];
         const unsigned char* from = run.fixed != nullptr ? run.fixed : source + run.source_offset;
-        std::memcpy(image + run.target_offset, from, run.length);
+        unsigned char* to = image + run.target_offset;
+        if (from != to) {
+            std::memmove(to, from, run.length);
+        }
     }
 }
 
@@ -79,18 +112,12 @@ void seal_target(unsigned char* image)
     store_uint32(image + TARGET_IMAGE_CHECKSUM_OFFSET, whole);
 }
 
-int32_t build_target(const char* path, const SourceSave* save, char* message)
+int32_t build_target(const char* path, SourceSave* save, char* message)
 {
-    const PlatformOps& os = platform();
-    auto* image = static_cast<unsigned char*>(os.alloc_zeroed(TARGET_SIZE));
-    if (image == nullptr) {
-        set_result_text(ERR_WORK_MEMORY, message);
-        return ERR_WORK_MEMORY;
-    }
+    unsigned char* image = save->image + TARGET_IMAGE_START;
     fill_target(image, save->image);
     seal_target(image);
     const int32_t code = write_target(image, path);
-    os.free_block(image);
     if (code != CONVERT_OK) {
         set_result_text(code, message);
     }

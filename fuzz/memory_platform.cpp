@@ -57,14 +57,18 @@ OpenFile* lookup(PlatformFile file)
     return &g_open[slot];
 }
 
-void* mem_alloc_zeroed(std::size_t size)
+// A spare block of `size` bytes, still holding what its last user left in
+// it, or a new one.
+void* take_block(std::size_t size, bool zeroed)
 {
     void* block = nullptr;
     for (auto spare = g_spare_blocks.begin(); spare != g_spare_blocks.end(); ++spare) {
         if (spare->first == size) {
             block = spare->second;
             g_spare_blocks.erase(spare);
-            std::memset(block, 0, size);
+            if (zeroed) {
+                std::memset(block, 0, size);
+            }
             break;
         }
     }
@@ -76,6 +80,18 @@ void* mem_alloc_zeroed(std::size_t size)
         ++g_state.live_blocks;
     }
     return block;
+}
+
+void* mem_alloc_zeroed(std::size_t size)
+{
+    return take_block(size, true);
+}
+
+// A reused block keeps the bytes of the run before, so a conversion that
+// relied on a cleared block would show.
+void* mem_alloc_block(std::size_t size)
+{
+    return take_block(size, false);
 }
 
 void mem_free_block(void* block)
@@ -171,6 +187,7 @@ bool mem_is_lead_byte(unsigned char byte)
 const PlatformOps MEMORY_OPS = {
     mem_alloc_zeroed, mem_free_block, mem_open_read, mem_size_low,    mem_read,
     mem_create_write, mem_write,      mem_close,     mem_remove_file, mem_is_lead_byte,
+    mem_alloc_block,
 };
 
 }  // namespace

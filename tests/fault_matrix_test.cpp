@@ -31,8 +31,8 @@ namespace {
 // fault-injecting table (m2q_test::FaultyPlatform) after the batch ran.
 
 enum class Role {
-    SourceBlock,   // alloc_zeroed of the source image
-    WorkImage,     // alloc_zeroed of the target image
+    SourceBlock,   // allocation of the source block (the image is built
+                   // inside it: there is no second block)
     SourceOpen,    // open_read
     SourceSize,    // size_low
     SourceRead,    // read
@@ -53,7 +53,6 @@ const char* role_name(Role role)
 {
     switch (role) {
     case Role::SourceBlock: return "source-block";
-    case Role::WorkImage: return "work-image";
     case Role::SourceOpen: return "source-open";
     case Role::SourceSize: return "source-size";
     case Role::SourceRead: return "source-read";
@@ -132,7 +131,7 @@ std::vector<Call> attribute(const std::vector<m2q_test::TraceEntry>& trace,
         Role role = Role::Other;
         switch (entry.call) {
         case PlatformCall::alloc:
-            role = entry.size == TARGET_SIZE ? Role::WorkImage : Role::SourceBlock;
+            role = Role::SourceBlock;
             break;
         case PlatformCall::open_read: role = Role::SourceOpen; break;
         case PlatformCall::size_low: role = Role::SourceSize; break;
@@ -461,7 +460,6 @@ TEST_F(FaultMatrix, EveryFailurePointOfABatch)
             bool report_complete = true;
             switch (call.role) {
             case Role::SourceBlock: codes[hit] = ERR_SOURCE_MEMORY; break;
-            case Role::WorkImage: codes[hit] = ERR_WORK_MEMORY; break;
             case Role::SourceOpen:
             case Role::SourceSize: codes[hit] = ERR_NOT_SOURCE; break;
             case Role::SourceRead: codes[hit] = ERR_READ_SOURCE; break;
@@ -518,7 +516,7 @@ TEST_F(FaultMatrix, EveryFailurePointOfABatch)
     }
 
     // Every kind of failure point was reached.
-    for (const Role role : {Role::SourceBlock, Role::WorkImage, Role::SourceOpen, Role::SourceSize,
+    for (const Role role : {Role::SourceBlock, Role::SourceOpen, Role::SourceSize,
                             Role::SourceRead, Role::SourceClose, Role::ProbeOpen, Role::ProbeClose,
                             Role::OutputOpen, Role::OutputWrite, Role::OutputClose,
                             Role::ReportOpen, Role::ReportWrite, Role::ReportClose}) {

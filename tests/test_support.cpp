@@ -407,12 +407,16 @@ PlatformFile opened(PlatformFile file, const std::string& path, bool writable) {
     return file;
 }
 
-void* faulty_alloc(std::size_t size) {
+// Both kinds of allocation count as alloc calls and fail the same way.
+void* faulty_alloc_with(void* (*native_alloc)(std::size_t), std::size_t size) {
     if (enter(PlatformCall::alloc, std::string(), size) != nullptr) return nullptr;
-    void* block = g_state->native->alloc_zeroed(size);
+    void* block = native_alloc(size);
     if (block != nullptr) g_state->blocks[block] = size;
     return block;
 }
+
+void* faulty_alloc(std::size_t size) { return faulty_alloc_with(g_state->native->alloc_zeroed, size); }
+void* faulty_alloc_block(std::size_t size) { return faulty_alloc_with(g_state->native->alloc_block, size); }
 
 void faulty_free(void* block) {
     enter(PlatformCall::free, std::string(), 0);
@@ -520,6 +524,7 @@ FaultyPlatform::FaultyPlatform() {
     ops.close = faulty_close;
     ops.remove_file = faulty_remove;
     ops.is_lead_byte = faulty_lead_byte;
+    ops.alloc_block = faulty_alloc_block;
     platform_install(&g_state->ops);
 }
 

@@ -117,7 +117,7 @@ Bytes city_source(const std::string& name, std::int32_t map_number, std::int32_t
 
 // The operations of PlatformOps, for counting and for choosing a fault.
 enum class PlatformCall {
-    alloc,
+    alloc,  // alloc_zeroed and alloc_block
     free,
     open_read,
     size_low,
