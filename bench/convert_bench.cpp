@@ -6,9 +6,9 @@
 // block as it is, under the same output name. That is the conversion's I/O
 // to the call (whatever write_target does to put a file on the disk), so it
 // is the baseline no converter can beat. Both run R times, alternately, on
-// the same warm page cache; the median of each is reported. The first round
-// is a whole batch (process_dropped_files, with its report), to check it
-// converts everything. Then times the in-memory part alone (build and seal
+// the same warm page cache; the median of each is reported. Before them the
+// batch is converted once as a whole (process_dropped_files, with its
+// report), to check that it converts everything. Then times the in-memory part alone (build and seal
 // of one image in its block) and reports the process's peak resident memory
 // and the page faults per file.
 #include <sys/resource.h>
