@@ -108,11 +108,12 @@ BatchEntry* list_sources(const char* const* paths, std::size_t count)
     if (count == 0 || count > SIZE_MAX / sizeof(BatchEntry)) {
         return nullptr;
     }
-    auto* entries = static_cast<BatchEntry*>(os.alloc_zeroed(count * sizeof(BatchEntry)));
+    auto* entries = static_cast<BatchEntry*>(os.alloc_block(count * sizeof(BatchEntry)));
     if (entries == nullptr) {
         return nullptr;
     }
     for (std::size_t i = 0; i < count; ++i) {
+        entries[i] = BatchEntry{};
         NameInfo found;
         if (std::memchr(paths[i], '\0', PATH_SIZE) != nullptr && os.inspect(paths[i], &found) &&
             found.kind == NAME_REGULAR) {

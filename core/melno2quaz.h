@@ -13,7 +13,8 @@
 // Result codes of one file. Their texts are in result_codes.h.
 enum : int32_t {
     CONVERT_OK = 0,         // converted; the target file was written in full
-    ERR_WORK_MEMORY = 1,    // the working image could not be allocated
+    ERR_WORK_MEMORY = 1,    // a working image could not be allocated (the image is
+                            // built inside the source block, so not given now)
     ERR_NOT_SOURCE = 2,     // not a Melno save: wrong size, or cannot be opened
     ERR_SOURCE_MEMORY = 3,  // memory for the source image could not be allocated
     ERR_WRITE_TARGET = 4,   // the Quaz file could not be created or written in full

@@ -60,9 +60,10 @@ struct NameInfo {
 };
 
 struct PlatformOps {
-    // A zero-filled block of `size` bytes, or null.
-    void* (*alloc_zeroed)(std::size_t size);
-    // Frees a block from alloc_zeroed; null is ignored.
+    // A block of `size` bytes whose contents are left as they come (the
+    // caller fills it before anything looks at it), or null.
+    void* (*alloc_block)(std::size_t size);
+    // Frees a block from alloc_block; null is ignored.
     void (*free_block)(void* block);
 
     // Opens an existing regular file for reading, excluding other openers

@@ -2,7 +2,6 @@
 // locale's code page.
 #include <fcntl.h>
 #include <langinfo.h>
-#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,28 +17,9 @@
 
 namespace {
 
-// Each file needs two blocks of about 5 MB. Left to its defaults, the C
-// library maps every such block afresh and unmaps it when it is freed, so
-// every page of every block is faulted in and zeroed by the kernel once per
-// file, which costs several times the file's own I/O. Kept in the heap
-// instead, a freed block is reused by the next file, and calloc only clears
-// it. The process's peak memory stays the same: two blocks at a time.
-void keep_large_blocks()
+void* posix_alloc_block(std::size_t size)
 {
-#ifdef M_MMAP_THRESHOLD
-    static const bool done = [] {
-        mallopt(M_MMAP_THRESHOLD, 16 * 1024 * 1024);
-        mallopt(M_TRIM_THRESHOLD, 32 * 1024 * 1024);
-        return true;
-    }();
-    (void)done;
-#endif
-}
-
-void* posix_alloc_zeroed(std::size_t size)
-{
-    keep_large_blocks();
-    return std::calloc(size, 1);
+    return std::malloc(size);
 }
 
 void posix_free_block(void* block)
@@ -286,9 +266,9 @@ bool locale_is_lead_byte(unsigned char byte)
 }
 
 const PlatformOps POSIX_OPS = {
-    posix_alloc_zeroed, posix_free_block,   posix_open_read, posix_size_low,
-    posix_read,         posix_create_temp,  posix_write,     posix_flush,
-    posix_close,        posix_remove_file,  posix_replace_file, posix_inspect,
+    posix_alloc_block, posix_free_block,   posix_open_read, posix_size_low,
+    posix_read,        posix_create_temp,  posix_write,     posix_flush,
+    posix_close,       posix_remove_file,  posix_replace_file, posix_inspect,
     locale_is_lead_byte,
 };
 

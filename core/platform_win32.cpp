@@ -21,10 +21,10 @@ PlatformFile from_handle(HANDLE handle)
     return handle == INVALID_HANDLE_VALUE ? NO_FILE : reinterpret_cast<PlatformFile>(handle);
 }
 
-// A movable, zero-filled block, locked for as long as the caller keeps it.
-void* win32_alloc_zeroed(std::size_t size)
+// A movable block, locked for as long as the caller keeps it.
+void* locked_global_block(UINT flags, std::size_t size)
 {
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | flags, size);
     if (memory == nullptr) {
         return nullptr;
     }
@@ -33,6 +33,12 @@ void* win32_alloc_zeroed(std::size_t size)
         GlobalFree(memory);
     }
     return block;
+}
+
+// Not zero-initialised: the caller fills it.
+void* win32_alloc_block(std::size_t size)
+{
+    return locked_global_block(0, size);
 }
 
 void win32_free_block(void* block)
@@ -226,9 +232,9 @@ bool win32_is_lead_byte(unsigned char byte)
 }
 
 const PlatformOps WIN32_OPS = {
-    win32_alloc_zeroed, win32_free_block,  win32_open_read, win32_size_low,
-    win32_read,         win32_create_temp, win32_write,     win32_flush,
-    win32_close,        win32_remove_file, win32_replace_file, win32_inspect,
+    win32_alloc_block, win32_free_block,  win32_open_read, win32_size_low,
+    win32_read,        win32_create_temp, win32_write,     win32_flush,
+    win32_close,       win32_remove_file, win32_replace_file, win32_inspect,
     win32_is_lead_byte,
 };
 

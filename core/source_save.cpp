@@ -72,7 +72,9 @@ int32_t load_source(const char* path, SourceSave* save, char* message)
         return ERR_NOT_SOURCE;
     }
 
-    auto* image = static_cast<unsigned char*>(os.alloc_zeroed(save->size));
+    // Not cleared first: the read below fills the block whole, or the file
+    // is refused.
+    auto* image = static_cast<unsigned char*>(os.alloc_block(save->size));
     if (image == nullptr) {
         os.close(file);
         set_result_text(ERR_SOURCE_MEMORY, message);

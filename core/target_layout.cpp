@@ -39,10 +39,23 @@ const unsigned char TARGET_FIXED_BLOCK[TARGET_FIXED_BLOCK_SIZE] = {
     /* 352 */ 0x00, 0x00, 0x20, 0x41, 0x00, 0x00, 0x20, 0x41,
 };
 
-// The whole target image in file order, but for the sealing values and the
-// four zero bytes at the end. Source bytes not named here are dropped: the
-// first 49,184, five 8-byte runs, and the last 462.
-const TargetRun TARGET_LAYOUT[] = {
+namespace {
+
+// The last four bytes of every Quaz save.
+constexpr unsigned char TARGET_END_WORD[4] = {0, 0, 0, 0};
+
+}  // namespace
+
+// The whole target image but for the sealing values. Source bytes not named
+// here are dropped: the first 49,184, five 8-byte runs, and the last 462.
+//
+// The order is the one fill_target writes in, chosen for building the image
+// inside the source block (at TARGET_IMAGE_START): the header lands on
+// dropped source bytes; the large run and the one after it are already in
+// place; the next four move down by 8, 16, 24 and 32 bytes, each onto bytes
+// that earlier runs have taken or that are dropped; the 180-byte run moves
+// up by 328 bytes before the fixed block covers the place it comes from.
+constexpr TargetRun TARGET_LAYOUT[] = {
     {0, TARGET_HEADER_SIZE, 0, TARGET_HEADER},
     {52, 5180606, 49184, nullptr},
     {5180658, 56, 5229790, nullptr},
@@ -50,7 +63,59 @@ const TargetRun TARGET_LAYOUT[] = {
     {5180770, 56, 5229918, nullptr},
     {5180826, 41, 5229982, nullptr},
     {5180867, 2983, 5230031, nullptr},
-    {5183850, TARGET_FIXED_BLOCK_SIZE, 0, TARGET_FIXED_BLOCK},
     {5184218, 180, 5233022, nullptr},
+    {5183850, TARGET_FIXED_BLOCK_SIZE, 0, TARGET_FIXED_BLOCK},
+    {5184402, sizeof TARGET_END_WORD, 0, TARGET_END_WORD},
 };
 const std::size_t TARGET_LAYOUT_RUNS = sizeof TARGET_LAYOUT / sizeof TARGET_LAYOUT[0];
+
+namespace {
+
+constexpr bool overlap(std::size_t a, std::size_t a_length, std::size_t b, std::size_t b_length)
+{
+    return a < b + b_length && b < a + a_length;
+}
+
+// True when, with the image inside the source block, no run is written over
+// source bytes that a later run takes.
+constexpr bool safe_in_place()
+{
+    for (std::size_t i = 0; i < TARGET_LAYOUT_RUNS; ++i) {
+        const TargetRun& written = TARGET_LAYOUT[i];
+        for (std::size_t j = i + 1; j < TARGET_LAYOUT_RUNS; ++j) {
+            const TargetRun& later = TARGET_LAYOUT[j];
+            if (later.fixed == nullptr &&
+                overlap(TARGET_IMAGE_START + written.target_offset, written.length,
+                        later.source_offset, later.length)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// True when the runs, the two sealing constants and the image checksum (12
+// bytes) cover the image once each.
+constexpr bool covers_image_once()
+{
+    std::size_t total = 0;
+    for (std::size_t i = 0; i < TARGET_LAYOUT_RUNS; ++i) {
+        const TargetRun& run = TARGET_LAYOUT[i];
+        if (run.target_offset + run.length > TARGET_SIZE) {
+            return false;
+        }
+        for (std::size_t j = i + 1; j < TARGET_LAYOUT_RUNS; ++j) {
+            if (overlap(run.target_offset, run.length, TARGET_LAYOUT[j].target_offset,
+                        TARGET_LAYOUT[j].length)) {
+                return false;
+            }
+        }
+        total += run.length;
+    }
+    return total + 12 == TARGET_SIZE;
+}
+
+static_assert(safe_in_place(), "a run would overwrite source bytes still to be moved");
+static_assert(covers_image_once(), "the runs must tile the image but for the sealing values");
+
+}  // namespace

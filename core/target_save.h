@@ -5,7 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-struct SourceSave;
+#include "source_save.h"
+
 struct BatchFiles;
 
 constexpr std::uint32_t TARGET_SIZE = 5184406;
@@ -32,22 +33,36 @@ struct TargetRun {
     const unsigned char* fixed;
 };
 
-// Every run that build_target copies, in file order.
+// The image is built inside the loaded source block, starting this far
+// into it. There the largest run (source [49,184, 5,229,790)) already lies
+// where the image wants it, the header overwrites only source bytes that are
+// dropped anyway, and the image ends inside the block.
+constexpr std::size_t TARGET_IMAGE_START = 49132;
+static_assert(TARGET_IMAGE_START + TARGET_SIZE <= SOURCE_SIZE, "the image fits in the block");
+
+// Every run of the image, in the order fill_target writes them: an order in
+// which, with the image inside the source block, no run overwrites source
+// bytes that a later run still has to take (checked where it is defined).
 extern const TargetRun TARGET_LAYOUT[];
 extern const std::size_t TARGET_LAYOUT_RUNS;
 
-// Fills a zeroed TARGET_SIZE image from `source` (SOURCE_SIZE bytes) by
-// the layout, without sealing it.
+// Fills a TARGET_SIZE image from `source` (SOURCE_SIZE bytes) by the layout:
+// every byte but the four sealing values, which seal_target stores. The
+// image is either a block of its own or lies inside the source block at
+// source + TARGET_IMAGE_START; then the source is consumed as it goes.
 void fill_target(unsigned char* image, const unsigned char* source);
 
 // Stores the two sealing constants and the two checksums.
 void seal_target(unsigned char* image);
 
-// Builds, seals and writes the Quaz save for the source at `path`. On
+// Builds, seals and writes the Quaz save for the source at `path`, in place
+// inside the loaded block of `save` (whose summary was taken when it was
+// loaded): afterwards the block holds the image, no longer the source. On
 // failure the error text replaces the summary in `message`. Returns
-// CONVERT_OK, ERR_WORK_MEMORY or ERR_WRITE_TARGET.
-// `batch` (may be null) is the batch the file belongs to.
-int32_t build_target(const char* path, const SourceSave* save, char* message,
+// CONVERT_OK or ERR_WRITE_TARGET; needing no block of its own, it never
+// gives ERR_WORK_MEMORY. `batch` (may be null) is the batch the file
+// belongs to.
+int32_t build_target(const char* path, SourceSave* save, char* message,
                      BatchFiles* batch = nullptr);
 
 // Writes the image beside the source under the first usable output name,

@@ -59,14 +59,15 @@ OpenFile* lookup(PlatformFile file)
     return &g_open[slot];
 }
 
-void* mem_alloc_zeroed(std::size_t size)
+// A spare block of `size` bytes, still holding what its last user left in
+// it, or a new one. A conversion that relied on a cleared block would show.
+void* mem_alloc_block(std::size_t size)
 {
     void* block = nullptr;
     for (auto spare = g_spare_blocks.begin(); spare != g_spare_blocks.end(); ++spare) {
         if (spare->first == size) {
             block = spare->second;
             g_spare_blocks.erase(spare);
-            std::memset(block, 0, size);
             break;
         }
     }
@@ -79,6 +80,7 @@ void* mem_alloc_zeroed(std::size_t size)
     }
     return block;
 }
+
 
 void mem_free_block(void* block)
 {
@@ -213,9 +215,9 @@ bool mem_is_lead_byte(unsigned char byte)
 }
 
 const PlatformOps MEMORY_OPS = {
-    mem_alloc_zeroed, mem_free_block,  mem_open_read, mem_size_low,
-    mem_read,         mem_create_temp, mem_write,     mem_flush,
-    mem_close,        mem_remove_file, mem_replace_file, mem_inspect,
+    mem_alloc_block, mem_free_block,  mem_open_read, mem_size_low,
+    mem_read,        mem_create_temp, mem_write,     mem_flush,
+    mem_close,       mem_remove_file, mem_replace_file, mem_inspect,
     mem_is_lead_byte,
 };
 

@@ -31,7 +31,7 @@ namespace {
 // fault-injecting table (m2q_test::FaultyPlatform) after the batch ran.
 
 enum class Role {
-    BatchTable,      // alloc_zeroed of the batch's table of its files
+    BatchTable,      // allocation of the batch's table of its files
     SourceList,      // inspect of each source when the batch starts
     ReportName,      // inspect of report.txt
     ReportOpen,      // create_temp beside report.txt
@@ -39,8 +39,8 @@ enum class Role {
     ReportFlush,     // flush of the report
     ReportClose,     // close of the report
     ReportReplace,   // replace of report.txt
-    SourceBlock,     // alloc_zeroed of the source image
-    WorkImage,       // alloc_zeroed of the target image
+    SourceBlock,     // allocation of the source block (the image is built
+                     // inside it: there is no second block)
     SourceOpen,      // open_read
     SourceSize,      // size_low
     SourceRead,      // read
@@ -69,7 +69,6 @@ const char* role_name(Role role)
     case Role::ReportClose: return "report-close";
     case Role::ReportReplace: return "report-replace";
     case Role::SourceBlock: return "source-block";
-    case Role::WorkImage: return "work-image";
     case Role::SourceOpen: return "source-open";
     case Role::SourceSize: return "source-size";
     case Role::SourceRead: return "source-read";
@@ -139,9 +138,7 @@ std::vector<Call> attribute(const std::vector<m2q_test::TraceEntry>& trace,
         Role role = Role::Other;
         switch (entry.call) {
         case PlatformCall::alloc:
-            role = entry.size == TARGET_SIZE   ? Role::WorkImage
-                   : entry.size == SOURCE_SIZE ? Role::SourceBlock
-                                               : Role::BatchTable;
+            role = entry.size == SOURCE_SIZE ? Role::SourceBlock : Role::BatchTable;
             break;
         case PlatformCall::inspect:
             if (entry.path == "report.txt") {
@@ -504,7 +501,6 @@ TEST_F(FaultMatrix, EveryFailurePointOfABatch)
             switch (call.role) {
             case Role::BatchTable: codes.assign(files_.size(), ERR_SOURCE_MEMORY); break;
             case Role::SourceBlock: codes[hit] = ERR_SOURCE_MEMORY; break;
-            case Role::WorkImage: codes[hit] = ERR_WORK_MEMORY; break;
             case Role::SourceOpen:
             case Role::SourceSize: codes[hit] = ERR_NOT_SOURCE; break;
             case Role::SourceRead: codes[hit] = ERR_READ_SOURCE; break;

@@ -225,6 +225,19 @@ TEST(TargetImage, EveryCarriedByteLandsByTheLayout) {
     EXPECT_TRUE(same_image(expected_target(source), core_target(source)));
 }
 
+TEST(TargetImage, BuiltInPlaceInsideTheSourceBlock) {
+    // Where the converter builds it: in the loaded block, which then holds
+    // source bytes under every byte the image has not yet written. Moving a
+    // run over bytes still to be moved, or leaving the last four bytes, shows.
+    for (const Bytes& source : {m2q_test::pattern_source(5), Bytes(SOURCE_SIZE, 0xFF)}) {
+        Bytes block = source;
+        unsigned char* image = block.data() + TARGET_IMAGE_START;
+        fill_target(image, block.data());
+        seal_target(image);
+        EXPECT_TRUE(same_image(expected_target(source), Bytes(image, image + TARGET_SIZE)));
+    }
+}
+
 TEST(TargetImage, SealingTouchesOnlyItsFourValues) {
     const Bytes source = m2q_test::pattern_source(7);
     Bytes image(TARGET_SIZE, 0);

@@ -412,7 +412,7 @@ PlatformFile opened(PlatformFile file, const std::string& path, bool writable) {
 
 void* faulty_alloc(std::size_t size) {
     if (enter(PlatformCall::alloc, std::string(), size) != nullptr) return nullptr;
-    void* block = g_state->native->alloc_zeroed(size);
+    void* block = g_state->native->alloc_block(size);
     if (block != nullptr) g_state->blocks[block] = size;
     return block;
 }
@@ -542,7 +542,7 @@ FaultyPlatform::FaultyPlatform() {
     g_state->native = &platform_native();
     g_state->lead = g_state->native->is_lead_byte;
     PlatformOps& ops = g_state->ops;
-    ops.alloc_zeroed = faulty_alloc;
+    ops.alloc_block = faulty_alloc;
     ops.free_block = faulty_free;
     ops.open_read = faulty_open_read;
     ops.size_low = faulty_size_low;
