@@ -44,7 +44,7 @@ std::string counter(std::size_t value) {
 // Shows one record as report.txt holds it, in the terminal's encoding. The
 // path goes out as it was given.
 void show_record(void* context, std::size_t index, std::size_t count, const char* path,
-                 std::int32_t code, const char* message) {
+                 std::int32_t code, const char* message, const FileOutcome*) {
     TerminalText* terminal = static_cast<TerminalText*>(context);
     std::string head = counter(index) + "/" + counter(count) + "\r\n" + SOURCE_LABEL;
     std::string body = "\r\n  ";

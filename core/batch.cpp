@@ -48,8 +48,18 @@ void report_record(Report* report, std::size_t index, std::size_t count, const c
     int length = std::snprintf(piece, sizeof piece, "%04zu/%04zu\r\n  \x95\xCF\x8A\xB7\x8C\xB3:",
                                index, count);
     report_piece(report, piece, length);
-    // The path goes out whole, whatever its length.
-    report_write(report, path, std::strlen(path));
+    // The path goes out whole, whatever its length, in code page 932 like
+    // the rest of the report.
+    const PlatformOps& os = platform();
+    const char* left_text = path;
+    std::size_t left = std::strlen(path);
+    while (left > 0) {
+        const std::size_t put = os.path_to_cp932(&left_text, &left, piece, sizeof piece);
+        if (put == 0) {
+            break;  // cannot happen with a piece of this size; never loop forever
+        }
+        report_write(report, piece, put);
+    }
     report_write(report, "\r\n", 2);
 
     if (code != CONVERT_OK) {
@@ -63,7 +73,9 @@ void report_record(Report* report, std::size_t index, std::size_t count, const c
 
 }  // namespace
 
-int32_t convert_file(const char* path, char* message)
+namespace {
+
+int32_t convert_one(const char* path, char* message, FileOutcome* outcome)
 {
     if (std::memchr(path, '\0', PATH_SIZE) == nullptr) {
         set_result_text(ERR_PATH_TOO_LONG, message);
@@ -74,8 +86,23 @@ int32_t convert_file(const char* path, char* message)
     if (loaded != CONVERT_OK) {
         return loaded;
     }
-    const int32_t code = build_target(path, &save, message);
+    const int32_t code = build_target(path, &save, message, outcome);
     release_source(&save);
+    return code;
+}
+
+}  // namespace
+
+int32_t convert_file(const char* path, char* message, FileOutcome* outcome)
+{
+    if (outcome == nullptr) {
+        return convert_one(path, message, nullptr);
+    }
+    const PlatformOps& os = platform();
+    *outcome = FileOutcome{};
+    os.take_error_text(nullptr, 0);  // a failure before this file is not its own
+    const int32_t code = convert_one(path, message, outcome);
+    os.take_error_text(outcome->reason, sizeof outcome->reason);
     return code;
 }
 
@@ -88,13 +115,14 @@ void process_dropped_files(const char* const* paths, std::size_t count, BatchObs
 
     BatchSummary totals{0, 0, false};
     char message[MESSAGE_SIZE];
+    FileOutcome outcome;
     for (std::size_t i = 0; i < count; ++i) {
         message[0] = '\0';
-        const int32_t code = convert_file(paths[i], message);
+        const int32_t code = convert_file(paths[i], message, &outcome);
         report_record(&report, i + 1, count, paths[i], code, message);
         ++(code == CONVERT_OK ? totals.converted : totals.failed);
         if (observer != nullptr) {
-            observer(context, i + 1, count, paths[i], code, message);
+            observer(context, i + 1, count, paths[i], code, message, &outcome);
         }
     }
 

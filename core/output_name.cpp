@@ -12,9 +12,10 @@ namespace {
 constexpr std::size_t SPLIT_LIMIT = 260;       // bytes of a path looked at
 constexpr std::size_t PART_LIMIT = PATH_PART_SIZE - 1;
 
-bool is_separator(char c)
+// '/' separates folders everywhere; '\\' only where the platform says so.
+bool is_separator(char c, bool windows_paths)
 {
-    return c == '\\' || c == '/';
+    return c == '/' || (windows_paths && c == '\\');
 }
 
 // Marks where each character of the code page starts. A lead byte and the
@@ -94,8 +95,9 @@ void split_path(const char* path, PathParts* parts)
     std::array<bool, SPLIT_LIMIT + 1> starts;
     const std::size_t length = mark_characters(path, starts);
 
+    const bool windows_paths = platform().windows_paths;
     std::size_t drive_end = 0;
-    if (length >= 2 && starts[1] && path[1] == ':') {
+    if (windows_paths && length >= 2 && starts[1] && path[1] == ':') {
         drive_end = 2;
         parts->drive[0] = path[0];
         parts->drive[1] = ':';
@@ -107,7 +109,7 @@ void split_path(const char* path, PathParts* parts)
         if (!starts[at]) {
             continue;
         }
-        if (is_separator(path[at])) {
+        if (is_separator(path[at], windows_paths)) {
             name_start = at + 1;
             last_dot = length;
         } else if (path[at] == '.') {
@@ -129,6 +131,18 @@ void split_path(const char* path, PathParts* parts)
     copy_part(path, name_start, extension_start, starts, parts->base_name, &parts->name_cut);
     copy_part(path, extension_start, length, starts, parts->extension, &extension_cut);
     parts->cut = parts->name_cut || extension_cut;
+}
+
+bool plain_output_name(const char* source_path, const char* prefix, const char* extension,
+                       char* output)
+{
+    PathParts parts;
+    split_path(source_path, &parts);
+    if (!compose(output, parts, prefix, 0, extension)) {
+        output[0] = '\0';
+        return false;
+    }
+    return true;
 }
 
 bool make_output_name(const char* source_path, const char* prefix, const char* extension,

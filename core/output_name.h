@@ -17,8 +17,15 @@ struct PathParts {
     bool name_cut;  // the directory or the base name was shortened
 };
 
-// Splits at most the first 260 bytes of `path`.
+// Splits at most the first 260 bytes of `path`. '/' separates folders;
+// where the platform has Windows paths (PlatformOps::windows_paths) so does
+// '\\', and "C:" at the start is a drive. Elsewhere both are plain bytes.
 void split_path(const char* path, PathParts* parts);
+
+// The name make_output_name tries first, composed without probing it.
+// False, with `output` empty, when it does not fit OUTPUT_PATH_SIZE bytes.
+bool plain_output_name(const char* source_path, const char* prefix, const char* extension,
+                       char* output);
 
 // Numbered names _1 ... _9999 are tried after the plain name.
 constexpr int OUTPUT_NAME_MAX_NUMBER = 9999;

@@ -1,11 +1,13 @@
 // The POSIX side of the platform seam: descriptors, calloc, and the
 // locale's code page.
 #include <fcntl.h>
+#include <iconv.h>
 #include <langinfo.h>
 #include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +18,16 @@
 #include "platform.h"
 
 namespace {
+
+// Why the latest failed operation failed: an errno value, NOT_REGULAR, or 0
+// when nothing failed since take_error_text last asked.
+constexpr int NOT_REGULAR = -1;
+int last_failure = 0;
+
+void note_failure(int error)
+{
+    last_failure = error != 0 ? error : EIO;
+}
 
 // Each file needs two blocks of about 5 MB. Left to its defaults, the C
 // library maps every such block afresh and unmaps it when it is freed, so
@@ -53,12 +65,23 @@ PlatformFile posix_open_read(const char* path)
 {
     const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
+        note_failure(errno);
         return NO_FILE;
     }
     struct stat info;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    int failure = 0;
+    if (::fstat(fd, &info) != 0) {
+        failure = errno;
+    } else if (S_ISDIR(info.st_mode)) {
+        failure = EISDIR;
+    } else if (!S_ISREG(info.st_mode)) {
+        failure = NOT_REGULAR;
+    } else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        failure = errno;
+    }
+    if (failure != 0) {
         ::close(fd);
+        note_failure(failure);
         return NO_FILE;
     }
     return fd;
@@ -85,6 +108,7 @@ bool posix_read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32
             continue;
         }
         if (got < 0) {
+            note_failure(errno);
             *done = total;
             return false;
         }
@@ -106,10 +130,12 @@ PlatformFile posix_create_write(const char* path)
 {
     const int fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) {
+        note_failure(errno);
         return NO_FILE;
     }
     struct stat info;
     if (::fstat(fd, &info) != 0 || (info.st_size != 0 && ::ftruncate(fd, 0) != 0)) {
+        note_failure(errno);
         ::close(fd);
         return NO_FILE;
     }
@@ -126,6 +152,7 @@ bool posix_write(PlatformFile file, const void* data, std::uint32_t size, std::u
             continue;
         }
         if (put <= 0) {
+            note_failure(put < 0 ? errno : ENOSPC);
             *done = total;
             return false;
         }
@@ -137,30 +164,133 @@ bool posix_write(PlatformFile file, const void* data, std::uint32_t size, std::u
 
 bool posix_close(PlatformFile file)
 {
-    return ::close(static_cast<int>(file)) == 0;
+    if (::close(static_cast<int>(file)) != 0) {
+        note_failure(errno);
+        return false;
+    }
+    return true;
 }
 
 bool posix_remove_file(const char* path)
 {
-    return ::unlink(path) == 0;
+    if (::unlink(path) != 0) {
+        note_failure(errno);
+        return false;
+    }
+    return true;
+}
+
+bool locale_is_shift_jis()
+{
+    const char* codeset = ::nl_langinfo(CODESET);
+    return codeset != nullptr &&
+           (::strcasecmp(codeset, "SHIFT_JIS") == 0 || ::strcasecmp(codeset, "SJIS") == 0 ||
+            ::strcasecmp(codeset, "CP932") == 0 || ::strcasecmp(codeset, "WINDOWS-31J") == 0);
 }
 
 // The code page is the locale's: Shift-JIS locales split paths by CP932
 // characters, every other codeset (UTF-8 above all) byte by byte.
 bool locale_is_lead_byte(unsigned char byte)
 {
+    return locale_is_shift_jis() ? cp932_is_lead_byte(byte) : single_byte_is_lead_byte(byte);
+}
+
+std::size_t posix_take_error_text(char* text, std::size_t size)
+{
+    const int failure = last_failure;
+    last_failure = 0;
+    if (text == nullptr || size == 0) {
+        return 0;
+    }
+    const char* words = failure == 0             ? ""
+                        : failure == NOT_REGULAR ? "Not a regular file"
+                                                 : std::strerror(failure);
+    const int length = std::snprintf(text, size, "%s", words);
+    return length < 0 ? 0 : std::min(static_cast<std::size_t>(length), size - 1);
+}
+
+// The codeset paths are in: the locale's, where ASCII (the C and POSIX
+// locales) counts as UTF-8.
+const char* path_codeset()
+{
     const char* codeset = ::nl_langinfo(CODESET);
-    const bool shift_jis = codeset != nullptr &&
-                           (::strcasecmp(codeset, "SHIFT_JIS") == 0 ||
-                            ::strcasecmp(codeset, "SJIS") == 0 ||
-                            ::strcasecmp(codeset, "CP932") == 0 ||
-                            ::strcasecmp(codeset, "WINDOWS-31J") == 0);
-    return shift_jis ? cp932_is_lead_byte(byte) : single_byte_is_lead_byte(byte);
+    if (codeset == nullptr || codeset[0] == '\0' ||
+        ::strcasecmp(codeset, "ANSI_X3.4-1968") == 0 || ::strcasecmp(codeset, "ASCII") == 0 ||
+        ::strcasecmp(codeset, "US-ASCII") == 0) {
+        return "UTF-8";
+    }
+    return codeset;
+}
+
+// Character by character: the locale's codeset to UTF-32, then that one
+// character to code page 932, so a byte that is no character and a
+// character without a code page 932 form each become one '?'.
+std::size_t posix_path_to_cp932(const char** text, std::size_t* left, char* out, std::size_t size)
+{
+    if (size < 2) {
+        return 0;
+    }
+    if (locale_is_shift_jis()) {
+        const std::size_t n = std::min(*left, size);
+        std::memcpy(out, *text, n);
+        *text += n;
+        *left -= n;
+        return n;
+    }
+    const iconv_t decode = ::iconv_open("UTF-32LE", path_codeset());
+    const iconv_t encode = ::iconv_open("CP932", "UTF-32LE");
+    const iconv_t failed = reinterpret_cast<iconv_t>(-1);
+    std::size_t put = 0;
+    while (*left > 0 && size - put >= 2) {
+        const auto byte = static_cast<unsigned char>(**text);
+        if (byte < 0x80 || decode == failed || encode == failed) {
+            // ASCII is the same in every codeset paths come in.
+            out[put++] = byte < 0x80 ? static_cast<char>(byte) : '?';
+            ++*text;
+            --*left;
+            continue;
+        }
+        char character[4];
+        char* in = const_cast<char*>(*text);
+        std::size_t in_left = *left;
+        char* to = character;
+        std::size_t to_left = sizeof character;
+        ::iconv(decode, &in, &in_left, &to, &to_left);
+        if (to_left != 0) {
+            // No whole character: the byte is not valid in the codeset.
+            ::iconv(decode, nullptr, nullptr, nullptr, nullptr);
+            out[put++] = '?';
+            ++*text;
+            --*left;
+            continue;
+        }
+        char* from = character;
+        std::size_t from_left = sizeof character;
+        char* cp932 = out + put;
+        std::size_t cp932_left = size - put;
+        if (::iconv(encode, &from, &from_left, &cp932, &cp932_left) == static_cast<std::size_t>(-1)) {
+            ::iconv(encode, nullptr, nullptr, nullptr, nullptr);
+            out[put++] = '?';
+        } else {
+            put = static_cast<std::size_t>(cp932 - out);
+        }
+        *left -= static_cast<std::size_t>(in - *text);
+        *text = in;
+    }
+    if (decode != failed) {
+        ::iconv_close(decode);
+    }
+    if (encode != failed) {
+        ::iconv_close(encode);
+    }
+    return put;
 }
 
 const PlatformOps POSIX_OPS = {
-    posix_alloc_zeroed, posix_free_block, posix_open_read, posix_size_low, posix_read,
-    posix_create_write, posix_write,      posix_close,     posix_remove_file, locale_is_lead_byte,
+    posix_alloc_zeroed,  posix_free_block,  posix_open_read,       posix_size_low,
+    posix_read,          posix_create_write, posix_write,          posix_close,
+    posix_remove_file,   locale_is_lead_byte, posix_take_error_text, posix_path_to_cp932,
+    false,
 };
 
 }  // namespace

@@ -5,9 +5,22 @@
 #endif
 #include <windows.h>
 
+#include <cstdio>
+#include <cstring>
+
 #include "platform.h"
 
 namespace {
+
+// GetLastError of the latest failed operation, or 0 when nothing failed
+// since take_error_text last asked.
+DWORD last_failure = 0;
+
+void note_failure()
+{
+    const DWORD error = GetLastError();
+    last_failure = error != 0 ? error : ERROR_GEN_FAILURE;
+}
 
 HANDLE to_handle(PlatformFile file)
 {
@@ -16,7 +29,11 @@ HANDLE to_handle(PlatformFile file)
 
 PlatformFile from_handle(HANDLE handle)
 {
-    return handle == INVALID_HANDLE_VALUE ? NO_FILE : reinterpret_cast<PlatformFile>(handle);
+    if (handle == INVALID_HANDLE_VALUE) {
+        note_failure();
+        return NO_FILE;
+    }
+    return reinterpret_cast<PlatformFile>(handle);
 }
 
 // A movable, zero-filled block, locked for as long as the caller keeps it.
@@ -66,6 +83,9 @@ bool win32_read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32
 {
     DWORD got = 0;
     const BOOL ok = ReadFile(to_handle(file), buffer, size, &got, nullptr);
+    if (ok == FALSE) {
+        note_failure();
+    }
     *done = static_cast<std::uint32_t>(got);
     return ok != FALSE;
 }
@@ -82,18 +102,29 @@ bool win32_write(PlatformFile file, const void* data, std::uint32_t size, std::u
 {
     DWORD put = 0;
     const BOOL ok = WriteFile(to_handle(file), data, size, &put, nullptr);
+    if (ok == FALSE) {
+        note_failure();
+    }
     *done = static_cast<std::uint32_t>(put);
     return ok != FALSE;
 }
 
 bool win32_close(PlatformFile file)
 {
-    return CloseHandle(to_handle(file)) != FALSE;
+    if (CloseHandle(to_handle(file)) == FALSE) {
+        note_failure();
+        return false;
+    }
+    return true;
 }
 
 bool win32_remove_file(const char* path)
 {
-    return DeleteFileA(path) != FALSE;
+    if (DeleteFileA(path) == FALSE) {
+        note_failure();
+        return false;
+    }
+    return true;
 }
 
 // The system's ANSI code page decides (932 on Japanese systems).
@@ -102,10 +133,46 @@ bool win32_is_lead_byte(unsigned char byte)
     return IsDBCSLeadByte(byte) != FALSE;
 }
 
+// The system's message for the error, in the ANSI code page, without the
+// line end FormatMessageA puts after it.
+std::size_t win32_take_error_text(char* text, std::size_t size)
+{
+    const DWORD failure = last_failure;
+    last_failure = 0;
+    if (text == nullptr || size == 0) {
+        return 0;
+    }
+    text[0] = '\0';
+    if (failure == 0) {
+        return 0;
+    }
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, failure, 0, text, static_cast<DWORD>(size), nullptr);
+    if (length == 0) {
+        std::snprintf(text, size, "Error %lu", static_cast<unsigned long>(failure));
+        return std::strlen(text);
+    }
+    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
+                          text[length - 1] == ' ')) {
+        text[--length] = '\0';
+    }
+    return length;
+}
+
+// Paths are in the ANSI code page already: the bytes go in as they are.
+std::size_t win32_path_to_cp932(const char** text, std::size_t* left, char* out, std::size_t size)
+{
+    const std::size_t n = *left < size ? *left : size;
+    std::memcpy(out, *text, n);
+    *text += n;
+    *left -= n;
+    return n;
+}
+
 const PlatformOps WIN32_OPS = {
     win32_alloc_zeroed, win32_free_block, win32_open_read,   win32_size_low, win32_read,
     win32_create_write, win32_write,      win32_close,       win32_remove_file,
-    win32_is_lead_byte,
+    win32_is_lead_byte, win32_take_error_text, win32_path_to_cp932, true,
 };
 
 }  // namespace

@@ -79,7 +79,8 @@ void seal_target(unsigned char* image)
     store_uint32(image + TARGET_IMAGE_CHECKSUM_OFFSET, whole);
 }
 
-int32_t build_target(const char* path, const SourceSave* save, char* message)
+int32_t build_target(const char* path, const SourceSave* save, char* message,
+                     FileOutcome* outcome)
 {
     const PlatformOps& os = platform();
     auto* image = static_cast<unsigned char*>(os.alloc_zeroed(TARGET_SIZE));
@@ -89,7 +90,7 @@ int32_t build_target(const char* path, const SourceSave* save, char* message)
     }
     fill_target(image, save->image);
     seal_target(image);
-    const int32_t code = write_target(image, path);
+    const int32_t code = write_target(image, path, outcome);
     os.free_block(image);
     if (code != CONVERT_OK) {
         set_result_text(code, message);

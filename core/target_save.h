@@ -6,6 +6,7 @@
 #include <cstdint>
 
 struct SourceSave;
+struct FileOutcome;
 
 constexpr std::uint32_t TARGET_SIZE = 5184406;
 constexpr std::size_t TARGET_HEADER_SIZE = 52;
@@ -44,13 +45,17 @@ void seal_target(unsigned char* image);
 
 // Builds, seals and writes the Quaz save for the source at `path`. On
 // failure the error text replaces the summary in `message`. Returns
-// CONVERT_OK, ERR_WORK_MEMORY or ERR_WRITE_TARGET.
-int32_t build_target(const char* path, const SourceSave* save, char* message);
+// CONVERT_OK, ERR_WORK_MEMORY or ERR_WRITE_TARGET. `outcome`, when given,
+// gets the output's name (see write_target).
+int32_t build_target(const char* path, const SourceSave* save, char* message,
+                     FileOutcome* outcome = nullptr);
 
 // Writes the image beside the source under the name make_output_name
 // picks. Returns CONVERT_OK, or ERR_WRITE_TARGET when no name could be
 // created or the image could not be written in full; then no output file is
-// left behind.
-int32_t write_target(const unsigned char* image, const char* source_path);
+// left behind. On success `outcome`, when given, gets the name written and
+// whether it is a numbered one.
+int32_t write_target(const unsigned char* image, const char* source_path,
+                     FileOutcome* outcome = nullptr);
 
 #endif

@@ -1,5 +1,7 @@
 #include "target_save.h"
 
+#include <cstring>
+
 #include "melno2quaz.h"
 #include "output_name.h"
 #include "platform.h"
@@ -23,7 +25,7 @@ void discard_output(const char* name)
 
 }  // namespace
 
-int32_t write_target(const unsigned char* image, const char* source_path)
+int32_t write_target(const unsigned char* image, const char* source_path, FileOutcome* outcome)
 {
     char name[OUTPUT_PATH_SIZE];
     if (!make_output_name(source_path, "gamedata_", "dat", name)) {
@@ -45,6 +47,12 @@ int32_t write_target(const unsigned char* image, const char* source_path)
     if (!written || !closed) {
         discard_output(name);
         return ERR_WRITE_TARGET;
+    }
+    if (outcome != nullptr) {
+        char plain[OUTPUT_PATH_SIZE];
+        std::memcpy(outcome->output, name, sizeof name);
+        outcome->numbered = !plain_output_name(source_path, "gamedata_", "dat", plain) ||
+                            std::strcmp(plain, name) != 0;
     }
     return CONVERT_OK;
 }
