@@ -337,6 +337,9 @@ TEST_F(CliTest, HelpAndVersionPrintAndConvertNothing) {
     const ProcessResult help = run({"--help", "city.psu"});
     EXPECT_EQ(help.exit_code, 0);
     EXPECT_EQ(help.out.rfind("Usage: melno2quaz ", 0), 0u) << help.out;
+    for (const char* topic : {"--check", "A lone '-' is a FILE", "-> PATH", "Shift-JIS"}) {
+        EXPECT_NE(help.out.find(topic), std::string::npos) << topic;
+    }
     EXPECT_EQ(help.err, "");
 
     const ProcessResult version = run({"--version"});
