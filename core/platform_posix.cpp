@@ -230,7 +230,11 @@ std::size_t posix_path_to_cp932(const char** text, std::size_t* left, char* out,
     if (size < 2) {
         return 0;
     }
-    if (locale_is_shift_jis()) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(*text);
+    const bool ascii = std::all_of(bytes, bytes + *left, [](unsigned char b) { return b < 0x80; });
+    if (ascii || locale_is_shift_jis()) {
+        // ASCII is the same in every codeset paths come in, and the paths
+        // of a Shift-JIS locale are code page 932 already.
         const std::size_t n = std::min(*left, size);
         std::memcpy(out, *text, n);
         *text += n;
@@ -244,7 +248,7 @@ std::size_t posix_path_to_cp932(const char** text, std::size_t* left, char* out,
     while (*left > 0 && size - put >= 2) {
         const auto byte = static_cast<unsigned char>(**text);
         if (byte < 0x80 || decode == failed || encode == failed) {
-            // ASCII is the same in every codeset paths come in.
+            // ASCII as it is; without a converter nothing else can be told.
             out[put++] = byte < 0x80 ? static_cast<char>(byte) : '?';
             ++*text;
             --*left;

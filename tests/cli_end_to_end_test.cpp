@@ -406,11 +406,17 @@ TEST_F(CliTest, ShiftJisTerminalGetsTheReportBytes) {
 
     make("city.psu", city());
     make_sized("short.psu", SOURCE_SIZE + 1);
-    const ProcessResult result = run({"city.psu", "short.psu"}, "ja_JP.SJIS", false, locales.string());
+    const std::string sjis_name = "\x95\x5C.psu";  // 表.psu, its path bytes go in unchanged
+    make(sjis_name, city());
+    const ProcessResult result =
+        run({"city.psu", "short.psu", sjis_name}, "ja_JP.SJIS", false, locales.string());
     EXPECT_EQ(result.exit_code, 1);
+    EXPECT_NE(report().find(sjis("0003/0003\r\n  変換元:") + sjis_name + "\r\n"), std::string::npos);
+    expect_city_output(folder_ / "gamedata_\x95\x5C.dat", city());
     std::string shown = without_cr_lf(report());
     shown.insert(shown.find("\n\n0002"), "\n  -> gamedata_city.dat");
-    EXPECT_EQ(result.out, shown + "1 converted, 1 failed\n");
+    shown.insert(shown.rfind("\n\n"), "\n  -> gamedata_" + sjis_name.substr(0, 2) + ".dat");
+    EXPECT_EQ(result.out, shown + "2 converted, 1 failed\n");
     EXPECT_NE(result.out.find(sjis("都市名:東京湾市\n")), std::string::npos);
 }
 
