@@ -71,10 +71,7 @@ void report_record(Report* report, std::size_t index, std::size_t count, const c
     report_piece(report, piece, length);
 }
 
-}  // namespace
-
-namespace {
-
+// One file, as convert_file describes it.
 int32_t convert_one(const char* path, char* message, FileOutcome* outcome)
 {
     if (std::memchr(path, '\0', PATH_SIZE) == nullptr) {
