@@ -293,13 +293,16 @@ TEST_F(CliTest, CheckFindsEachDamagedPartAndWritesNothing) {
     const std::uint32_t body_change = variant("body.dat", 1000000, 0x10);
     variant("header.dat", 10, 0x01);
     variant("sum.dat", 940, 0x01);
+    variant("seal.dat", 5184210, 0x01);
+    variant("end.dat", 5184405, 0x80);
     m2q_test::Bytes cut = good;
     cut.pop_back();
     ASSERT_TRUE(m2q_test::write_file((folder_ / "short.dat").string(), cut));
     const auto before = fs::last_write_time(folder_ / "gamedata_city.dat");
 
     const ProcessResult all =
-        run({"--check", "gamedata_city.dat", "body.dat", "header.dat", "sum.dat", "short.dat"});
+        run({"--check", "gamedata_city.dat", "body.dat", "header.dat", "sum.dat", "seal.dat",
+             "end.dat", "short.dat"});
     EXPECT_EQ(all.exit_code, 1);
     char expected[512];
     std::snprintf(expected, sizeof expected,
@@ -307,6 +310,8 @@ TEST_F(CliTest, CheckFindsEachDamagedPartAndWritesNothing) {
                   "body.dat: image checksum 0x%08X stored, 0x%08X computed\n"
                   "header.dat: header differs in 1 byte, the first at offset 10\n"
                   "sum.dat: header checksum 0x%08X stored, 0x%08X computed\n"
+                  "seal.dat: sealing constant at offset 5184210 is 61, 60 expected\n"
+                  "end.dat: the last four bytes are not zero\n"
                   "short.dat: wrong size 5184405 (5184406 expected)\n",
                   image_sum, image_sum + body_change, header_sum ^ 1u, header_sum);
     EXPECT_EQ(all.out, expected);
