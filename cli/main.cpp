@@ -1,8 +1,13 @@
 // melno2quaz PATH...: converts the given Melno saves as one batch, writes
-// report.txt in the current directory, and shows the report on the terminal.
+// report.txt in the current directory, and shows the report on the terminal
+// together with each output's name and each failure's reason.
+// melno2quaz --check PATH...: checks Quaz saves and writes nothing.
+#include <cerrno>
+#include <clocale>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,31 +17,92 @@
 #endif
 
 #include "melno2quaz.h"
+#include "target_check.h"
 #include "terminal_text.h"
 
 namespace {
 
 const char USAGE[] =
     "Usage: melno2quaz [OPTION]... FILE...\n"
-    "Converts Melno city saves into Quaz saves.\n"
+    "       melno2quaz --check FILE...\n"
+    "Converts Melno city saves into Quaz saves, or checks Quaz saves.\n"
     "\n"
     "Every FILE of exactly 5,233,664 bytes is a Melno save and is converted\n"
     "into a Quaz save named gamedata_NAME.dat in the same folder, NAME being\n"
-    "the file's name without its extension. Every FILE, converted or not, gets\n"
-    "a record in report.txt in the current directory (Shift-JIS, CR LF), which\n"
-    "is shown here as well.\n"
+    "the file's name without its extension (gamedata_NAME_1.dat, _2, ... when\n"
+    "that name cannot be written). Every FILE, converted or not, gets a record\n"
+    "in report.txt in the current directory (Shift-JIS, CR LF), which is shown\n"
+    "here as well, with the path of each output (\"-> PATH\") and the system's\n"
+    "reason for a failure where there is one; control characters of city\n"
+    "names and paths show as '?'. In report.txt, paths are converted from the\n"
+    "locale's encoding (UTF-8 in the C locale) to Shift-JIS, '?' standing for\n"
+    "what has no Shift-JIS form. On POSIX only '/' separates folders; '\\'\n"
+    "and \"C:\" are parts of a name.\n"
     "\n"
     "  -h, --help     show this help and exit\n"
     "      --version  show the version and exit\n"
+    "      --check    check each FILE as a Quaz save: its size, fixed header and\n"
+    "                 block, sealing constants, both checksums and the zero end;\n"
+    "                 one line per FILE, \"ok\" or what is wrong; writes nothing,\n"
+    "                 not even report.txt\n"
     "      --         end of options: every later argument is a FILE\n"
     "\n"
-    "Exit status: 0 when every FILE was converted, 1 when any FILE failed,\n"
+    "A lone '-' is a FILE named '-' (standard input is never read).\n"
+    "\n"
+    "Exit status: 0 when every FILE was converted (or, with --check, is\n"
+    "intact), 1 when any FILE failed or standard output could not be written,\n"
     "2 for a usage error.\n";
 
 const char TRY_HELP[] = "Try 'melno2quaz --help' for more information.\n";
 
 // "  変換元:" (source), the label of the path line of a record.
 const char SOURCE_LABEL[] = "  \x95\xcf\x8a\xb7\x8c\xb3:";
+// "都市名:" (city name), where a summary starts, and "\r\n  マップ:" (map),
+// the line after the name.
+const char NAME_LABEL[] = "\x93s\x8Es\x96\xBC:";
+const char MAP_LINE[] = "\r\n  \x83}\x83" "b\x83v:";
+
+// Standard output, and whether writing to it failed. A reader that went
+// away (a closed pipe) silences it; any other error is told at the end.
+struct Output {
+    bool gone = false;
+    int error = 0;
+};
+Output g_output;
+
+void emit(const std::string& text) {
+    if (g_output.gone || g_output.error != 0) return;
+    errno = 0;
+    const bool ok = std::fwrite(text.data(), 1, text.size(), stdout) == text.size() &&
+                    std::fflush(stdout) == 0;
+    if (ok) return;
+    const int error = errno != 0 ? errno : EIO;
+    if (error == EPIPE) {
+        g_output.gone = true;
+    } else {
+        g_output.error = error;
+    }
+}
+
+// The exit status, made 1 when standard output failed, with the reason on
+// standard error.
+int finish(int status) {
+    emit("");
+    if (g_output.error == 0) return status;
+    std::fprintf(stderr, "melno2quaz: cannot write to standard output: %s\n",
+                 std::strerror(g_output.error));
+    return 1;
+}
+
+// A path or a system text as it is, but for control bytes, shown as '?'.
+std::string shown(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) c = '?';
+    }
+    return out;
+}
 
 // A count zero-padded to four digits, wider when it needs to be.
 std::string counter(std::size_t value) {
@@ -45,22 +111,78 @@ std::string counter(std::size_t value) {
     return text;
 }
 
-// Shows one record as report.txt holds it, in the terminal's encoding. The
-// path goes out as it was given.
-void show_record(void* context, std::size_t index, std::size_t count, const char* path,
-                 std::int32_t code, const char* message) {
-    TerminalText* terminal = static_cast<TerminalText*>(context);
-    std::string head = counter(index) + "/" + counter(count) + "\r\n" + SOURCE_LABEL;
-    std::string body = "\r\n  ";
-    body += message;
-    body += (code != CONVERT_OK) ? "  (Err:" + std::to_string(code) + ")\r\n\r\n" : "\r\n";
+// A summary with its city name shown as a field: the name runs from its
+// label to the last map line (the lines after it hold only digits and
+// fixed words), so even a name holding a line end stays on its line.
+void append_summary(TerminalText* terminal, std::string_view summary, std::string* out) {
+    const std::size_t map = summary.rfind(MAP_LINE);
+    const std::size_t label = std::strlen(NAME_LABEL);
+    if (summary.compare(0, label, NAME_LABEL) != 0 || map == std::string_view::npos || map < label) {
+        terminal_text_append(terminal, summary, out);
+        return;
+    }
+    terminal_text_append(terminal, summary.substr(0, label), out);
+    terminal_text_append_field(terminal, summary.substr(label, map - label), out);
+    terminal_text_append(terminal, summary.substr(map), out);
+}
 
+// Shows one record as report.txt holds it, in the terminal's encoding,
+// with the output's path or the reason of a failure added. Paths go out as
+// they were given.
+void show_record(void* context, std::size_t index, std::size_t count, const char* path,
+                 std::int32_t code, const char* message, const FileOutcome* outcome) {
+    TerminalText* terminal = static_cast<TerminalText*>(context);
     std::string out;
-    terminal_text_append(terminal, head, &out);
-    out += path;
-    terminal_text_append(terminal, body, &out);
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    std::fflush(stdout);
+    terminal_text_append(terminal, counter(index) + "/" + counter(count) + "\r\n" + SOURCE_LABEL,
+                         &out);
+    out += shown(path);
+    out += "\n  ";
+    if (code == CONVERT_OK) {
+        append_summary(terminal, message, &out);
+        out += "  -> " + shown(outcome->output);
+        if (outcome->numbered) {
+            out += " (numbered: the plain name could not be written";
+            if (outcome->reason[0] != '\0') out += std::string(": ") + shown(outcome->reason);
+            out += ")";
+        }
+        out += "\n";
+    } else {
+        terminal_text_append(terminal,
+                             std::string(message) + "  (Err:" + std::to_string(code) + ")\r\n",
+                             &out);
+        if (outcome->reason[0] != '\0') out += "  " + shown(outcome->reason) + "\n";
+    }
+    out += "\n";
+    emit(out);
+}
+
+int convert(const std::vector<const char*>& paths) {
+    TerminalText terminal;
+    terminal_text_open_for_locale(&terminal);
+
+    BatchSummary summary{};
+    process_dropped_files(paths.data(), paths.size(), show_record, &terminal, &summary);
+
+    emit(std::to_string(summary.converted) + " converted, " + std::to_string(summary.failed) +
+         " failed\n");
+    if (!summary.report_written) {
+        std::fputs("melno2quaz: warning: report.txt could not be written in the current directory"
+                   " (the files were processed without it)\n",
+                   stderr);
+    }
+    return finish(summary.failed == 0 ? 0 : 1);
+}
+
+int check(const std::vector<const char*>& paths) {
+    std::setlocale(LC_ALL, "");  // reasons in the user's language and encoding
+    bool all_intact = true;
+    char text[CHECK_TEXT_SIZE];
+    for (const char* path : paths) {
+        const int32_t result = check_target_file(path, text, sizeof text);
+        all_intact = all_intact && result == CHECK_INTACT;
+        emit(shown(path) + ": " + shown(text) + "\n");
+    }
+    return finish(all_intact ? 0 : 1);
 }
 
 int usage_error(const std::string& problem) {
@@ -71,8 +193,14 @@ int usage_error(const std::string& problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef SIGPIPE
+    // A terminal or pipe that goes away must not stop the batch halfway.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+
     std::vector<const char*> paths;
     bool options_done = false;
+    bool checking = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (options_done || arg.size() < 2 || arg[0] != '-') {
@@ -80,11 +208,13 @@ int main(int argc, char** argv) {
         } else if (arg == "--") {
             options_done = true;
         } else if (arg == "-h" || arg == "--help") {
-            std::fputs(USAGE, stdout);
-            return 0;
+            emit(USAGE);
+            return finish(0);
         } else if (arg == "--version") {
-            std::puts("melno2quaz " M2Q_VERSION);
-            return 0;
+            emit("melno2quaz " M2Q_VERSION "\n");
+            return finish(0);
+        } else if (arg == "--check") {
+            checking = true;
         } else {
             return usage_error("unknown option '" + std::string(arg) + "'");
         }
@@ -100,24 +230,5 @@ int main(int argc, char** argv) {
     mallopt(M_TRIM_THRESHOLD, 32 * 1024 * 1024);
 #endif
 
-#ifdef SIGPIPE
-    // A terminal or pipe that goes away must not stop the batch halfway.
-    std::signal(SIGPIPE, SIG_IGN);
-#endif
-
-    TerminalText terminal;
-    terminal_text_open_for_locale(&terminal);
-
-    BatchSummary summary{};
-    process_dropped_files(paths.data(), paths.size(), show_record, &terminal, &summary);
-
-    std::printf("%s converted, %s failed\n", std::to_string(summary.converted).c_str(),
-                std::to_string(summary.failed).c_str());
-    std::fflush(stdout);
-    if (!summary.report_written) {
-        std::fputs("melno2quaz: warning: report.txt could not be written in the current directory"
-                   " (the files were processed without it)\n",
-                   stderr);
-    }
-    return summary.failed == 0 ? 0 : 1;
+    return checking ? check(paths) : convert(paths);
 }

@@ -24,16 +24,17 @@ bool is_trail_byte(unsigned char byte) {
     return (byte >= 0x40 && byte <= 0x7E) || (byte >= 0x80 && byte <= 0xFC);
 }
 
-// CR LF to LF, and control bytes other than tab and line feed to '?'.
-// Control bytes are never the second byte of a double-byte character, so
-// this cannot split one.
-std::string terminal_lines(std::string_view sjis) {
+// CR LF to LF, and control bytes other than tab and line feed to '?'; in a
+// field every control byte becomes '?'. Control bytes are never the second
+// byte of a double-byte character, so this cannot split one.
+std::string terminal_lines(std::string_view sjis, bool field = false) {
     std::string lines;
     lines.reserve(sjis.size());
     for (std::size_t i = 0; i < sjis.size(); ++i) {
         const unsigned char byte = static_cast<unsigned char>(sjis[i]);
-        if (byte == '\r' && i + 1 < sjis.size() && sjis[i + 1] == '\n') continue;
-        const bool control = (byte < 0x20 && byte != '\n' && byte != '\t') || byte == 0x7F;
+        if (!field && byte == '\r' && i + 1 < sjis.size() && sjis[i + 1] == '\n') continue;
+        const bool layout = !field && (byte == '\n' || byte == '\t');
+        const bool control = (byte < 0x20 && !layout) || byte == 0x7F;
         lines.push_back(control ? '?' : static_cast<char>(byte));
     }
     return lines;
@@ -162,8 +163,9 @@ void terminal_text_open_for_locale(TerminalText* text) {
 #endif
 }
 
-void terminal_text_append(TerminalText* text, std::string_view sjis, std::string* out) {
-    const std::string lines = terminal_lines(sjis);
+namespace {
+
+void append_lines(TerminalText* text, const std::string& lines, std::string* out) {
 #ifndef _WIN32
     if (text->mode == TERMINAL_CONVERT) {
         append_converted(text, lines, out);
@@ -175,4 +177,14 @@ void terminal_text_append(TerminalText* text, std::string_view sjis, std::string
         return;
     }
     out->append(lines);
+}
+
+}  // namespace
+
+void terminal_text_append(TerminalText* text, std::string_view sjis, std::string* out) {
+    append_lines(text, terminal_lines(sjis), out);
+}
+
+void terminal_text_append_field(TerminalText* text, std::string_view sjis, std::string* out) {
+    append_lines(text, terminal_lines(sjis, true), out);
 }

@@ -43,4 +43,9 @@ void terminal_text_close(TerminalText* text);
 // do not convert become '?'. Never fails and never stops early.
 void terminal_text_append(TerminalText* text, std::string_view sjis, std::string* out);
 
+// The same for a field read from a save (a city name): there every control
+// byte, line feed and tab included, becomes '?', so that the field cannot
+// break the lines around it.
+void terminal_text_append_field(TerminalText* text, std::string_view sjis, std::string* out);
+
 #endif

@@ -70,8 +70,18 @@ void report_record(Report* report, std::size_t index, std::size_t count, const c
     int length = std::snprintf(piece, sizeof piece, "%04zu/%04zu\r\n  \x95\xCF\x8A\xB7\x8C\xB3:",
                                index, count);
     report_piece(report, piece, length);
-    // The path goes out whole, whatever its length.
-    report_write(report, path, std::strlen(path));
+    // The path goes out whole, whatever its length, in code page 932 like
+    // the rest of the report.
+    const PlatformOps& os = platform();
+    const char* left_text = path;
+    std::size_t left = std::strlen(path);
+    while (left > 0) {
+        const std::size_t put = os.path_to_cp932(&left_text, &left, piece, sizeof piece);
+        if (put == 0) {
+            break;  // cannot happen with a piece of this size; never loop forever
+        }
+        report_write(report, piece, put);
+    }
     report_write(report, "\r\n", 2);
 
     if (code != CONVERT_OK) {
@@ -83,8 +93,9 @@ void report_record(Report* report, std::size_t index, std::size_t count, const c
     report_piece(report, piece, length);
 }
 
-// One file of a batch (`files` may be null for a single file).
-int32_t convert_in_batch(const char* path, char* message, BatchFiles* files)
+// One file, as convert_file describes it, of a batch (`files` may be null
+// for a single file).
+int32_t convert_one(const char* path, char* message, BatchFiles* files, FileOutcome* outcome)
 {
     if (std::memchr(path, '\0', PATH_SIZE) == nullptr) {
         set_result_text(ERR_PATH_TOO_LONG, message);
@@ -95,7 +106,7 @@ int32_t convert_in_batch(const char* path, char* message, BatchFiles* files)
     if (loaded != CONVERT_OK) {
         return loaded;
     }
-    const int32_t code = build_target(path, &save, message, files);
+    const int32_t code = build_target(path, &save, message, files, outcome);
     release_source(&save);
     return code;
 }
@@ -124,11 +135,29 @@ BatchEntry* list_sources(const char* const* paths, std::size_t count)
     return entries;
 }
 
+// One file of a batch, with what a front end may tell besides.
+int32_t convert_in_batch(const char* path, char* message, BatchFiles* files, FileOutcome* outcome)
+{
+    if (outcome == nullptr) {
+        return convert_one(path, message, files, nullptr);
+    }
+    const PlatformOps& os = platform();
+    *outcome = FileOutcome{};
+    os.take_error_text(nullptr, 0);  // a failure before this file is not its own
+    const int32_t code = convert_one(path, message, files, outcome);
+    if (outcome->reason[0] == '\0') {
+        os.take_error_text(outcome->reason, sizeof outcome->reason);
+    } else {
+        os.take_error_text(nullptr, 0);
+    }
+    return code;
+}
+
 }  // namespace
 
-int32_t convert_file(const char* path, char* message)
+int32_t convert_file(const char* path, char* message, FileOutcome* outcome)
 {
-    return convert_in_batch(path, message, nullptr);
+    return convert_in_batch(path, message, nullptr, outcome);
 }
 
 void process_dropped_files(const char* const* paths, std::size_t count, BatchObserver observer,
@@ -143,19 +172,21 @@ void process_dropped_files(const char* const* paths, std::size_t count, BatchObs
 
     BatchSummary totals{0, 0, false};
     char message[MESSAGE_SIZE];
+    FileOutcome outcome;
     for (std::size_t i = 0; i < count; ++i) {
         message[0] = '\0';
         int32_t code = ERR_SOURCE_MEMORY;
         if (files.entries != nullptr) {
             files.current = i;
-            code = convert_in_batch(paths[i], message, &files);
+            code = convert_in_batch(paths[i], message, &files, &outcome);
         } else {
+            outcome = FileOutcome{};
             set_result_text(code, message);
         }
         report_record(&report, i + 1, count, paths[i], code, message);
         ++(code == CONVERT_OK ? totals.converted : totals.failed);
         if (observer != nullptr) {
-            observer(context, i + 1, count, paths[i], code, message);
+            observer(context, i + 1, count, paths[i], code, message, &outcome);
         }
     }
 

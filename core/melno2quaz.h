@@ -28,9 +28,25 @@ constexpr std::size_t MESSAGE_SIZE = 516;       // summary or error text
 constexpr std::size_t REPORT_PIECE_SIZE = 1032; // one formatted piece of a record
 constexpr std::size_t OUTPUT_PATH_SIZE = 264;   // a composed output name
 
+constexpr std::size_t REASON_SIZE = 256;         // the system's words for a failure
+
+// What a front end may tell the user about one file beyond the report.
+struct FileOutcome {
+    // The Quaz save as written (a path beside the source); empty when none
+    // was written.
+    char output[OUTPUT_PATH_SIZE];
+    // `output` is a numbered name because the plain one could not be used.
+    bool numbered;
+    // The system's words for the latest operation that failed on this file
+    // ("No such file or directory"), in the system's encoding; empty when
+    // no operation failed (a file of the wrong size, say).
+    char reason[REASON_SIZE];
+};
+
 // Converts the file at `path`. `message` (MESSAGE_SIZE bytes) receives the
 // city summary on success or the error text of the failing stage.
-int32_t convert_file(const char* path, char* message);
+// `outcome`, when given, receives the output name and the reason.
+int32_t convert_file(const char* path, char* message, FileOutcome* outcome = nullptr);
 
 // What a batch did, for front ends that want to tell the user more than the
 // report does. `report_written` is false when report.txt could not be
@@ -42,9 +58,11 @@ struct BatchSummary {
 };
 
 // Called once per file, right after its record went to the report.
-// `index` counts from 1. `message` is the same text the report holds.
+// `index` counts from 1. `message` is the same text the report holds;
+// `outcome` what convert_file told besides.
 using BatchObserver = void (*)(void* context, std::size_t index, std::size_t count,
-                               const char* path, int32_t code, const char* message);
+                               const char* path, int32_t code, const char* message,
+                               const FileOutcome* outcome);
 
 // Converts every path in order and writes report.txt in the current
 // directory. `observer` and `summary` may be null.

@@ -12,9 +12,10 @@ namespace {
 constexpr std::size_t SPLIT_LIMIT = 260;       // bytes of a path looked at
 constexpr std::size_t PART_LIMIT = PATH_PART_SIZE - 1;
 
-bool is_separator(char c)
+// '/' separates folders everywhere; '\\' only where the platform says so.
+bool is_separator(char c, bool windows_paths)
 {
-    return c == '\\' || c == '/';
+    return c == '/' || (windows_paths && c == '\\');
 }
 
 // Marks where each character of the code page starts. A lead byte and the
@@ -82,8 +83,9 @@ void split_path(const char* path, PathParts* parts)
     std::array<bool, SPLIT_LIMIT + 1> starts;
     const std::size_t length = mark_characters(path, starts);
 
+    const bool windows_paths = platform().windows_paths;
     std::size_t drive_end = 0;
-    if (length >= 2 && starts[1] && path[1] == ':') {
+    if (windows_paths && length >= 2 && starts[1] && path[1] == ':') {
         drive_end = 2;
         parts->drive[0] = path[0];
         parts->drive[1] = ':';
@@ -95,7 +97,7 @@ void split_path(const char* path, PathParts* parts)
         if (!starts[at]) {
             continue;
         }
-        if (is_separator(path[at])) {
+        if (is_separator(path[at], windows_paths)) {
             name_start = at + 1;
             last_dot = length;
         } else if (path[at] == '.') {
@@ -131,37 +133,56 @@ bool output_owner(const char* source_path, const BatchFiles* batch, OutputOwner*
     return true;
 }
 
-bool name_usable(const NameInfo& found, const OutputOwner& owner)
+NameUse name_use(const NameInfo& found, const OutputOwner& owner)
 {
-    if (found.kind == NAME_ABSENT) {
-        return true;
+    switch (found.kind) {
+    case NAME_ABSENT: return NAME_USABLE;
+    case NAME_FOLDER: return NAME_IS_FOLDER;
+    case NAME_OTHER: return NAME_IS_SPECIAL;
+    case NAME_REGULAR: break;
     }
-    if (found.kind != NAME_REGULAR || found.read_only) {
-        return false;
+    if (found.read_only) {
+        return NAME_IS_READ_ONLY;
     }
     const FileIdentity& name = found.identity;
     if (owner.source_known && same_file(owner.source, name)) {
-        return false;
+        return NAME_IS_SOURCE;
     }
     if (owner.batch == nullptr) {
-        return true;
+        return NAME_USABLE;
     }
     for (std::size_t i = 0; i < owner.batch->count; ++i) {
         const BatchEntry& entry = owner.batch->entries[i];
         if (entry.source_known && same_file(entry.source, name)) {
-            return false;
+            return NAME_IS_IN_BATCH;
         }
         // The same source dropped twice replaces its own output.
         if (entry.output_known && same_file(entry.output, name) &&
             !(entry.source_known && owner.source_known && same_file(entry.source, owner.source))) {
-            return false;
+            return NAME_IS_OTHER_OUTPUT;
         }
     }
-    return true;
+    return NAME_USABLE;
+}
+
+const char* name_use_text(NameUse use)
+{
+    switch (use) {
+    case NAME_USABLE: return "";
+    case NAME_IS_FOLDER: return "it is a folder";
+    case NAME_IS_SPECIAL: return "it is no regular file";
+    case NAME_IS_READ_ONLY: return "it is read-only";
+    case NAME_IS_SOURCE: return "it is the source file itself";
+    case NAME_IS_IN_BATCH: return "it is another file of this batch";
+    case NAME_IS_OTHER_OUTPUT: return "this batch wrote it for another file";
+    case NAME_IS_HELD: return "the system refused to replace it";
+    }
+    return "";
 }
 
 NameSearch find_output_name(const char* source_path, const char* prefix, const char* extension,
-                            const OutputOwner& owner, int* number, char* output, NameInfo* found)
+                            const OutputOwner& owner, int* number, char* output, NameInfo* found,
+                            NameUse* passed_over)
 {
     PathParts parts;
     split_path(source_path, &parts);
@@ -169,6 +190,7 @@ NameSearch find_output_name(const char* source_path, const char* prefix, const c
     // name, or in another folder: nothing is written under such a name. The
     // source's extension is not part of the output name, so its length
     // does not matter.
+    const int first = *number;
     if (!parts.name_cut) {
         for (; *number <= OUTPUT_NAME_MAX_NUMBER; ++*number) {
             if (!compose(output, parts, prefix, *number, extension)) {
@@ -178,7 +200,11 @@ NameSearch find_output_name(const char* source_path, const char* prefix, const c
                 output[0] = '\0';
                 return NAME_FAILED;
             }
-            if (name_usable(*found, owner)) {
+            const NameUse use = name_use(*found, owner);
+            if (passed_over != nullptr && *number == first) {
+                *passed_over = use;
+            }
+            if (use == NAME_USABLE) {
                 return NAME_FOUND;
             }
         }

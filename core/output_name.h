@@ -20,7 +20,9 @@ struct PathParts {
     bool name_cut;  // the directory or the base name was shortened
 };
 
-// Splits at most the first 260 bytes of `path`.
+// Splits at most the first 260 bytes of `path`. '/' separates folders;
+// where the platform has Windows paths (PlatformOps::windows_paths) so does
+// '\\', and "C:" at the start is a drive. Elsewhere both are plain bytes.
 void split_path(const char* path, PathParts* parts);
 
 // Numbered names _1 ... _9999 are tried after the plain name.
@@ -38,10 +40,29 @@ struct OutputOwner {
 // looked up.
 bool output_owner(const char* source_path, const BatchFiles* batch, OutputOwner* owner);
 
-// True when an output may replace what `found` describes: nothing, or a
+// Why a name is passed over, if it is.
+enum NameUse : int {
+    NAME_USABLE = 0,
+    NAME_IS_FOLDER,
+    NAME_IS_SPECIAL,    // a FIFO, a device, a socket, a link that goes nowhere
+    NAME_IS_READ_ONLY,
+    NAME_IS_SOURCE,     // the source itself, or a link to it
+    NAME_IS_IN_BATCH,   // a file the batch reads
+    NAME_IS_OTHER_OUTPUT,  // what the batch wrote for another source
+    NAME_IS_HELD,       // the system refused to replace it (held open)
+};
+
+// Whether an output may replace what `found` describes: nothing, or a
 // regular file this user may write that is neither a file the batch reads
 // nor an output the batch wrote for another source.
-bool name_usable(const NameInfo& found, const OutputOwner& owner);
+NameUse name_use(const NameInfo& found, const OutputOwner& owner);
+inline bool name_usable(const NameInfo& found, const OutputOwner& owner)
+{
+    return name_use(found, owner) == NAME_USABLE;
+}
+
+// A few English words on why a name was passed over ("it is a folder").
+const char* name_use_text(NameUse use);
 
 enum NameSearch : int {
     NAME_FOUND = 0,
@@ -51,12 +72,14 @@ enum NameSearch : int {
 };
 
 // Looks for the first usable name of the source at `source_path`, from
-// number `*number` on (0: "<folder of source><prefix><base name>.<extension>";
+// number `*number` on (with `passed_over`, it gets why the first candidate
+// looked at was not usable, NAME_USABLE when it was) (0: "<folder of source><prefix><base name>.<extension>";
 // k: the same with "_k" before the dot), without creating anything. On
 // NAME_FOUND, `output` (OUTPUT_PATH_SIZE bytes) holds the name, `*number`
 // its number and `found` what the name leads to; otherwise `output` is empty.
 NameSearch find_output_name(const char* source_path, const char* prefix, const char* extension,
-                            const OutputOwner& owner, int* number, char* output, NameInfo* found);
+                            const OutputOwner& owner, int* number, char* output, NameInfo* found,
+                            NameUse* passed_over = nullptr);
 
 // The first usable name for a single file (no batch), from number 0.
 bool make_output_name(const char* source_path, const char* prefix, const char* extension,

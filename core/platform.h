@@ -102,6 +102,26 @@ struct PlatformOps {
 
     // True when `byte` starts a double-byte character of the ANSI code page.
     bool (*is_lead_byte)(unsigned char byte);
+
+    // The system's words for why the latest failed operation of this table
+    // failed ("No such file or directory"), written into `text` (`size`
+    // bytes, always terminated) and then forgotten, so the next call
+    // describes only a later failure. Returns the text's length; 0 and an
+    // empty text when nothing failed since the last call. A null `text`
+    // only forgets.
+    std::size_t (*take_error_text)(char* text, std::size_t size);
+    // Converts a path of the system's encoding into code page 932 for
+    // report.txt, as far as `size` bytes of `out` reach and never stopping
+    // inside a character: advances `*text` and `*left` past what it
+    // converted and returns the bytes put into `out` (no terminator). Bytes
+    // that are no character and characters with no code page 932 form
+    // become '?'. Where paths are code page 932 already (Windows, and
+    // Shift-JIS locales) the bytes are copied. With `size` of 2 or more it
+    // always takes at least one byte.
+    std::size_t (*path_to_cp932)(const char** text, std::size_t* left, char* out, std::size_t size);
+    // True where '\\' separates folders as well as '/' and "C:" names a
+    // drive (Windows); false where only '/' separates folders (POSIX).
+    bool windows_paths;
 };
 
 // The table in use.

@@ -1,10 +1,12 @@
-// The POSIX side of the platform seam: descriptors, calloc, and the
+// The POSIX side of the platform seam: descriptors, malloc, and the
 // locale's code page.
 #include <fcntl.h>
+#include <iconv.h>
 #include <langinfo.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +18,16 @@
 #include "platform.h"
 
 namespace {
+
+// Why the latest failed operation failed: an errno value, NOT_REGULAR, or 0
+// when nothing failed since take_error_text last asked.
+constexpr int NOT_REGULAR = -1;
+int last_failure = 0;
+
+void note_failure(int error)
+{
+    last_failure = error != 0 ? error : EIO;
+}
 
 void* posix_alloc_block(std::size_t size)
 {
@@ -34,12 +46,23 @@ PlatformFile posix_open_read(const char* path)
 {
     const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
+        note_failure(errno);
         return NO_FILE;
     }
     struct stat info;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    int failure = 0;
+    if (::fstat(fd, &info) != 0) {
+        failure = errno;
+    } else if (S_ISDIR(info.st_mode)) {
+        failure = EISDIR;
+    } else if (!S_ISREG(info.st_mode)) {
+        failure = NOT_REGULAR;
+    } else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        failure = errno;
+    }
+    if (failure != 0) {
         ::close(fd);
+        note_failure(failure);
         return NO_FILE;
     }
     return fd;
@@ -66,6 +89,7 @@ bool posix_read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32
             continue;
         }
         if (got < 0) {
+            note_failure(errno);
             *done = total;
             return false;
         }
@@ -110,6 +134,7 @@ PlatformFile posix_create_temp(const char* beside, char* name, std::size_t name_
             return fd;
         }
         if (errno != EEXIST) {
+            note_failure(errno);
             break;
         }
     }
@@ -129,6 +154,7 @@ bool posix_write(PlatformFile file, const void* data, std::uint32_t size, std::u
             continue;
         }
         if (put <= 0) {
+            note_failure(put < 0 ? errno : ENOSPC);
             *done = total;
             return false;
         }
@@ -144,17 +170,28 @@ bool posix_flush(PlatformFile file)
     do {
         result = ::fsync(static_cast<int>(file));
     } while (result != 0 && errno == EINTR);
+    if (result != 0) {
+        note_failure(errno);
+    }
     return result == 0;
 }
 
 bool posix_close(PlatformFile file)
 {
-    return ::close(static_cast<int>(file)) == 0;
+    if (::close(static_cast<int>(file)) != 0) {
+        note_failure(errno);
+        return false;
+    }
+    return true;
 }
 
 bool posix_remove_file(const char* path)
 {
-    return ::unlink(path) == 0;
+    if (::unlink(path) != 0) {
+        note_failure(errno);
+        return false;
+    }
+    return true;
 }
 
 ReplaceResult posix_replace_file(const char* from, const char* to)
@@ -162,6 +199,7 @@ ReplaceResult posix_replace_file(const char* from, const char* to)
     if (::rename(from, to) == 0) {
         return REPLACE_DONE;
     }
+    note_failure(errno);
     switch (errno) {
     case EISDIR:
     case ENOTEMPTY:
@@ -189,7 +227,11 @@ bool follow_links(const char* path, char* target, std::size_t size, bool* broken
     for (int hop = 0; hop < 40; ++hop) {
         struct stat info;
         if (::lstat(target, &info) != 0) {
-            return errno == ENOENT || errno == ENOTDIR || errno == ELOOP || errno == ENAMETOOLONG;
+            if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP || errno == ENAMETOOLONG) {
+                return true;  // told by the look at the name itself
+            }
+            note_failure(errno);
+            return false;
         }
         if (!S_ISLNK(info.st_mode)) {
             return true;
@@ -197,6 +239,7 @@ bool follow_links(const char* path, char* target, std::size_t size, bool* broken
         char link[TEMP_PATH_SIZE];
         const ssize_t got = ::readlink(target, link, sizeof link);
         if (got < 0) {
+            note_failure(errno);
             return false;
         }
         if (static_cast<std::size_t>(got) >= sizeof link) {
@@ -239,6 +282,7 @@ bool posix_inspect(const char* path, NameInfo* info)
             info->kind = NAME_OTHER;
             return true;
         }
+        note_failure(errno);
         return false;  // ENOTDIR, EACCES, EIO: the folder is the trouble
     }
     info->kind = S_ISREG(found.st_mode)   ? NAME_REGULAR
@@ -252,24 +296,122 @@ bool posix_inspect(const char* path, NameInfo* info)
     return true;
 }
 
+bool locale_is_shift_jis()
+{
+    const char* codeset = ::nl_langinfo(CODESET);
+    return codeset != nullptr &&
+           (::strcasecmp(codeset, "SHIFT_JIS") == 0 || ::strcasecmp(codeset, "SJIS") == 0 ||
+            ::strcasecmp(codeset, "CP932") == 0 || ::strcasecmp(codeset, "WINDOWS-31J") == 0);
+}
+
 // The code page is the locale's: Shift-JIS locales split paths by CP932
 // characters, every other codeset (UTF-8 above all) byte by byte.
 bool locale_is_lead_byte(unsigned char byte)
 {
+    return locale_is_shift_jis() ? cp932_is_lead_byte(byte) : single_byte_is_lead_byte(byte);
+}
+
+std::size_t posix_take_error_text(char* text, std::size_t size)
+{
+    const int failure = last_failure;
+    last_failure = 0;
+    if (text == nullptr || size == 0) {
+        return 0;
+    }
+    const char* words = failure == 0             ? ""
+                        : failure == NOT_REGULAR ? "Not a regular file"
+                                                 : std::strerror(failure);
+    const int length = std::snprintf(text, size, "%s", words);
+    return length < 0 ? 0 : std::min(static_cast<std::size_t>(length), size - 1);
+}
+
+// The codeset paths are in: the locale's, where ASCII (the C and POSIX
+// locales) counts as UTF-8.
+const char* path_codeset()
+{
     const char* codeset = ::nl_langinfo(CODESET);
-    const bool shift_jis = codeset != nullptr &&
-                           (::strcasecmp(codeset, "SHIFT_JIS") == 0 ||
-                            ::strcasecmp(codeset, "SJIS") == 0 ||
-                            ::strcasecmp(codeset, "CP932") == 0 ||
-                            ::strcasecmp(codeset, "WINDOWS-31J") == 0);
-    return shift_jis ? cp932_is_lead_byte(byte) : single_byte_is_lead_byte(byte);
+    if (codeset == nullptr || codeset[0] == '\0' ||
+        ::strcasecmp(codeset, "ANSI_X3.4-1968") == 0 || ::strcasecmp(codeset, "ASCII") == 0 ||
+        ::strcasecmp(codeset, "US-ASCII") == 0) {
+        return "UTF-8";
+    }
+    return codeset;
+}
+
+// Character by character: the locale's codeset to UTF-32, then that one
+// character to code page 932, so a byte that is no character and a
+// character without a code page 932 form each become one '?'.
+std::size_t posix_path_to_cp932(const char** text, std::size_t* left, char* out, std::size_t size)
+{
+    if (size < 2) {
+        return 0;
+    }
+    const auto* bytes = reinterpret_cast<const unsigned char*>(*text);
+    const bool ascii = std::all_of(bytes, bytes + *left, [](unsigned char b) { return b < 0x80; });
+    if (ascii || locale_is_shift_jis()) {
+        // ASCII is the same in every codeset paths come in, and the paths
+        // of a Shift-JIS locale are code page 932 already.
+        const std::size_t n = std::min(*left, size);
+        std::memcpy(out, *text, n);
+        *text += n;
+        *left -= n;
+        return n;
+    }
+    const iconv_t decode = ::iconv_open("UTF-32LE", path_codeset());
+    const iconv_t encode = ::iconv_open("CP932", "UTF-32LE");
+    const iconv_t failed = reinterpret_cast<iconv_t>(-1);
+    std::size_t put = 0;
+    while (*left > 0 && size - put >= 2) {
+        const auto byte = static_cast<unsigned char>(**text);
+        if (byte < 0x80 || decode == failed || encode == failed) {
+            // ASCII as it is; without a converter nothing else can be told.
+            out[put++] = byte < 0x80 ? static_cast<char>(byte) : '?';
+            ++*text;
+            --*left;
+            continue;
+        }
+        char character[4];
+        char* in = const_cast<char*>(*text);
+        std::size_t in_left = *left;
+        char* to = character;
+        std::size_t to_left = sizeof character;
+        ::iconv(decode, &in, &in_left, &to, &to_left);
+        if (to_left != 0) {
+            // No whole character: the byte is not valid in the codeset.
+            ::iconv(decode, nullptr, nullptr, nullptr, nullptr);
+            out[put++] = '?';
+            ++*text;
+            --*left;
+            continue;
+        }
+        char* from = character;
+        std::size_t from_left = sizeof character;
+        char* cp932 = out + put;
+        std::size_t cp932_left = size - put;
+        if (::iconv(encode, &from, &from_left, &cp932, &cp932_left) == static_cast<std::size_t>(-1)) {
+            ::iconv(encode, nullptr, nullptr, nullptr, nullptr);
+            out[put++] = '?';
+        } else {
+            put = static_cast<std::size_t>(cp932 - out);
+        }
+        *left -= static_cast<std::size_t>(in - *text);
+        *text = in;
+    }
+    if (decode != failed) {
+        ::iconv_close(decode);
+    }
+    if (encode != failed) {
+        ::iconv_close(encode);
+    }
+    return put;
 }
 
 const PlatformOps POSIX_OPS = {
     posix_alloc_block, posix_free_block,   posix_open_read, posix_size_low,
     posix_read,        posix_create_temp,  posix_write,     posix_flush,
     posix_close,       posix_remove_file,  posix_replace_file, posix_inspect,
-    locale_is_lead_byte,
+    locale_is_lead_byte, posix_take_error_text, posix_path_to_cp932,
+    false,
 };
 
 }  // namespace

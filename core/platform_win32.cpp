@@ -6,10 +6,21 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "platform.h"
 
 namespace {
+
+// GetLastError of the latest failed operation, or 0 when nothing failed
+// since take_error_text last asked.
+DWORD last_failure = 0;
+
+void note_failure()
+{
+    const DWORD error = GetLastError();
+    last_failure = error != 0 ? error : ERROR_GEN_FAILURE;
+}
 
 HANDLE to_handle(PlatformFile file)
 {
@@ -18,7 +29,11 @@ HANDLE to_handle(PlatformFile file)
 
 PlatformFile from_handle(HANDLE handle)
 {
-    return handle == INVALID_HANDLE_VALUE ? NO_FILE : reinterpret_cast<PlatformFile>(handle);
+    if (handle == INVALID_HANDLE_VALUE) {
+        note_failure();
+        return NO_FILE;
+    }
+    return reinterpret_cast<PlatformFile>(handle);
 }
 
 // A movable block, locked for as long as the caller keeps it.
@@ -74,6 +89,9 @@ bool win32_read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32
 {
     DWORD got = 0;
     const BOOL ok = ReadFile(to_handle(file), buffer, size, &got, nullptr);
+    if (ok == FALSE) {
+        note_failure();
+    }
     *done = static_cast<std::uint32_t>(got);
     return ok != FALSE;
 }
@@ -119,6 +137,7 @@ PlatformFile win32_create_temp(const char* beside, char* name, std::size_t name_
         }
         const DWORD error = GetLastError();
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+            note_failure();
             break;
         }
     }
@@ -132,23 +151,38 @@ bool win32_write(PlatformFile file, const void* data, std::uint32_t size, std::u
 {
     DWORD put = 0;
     const BOOL ok = WriteFile(to_handle(file), data, size, &put, nullptr);
+    if (ok == FALSE) {
+        note_failure();
+    }
     *done = static_cast<std::uint32_t>(put);
     return ok != FALSE;
 }
 
 bool win32_flush(PlatformFile file)
 {
-    return FlushFileBuffers(to_handle(file)) != FALSE;
+    if (FlushFileBuffers(to_handle(file)) == FALSE) {
+        note_failure();
+        return false;
+    }
+    return true;
 }
 
 bool win32_close(PlatformFile file)
 {
-    return CloseHandle(to_handle(file)) != FALSE;
+    if (CloseHandle(to_handle(file)) == FALSE) {
+        note_failure();
+        return false;
+    }
+    return true;
 }
 
 bool win32_remove_file(const char* path)
 {
-    return DeleteFileA(path) != FALSE;
+    if (DeleteFileA(path) == FALSE) {
+        note_failure();
+        return false;
+    }
+    return true;
 }
 
 // A file held open by a program that does not share it for deleting, or a
@@ -158,6 +192,7 @@ ReplaceResult win32_replace_file(const char* from, const char* to)
     if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         return REPLACE_DONE;
     }
+    note_failure();
     switch (GetLastError()) {
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
@@ -194,6 +229,7 @@ bool win32_inspect(const char* path, NameInfo* info)
             info->kind = NAME_OTHER;
             return true;
         default:
+            note_failure();
             return false;
         }
     }
@@ -231,11 +267,48 @@ bool win32_is_lead_byte(unsigned char byte)
     return IsDBCSLeadByte(byte) != FALSE;
 }
 
+// The system's message for the error, in the ANSI code page, without the
+// line end FormatMessageA puts after it.
+std::size_t win32_take_error_text(char* text, std::size_t size)
+{
+    const DWORD failure = last_failure;
+    last_failure = 0;
+    if (text == nullptr || size == 0) {
+        return 0;
+    }
+    text[0] = '\0';
+    if (failure == 0) {
+        return 0;
+    }
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, failure, 0, text, static_cast<DWORD>(size), nullptr);
+    if (length == 0) {
+        std::snprintf(text, size, "Error %lu", static_cast<unsigned long>(failure));
+        return std::strlen(text);
+    }
+    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
+                          text[length - 1] == ' ')) {
+        text[--length] = '\0';
+    }
+    return length;
+}
+
+// Paths are in the ANSI code page already: the bytes go in as they are.
+std::size_t win32_path_to_cp932(const char** text, std::size_t* left, char* out, std::size_t size)
+{
+    const std::size_t n = *left < size ? *left : size;
+    std::memcpy(out, *text, n);
+    *text += n;
+    *left -= n;
+    return n;
+}
+
 const PlatformOps WIN32_OPS = {
     win32_alloc_block, win32_free_block,  win32_open_read, win32_size_low,
     win32_read,        win32_create_temp, win32_write,     win32_flush,
     win32_close,       win32_remove_file, win32_replace_file, win32_inspect,
-    win32_is_lead_byte,
+    win32_is_lead_byte, win32_take_error_text, win32_path_to_cp932,
+    true,
 };
 
 }  // namespace

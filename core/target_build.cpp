@@ -145,12 +145,13 @@ void seal_target(unsigned char* image)
     store_uint32(image + TARGET_IMAGE_CHECKSUM_OFFSET, whole);
 }
 
-int32_t build_target(const char* path, SourceSave* save, char* message, BatchFiles* batch)
+int32_t build_target(const char* path, SourceSave* save, char* message, BatchFiles* batch,
+                     FileOutcome* outcome)
 {
     unsigned char* image = save->image + TARGET_IMAGE_START;
     fill_target(image, save->image);
     seal_target(image);
-    const int32_t code = write_target(image, path, batch);
+    const int32_t code = write_target(image, path, batch, outcome);
     if (code != CONVERT_OK) {
         set_result_text(code, message);
     }

@@ -8,6 +8,7 @@
 #include "source_save.h"
 
 struct BatchFiles;
+struct FileOutcome;
 
 constexpr std::uint32_t TARGET_SIZE = 5184406;
 constexpr std::size_t TARGET_HEADER_SIZE = 52;
@@ -61,16 +62,19 @@ void seal_target(unsigned char* image);
 // failure the error text replaces the summary in `message`. Returns
 // CONVERT_OK or ERR_WRITE_TARGET; needing no block of its own, it never
 // gives ERR_WORK_MEMORY. `batch` (may be null) is the batch the file
-// belongs to.
+// belongs to; `outcome`, when given, gets the output's name (see
+// write_target).
 int32_t build_target(const char* path, SourceSave* save, char* message,
-                     BatchFiles* batch = nullptr);
+                     BatchFiles* batch = nullptr, FileOutcome* outcome = nullptr);
 
 // Writes the image beside the source under the first usable output name,
 // replacing what that name held in one step, and records the output in
 // `batch` (may be null). Returns CONVERT_OK, or ERR_WRITE_TARGET when no
 // name is usable or the image could not be made durable in full; then every
-// name holds what it held before.
+// name holds what it held before. On success `outcome`, when given, gets the
+// name written, whether it is a numbered one and, if so, why the plain name
+// was passed over.
 int32_t write_target(const unsigned char* image, const char* source_path,
-                     BatchFiles* batch = nullptr);
+                     BatchFiles* batch = nullptr, FileOutcome* outcome = nullptr);
 
 #endif

@@ -1,11 +1,14 @@
 #include "target_save.h"
 
+#include <cstdio>
+
 #include "melno2quaz.h"
 #include "output_name.h"
 #include "platform.h"
 #include "replacement.h"
 
-int32_t write_target(const unsigned char* image, const char* source_path, BatchFiles* batch)
+int32_t write_target(const unsigned char* image, const char* source_path, BatchFiles* batch,
+                     FileOutcome* outcome)
 {
     OutputOwner owner{};
     if (!output_owner(source_path, batch, &owner)) {
@@ -14,11 +17,12 @@ int32_t write_target(const unsigned char* image, const char* source_path, BatchF
     // A name that refuses the replace at the last moment (held open by the
     // game, say) passes the turn to the next number, as a name already
     // taken does.
+    NameUse plain_use = NAME_USABLE;
     for (int number = 0;; ++number) {
         char name[OUTPUT_PATH_SIZE];
         NameInfo found;
-        if (find_output_name(source_path, "gamedata_", "dat", owner, &number, name, &found) !=
-            NAME_FOUND) {
+        if (find_output_name(source_path, "gamedata_", "dat", owner, &number, name, &found,
+                             number == 0 ? &plain_use : nullptr) != NAME_FOUND) {
             return ERR_WRITE_TARGET;
         }
         // A symbolic link is replaced at the file it leads to, so that the
@@ -36,10 +40,19 @@ int32_t write_target(const unsigned char* image, const char* source_path, BatchF
                 entry.output_known = true;
                 entry.output = written;
             }
+            if (outcome != nullptr) {
+                std::snprintf(outcome->output, sizeof outcome->output, "%s", name);
+                outcome->numbered = number != 0;
+                std::snprintf(outcome->reason, sizeof outcome->reason, "%s",
+                              number != 0 ? name_use_text(plain_use) : "");
+            }
             return CONVERT_OK;
         }
         if (result == REPLACE_FAILED) {
             return ERR_WRITE_TARGET;
+        }
+        if (number == 0) {
+            plain_use = NAME_IS_HELD;
         }
     }
 }

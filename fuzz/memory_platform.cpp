@@ -214,11 +214,30 @@ bool mem_is_lead_byte(unsigned char byte)
     return g_state.cp932 ? cp932_is_lead_byte(byte) : single_byte_is_lead_byte(byte);
 }
 
+std::size_t mem_take_error_text(char* text, std::size_t size)
+{
+    if (text != nullptr && size > 0) {
+        text[0] = '\0';
+    }
+    return 0;
+}
+
+// The files in memory are named like Windows paths, in the code page.
+std::size_t mem_path_to_cp932(const char** text, std::size_t* left, char* out, std::size_t size)
+{
+    const std::size_t n = *left < size ? *left : size;
+    std::memcpy(out, *text, n);
+    *text += n;
+    *left -= n;
+    return n;
+}
+
 const PlatformOps MEMORY_OPS = {
     mem_alloc_block, mem_free_block,  mem_open_read, mem_size_low,
     mem_read,        mem_create_temp, mem_write,     mem_flush,
     mem_close,       mem_remove_file, mem_replace_file, mem_inspect,
-    mem_is_lead_byte,
+    mem_is_lead_byte, mem_take_error_text, mem_path_to_cp932,
+    true,
 };
 
 }  // namespace

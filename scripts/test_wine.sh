@@ -234,7 +234,13 @@ for output in "$work/window"/gamedata_*; do
   cmp "$output" "$work/console/$(basename "$output")" || fail "console output $(basename "$output") differs"
 done
 grep -aq "4 converted, 3 failed" "$work/console.log" || fail "console summary line"
-pass "melno2quaz-cli.exe under Wine: same report and outputs, exit code 1"
+grep -aq -- "  -> gamedata_city.dat" "$work/console.log" || fail "console line of the output's path"
+check_exit=0
+check_out="$(cd "$work/console" && "$wine" "$exe_dir/melno2quaz-cli.exe" --check gamedata_city.dat short.psu)" ||
+  check_exit=$?
+[ "$check_exit" -eq 1 ] && [ "$(tr -d '\r' <<<"$check_out")" = $'gamedata_city.dat: ok\nshort.psu: wrong size 5233663 (5184406 expected)' ] ||
+  { echo "$check_out" >&2; fail "melno2quaz-cli.exe --check (exit code $check_exit)"; }
+pass "melno2quaz-cli.exe under Wine: same report and outputs, exit code 1, output paths, --check"
 
 # --- 3. an empty drop, and a path longer than 259 bytes ---------------------------------
 mkdir -p "$work/empty"

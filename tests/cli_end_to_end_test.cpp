@@ -137,8 +137,11 @@ TEST_F(CliTest, TwoRecordBatchWritesTheReportByteForByteAndShowsItReadably) {
                                       "\r\n");
     EXPECT_EQ(report(), expected);
 
-    // The terminal shows the same records in UTF-8 with plain line feeds.
-    EXPECT_EQ(result.out, without_cr_lf(utf8(expected)) + "1 converted, 1 failed\n");
+    // The terminal shows the same records in UTF-8 with plain line feeds,
+    // and the output's path under the converted one.
+    std::string shown = without_cr_lf(utf8(expected));
+    shown.insert(shown.find("\n\n0002"), "\n  -> gamedata_city.dat");
+    EXPECT_EQ(result.out, shown + "1 converted, 1 failed\n");
     EXPECT_NE(result.out.find("  都市名:東京湾市\n"), std::string::npos);
 
     expect_city_output(folder_ / "gamedata_city.dat", save);
@@ -196,12 +199,150 @@ TEST_F(CliTest, FilesThatAreNoSavesAreFailedRecordsAndTheBatchGoesOn) {
               "1 converted, 5 failed\n");
 }
 
+// Besides the report's records the terminal tells where each save went and
+// why a file failed; the report itself stays as it was.
+TEST_F(CliTest, TerminalShowsOutputPathsNumberedNamesReasonsAndOneLinePerField) {
+    const SampleSave save = city();
+    make("saves/city.psu", save);
+    fs::create_directory(folder_ / "saves/gamedata_city.dat");  // the plain name is taken
+    fs::create_directory(folder_ / "folder.psu");
+    SampleSave broken = city();
+    ASSERT_TRUE(sample_set_name_hex(&broken, "41 0A 42 0D 0A 43 09 44"));  // A LF B CR LF C TAB D
+    make("broken.psu", broken);
+
+    const ProcessResult result = run({"saves/city.psu", "missing.psu", "folder.psu", "broken.psu"});
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_NE(result.out.find("  資  金:1,234,567\n  -> saves/gamedata_city_1.dat (numbered: the "
+                              "plain name could not be written: it is a folder)\n\n0002/0004\n"),
+              std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find("  変換元:missing.psu\n  Melnoのデータではありません。\n  (Err:2)\n"
+                              "  No such file or directory\n\n"),
+              std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find("(Err:2)\n  Is a directory\n\n0004/0004\n"), std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find("  都市名:A?B??C?D\n  マップ:3\n"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("  -> gamedata_broken.dat\n\n2 converted, 2 failed\n"), std::string::npos);
+    expect_city_output(folder_ / "saves/gamedata_city_1.dat", save);
+
+    const std::string text = report();
+    EXPECT_EQ(text.find("->"), std::string::npos);
+    EXPECT_EQ(text.find("No such file"), std::string::npos);
+    EXPECT_NE(text.find(sjis("都市名:") + "A\nB\r\nC\tD\r\n"), std::string::npos);
+}
+
+// Only '/' separates folders on POSIX, and "C:" is no drive.
+TEST_F(CliTest, BackslashesAndColonsArePartsOfPosixNames) {
+    make("back\\slash.psu", city());
+    make("C:city.psu", city());
+    const ProcessResult result = run({"back\\slash.psu", "C:city.psu"});
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_NE(result.out.find("  -> gamedata_back\\slash.dat\n"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("  -> gamedata_C:city.dat\n"), std::string::npos) << result.out;
+    expect_city_output(folder_ / "gamedata_back\\slash.dat", city());
+    expect_city_output(folder_ / "gamedata_C:city.dat", city());
+    EXPECT_FALSE(fs::exists(folder_ / "back"));
+}
+
+// Paths of a UTF-8 locale go into the report in Shift-JIS like everything
+// else there; bytes that are no UTF-8 and characters Shift-JIS lacks
+// become '?'. The files themselves keep their names.
+TEST_F(CliTest, ReportHoldsUtf8PathsInShiftJis) {
+    make("東京.psu", city());
+    make_sized("bad\xFF€.psu", 10);
+    const ProcessResult result = run({"東京.psu", "bad\xFF€.psu"});
+    EXPECT_EQ(result.exit_code, 1);
+    const std::string text = report();
+    EXPECT_NE(text.find(sjis("  変換元:東京.psu\r\n")), std::string::npos) << m2q_test::show_bytes(text);
+    EXPECT_NE(text.find(sjis("  変換元:") + "bad??.psu\r\n"), std::string::npos);
+    const std::string decoded = m2q_test::iconv_convert(text, "UTF-8", "CP932");
+    EXPECT_NE(decoded.find("0001/0002\r\n  変換元:東京.psu\r\n  都市名:東京湾市\r\n"),
+              std::string::npos)
+        << decoded;
+    EXPECT_NE(result.out.find("  変換元:東京.psu\n"), std::string::npos);
+    expect_city_output(folder_ / "gamedata_東京.dat", city());
+}
+
+TEST_F(CliTest, OutputErrorsAreToldAndFailTheRun) {
+    make("city.psu", city());
+    ProcessOptions options;
+    options.directory = folder_.string();
+    options.environment = {"LC_ALL=C.UTF-8"};
+    const ProcessResult full =
+        run_process({"/bin/sh", "-c", "exec \"$0\" \"$@\" >/dev/full", M2Q_CLI_PATH, "city.psu"}, options);
+    EXPECT_EQ(full.exit_code, 1);
+    EXPECT_EQ(full.err, "melno2quaz: cannot write to standard output: No space left on device\n");
+    expect_city_output(folder_ / "gamedata_city.dat", city());
+    EXPECT_NE(report().find(sjis("  変換元:city.psu\r\n")), std::string::npos);
+
+    const ProcessResult help =
+        run_process({"/bin/sh", "-c", "exec \"$0\" --help >/dev/full", M2Q_CLI_PATH}, options);
+    EXPECT_EQ(help.exit_code, 1);
+    EXPECT_NE(help.err.find("No space left on device"), std::string::npos) << help.err;
+}
+
+// --check reads Quaz saves and names what is wrong, and writes nothing.
+TEST_F(CliTest, CheckFindsEachDamagedPartAndWritesNothing) {
+    make("city.psu", city());
+    ASSERT_EQ(run({"city.psu"}).exit_code, 0);
+    fs::remove(folder_ / "report.txt");
+    const m2q_test::Bytes good = m2q_test::read_file((folder_ / "gamedata_city.dat").string());
+    ASSERT_EQ(good.size(), TARGET_SIZE);
+    const std::uint32_t header_sum = m2q_test::get_le32(good, 940);
+    const std::uint32_t image_sum = m2q_test::get_le32(good, 5184398);
+
+    const auto variant = [&](const char* name, std::size_t offset, unsigned char flip) {
+        m2q_test::Bytes bytes = good;
+        bytes[offset] ^= flip;
+        EXPECT_TRUE(m2q_test::write_file((folder_ / name).string(), bytes));
+        return static_cast<std::uint32_t>(bytes[offset]) - good[offset];
+    };
+    const std::uint32_t body_change = variant("body.dat", 1000000, 0x10);
+    variant("header.dat", 10, 0x01);
+    variant("sum.dat", 940, 0x01);
+    variant("seal.dat", 5184210, 0x01);
+    variant("end.dat", 5184405, 0x80);
+    m2q_test::Bytes cut = good;
+    cut.pop_back();
+    ASSERT_TRUE(m2q_test::write_file((folder_ / "short.dat").string(), cut));
+    const auto before = fs::last_write_time(folder_ / "gamedata_city.dat");
+
+    const ProcessResult all =
+        run({"--check", "gamedata_city.dat", "body.dat", "header.dat", "sum.dat", "seal.dat",
+             "end.dat", "short.dat"});
+    EXPECT_EQ(all.exit_code, 1);
+    char expected[512];
+    std::snprintf(expected, sizeof expected,
+                  "gamedata_city.dat: ok\n"
+                  "body.dat: image checksum 0x%08X stored, 0x%08X computed\n"
+                  "header.dat: header differs in 1 byte, the first at offset 10\n"
+                  "sum.dat: header checksum 0x%08X stored, 0x%08X computed\n"
+                  "seal.dat: sealing constant at offset 5184210 is 61, 60 expected\n"
+                  "end.dat: the last four bytes are not zero\n"
+                  "short.dat: wrong size 5184405 (5184406 expected)\n",
+                  image_sum, image_sum + body_change, header_sum ^ 1u, header_sum);
+    EXPECT_EQ(all.out, expected);
+
+    const ProcessResult intact = run({"--check", "gamedata_city.dat"});
+    EXPECT_EQ(intact.exit_code, 0);
+    EXPECT_EQ(intact.out, "gamedata_city.dat: ok\n");
+    EXPECT_FALSE(fs::exists(folder_ / "report.txt"));
+    EXPECT_EQ(fs::last_write_time(folder_ / "gamedata_city.dat"), before);
+    EXPECT_EQ(m2q_test::read_file((folder_ / "gamedata_city.dat").string()), good);
+}
+
 TEST_F(CliTest, DoubleDashLetsAFileNamedLikeAnOptionBeConverted) {
     make("-x", city());
     const ProcessResult result = run({"--", "-x"});
     EXPECT_EQ(result.exit_code, 0);
     EXPECT_NE(report().find(sjis("  変換元:-x\r\n")), std::string::npos);
     expect_city_output(folder_ / "gamedata_-x.dat", city());
+
+    // A lone '-' is a file name as well, not standard input.
+    make("-", city());
+    EXPECT_EQ(run({"-"}).exit_code, 0);
+    expect_city_output(folder_ / "gamedata_-.dat", city());
 }
 
 TEST_F(CliTest, HelpAndVersionPrintAndConvertNothing) {
@@ -209,6 +350,9 @@ TEST_F(CliTest, HelpAndVersionPrintAndConvertNothing) {
     const ProcessResult help = run({"--help", "city.psu"});
     EXPECT_EQ(help.exit_code, 0);
     EXPECT_EQ(help.out.rfind("Usage: melno2quaz ", 0), 0u) << help.out;
+    for (const char* topic : {"--check", "A lone '-' is a FILE", "-> PATH", "Shift-JIS"}) {
+        EXPECT_NE(help.out.find(topic), std::string::npos) << topic;
+    }
     EXPECT_EQ(help.err, "");
 
     const ProcessResult version = run({"--version"});
@@ -289,9 +433,17 @@ TEST_F(CliTest, ShiftJisTerminalGetsTheReportBytes) {
 
     make("city.psu", city());
     make_sized("short.psu", SOURCE_SIZE + 1);
-    const ProcessResult result = run({"city.psu", "short.psu"}, "ja_JP.SJIS", false, locales.string());
+    const std::string sjis_name = "\x95\x5C.psu";  // 表.psu, its path bytes go in unchanged
+    make(sjis_name, city());
+    const ProcessResult result =
+        run({"city.psu", "short.psu", sjis_name}, "ja_JP.SJIS", false, locales.string());
     EXPECT_EQ(result.exit_code, 1);
-    EXPECT_EQ(result.out, without_cr_lf(report()) + "1 converted, 1 failed\n");
+    EXPECT_NE(report().find(sjis("0003/0003\r\n  変換元:") + sjis_name + "\r\n"), std::string::npos);
+    expect_city_output(folder_ / "gamedata_\x95\x5C.dat", city());
+    std::string shown = without_cr_lf(report());
+    shown.insert(shown.find("\n\n0002"), "\n  -> gamedata_city.dat");
+    shown.insert(shown.rfind("\n\n"), "\n  -> gamedata_" + sjis_name.substr(0, 2) + ".dat");
+    EXPECT_EQ(result.out, shown + "2 converted, 1 failed\n");
     EXPECT_NE(result.out.find(sjis("都市名:東京湾市\n")), std::string::npos);
 }
 

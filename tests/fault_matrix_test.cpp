@@ -212,7 +212,7 @@ struct Observed {
 };
 
 void observe(void* context, std::size_t, std::size_t, const char*, int32_t code,
-             const char* message)
+             const char* message, const ::FileOutcome*)
 {
     auto* seen = static_cast<Observed*>(context);
     seen->outcomes.push_back(

@@ -30,9 +30,12 @@ struct Split {
     bool cut;
 };
 
-Split split(const char* path, bool (*lead)(unsigned char) = cp932_is_lead_byte) {
+// Windows rules unless `windows_paths` says otherwise, on every platform.
+Split split(const char* path, bool (*lead)(unsigned char) = cp932_is_lead_byte,
+            bool windows_paths = true) {
     FaultyPlatform os;
     os.set_lead_byte(lead);
+    os.set_windows_paths(windows_paths);
     PathParts parts;
     std::memset(&parts, 0x5A, sizeof parts);
     split_path(path, &parts);
@@ -43,14 +46,15 @@ Split split(const char* path, bool (*lead)(unsigned char) = cp932_is_lead_byte) 
     return Split{parts.drive, parts.directory, parts.base_name, parts.extension, parts.cut};
 }
 
-Split split(const std::string& path, bool (*lead)(unsigned char) = cp932_is_lead_byte) {
-    return split(path.c_str(), lead);
+Split split(const std::string& path, bool (*lead)(unsigned char) = cp932_is_lead_byte,
+            bool windows_paths = true) {
+    return split(path.c_str(), lead, windows_paths);
 }
 
 void expect_split(const std::string& path, const std::string& drive, const std::string& directory,
                   const std::string& base, const std::string& extension,
-                  bool (*lead)(unsigned char) = cp932_is_lead_byte) {
-    const Split got = split(path, lead);
+                  bool (*lead)(unsigned char) = cp932_is_lead_byte, bool windows_paths = true) {
+    const Split got = split(path, lead, windows_paths);
     EXPECT_EQ(got.drive, drive) << "drive of " << m2q_test::show_bytes(path);
     EXPECT_EQ(got.directory, directory) << "directory of " << m2q_test::show_bytes(path);
     EXPECT_EQ(got.base, base) << "base name of " << m2q_test::show_bytes(path);
@@ -106,6 +110,18 @@ TEST(SplitPath, DoubleByteCharactersAreNeverSeparatorsDotsOrColons) {
     expect_split("\x83.psu", "", "", "\x83.psu", "");
     expect_split("\x81:abc", "", "", "\x81:abc", "");
     expect_split("a\x95/b", "", "", "a\x95/b", "");
+}
+
+// On POSIX only '/' separates folders, and "C:" is part of a file name.
+TEST(SplitPath, PosixPathsHaveOnlySlashesAndNoDrives) {
+    const auto posix = [](const std::string& path, const std::string& directory,
+                          const std::string& base, const std::string& extension) {
+        expect_split(path, "", directory, base, extension, single_byte_is_lead_byte, false);
+    };
+    posix("back\\slash.psu", "", "back\\slash", ".psu");
+    posix("C:city.psu", "", "C:city", ".psu");
+    posix("C:\\saves\\city.psu", "", "C:\\saves\\city", ".psu");
+    posix("/home/a\\b/c\\d.e", "/home/a\\b/", "c\\d", ".e");
 }
 
 TEST(SplitPath, SingleByteCodePageSplitsEveryByte) {
@@ -350,6 +366,7 @@ TEST(MakeOutputName, SingleByteSplittingLosesTheBaseName) {
     TempFolder folder;
     FaultyPlatform os;
     os.set_lead_byte(single_byte_is_lead_byte);
+    os.set_windows_paths(true);
     const Named named = output_name(folder.file("\x95\x5C.psu"));
     ASSERT_TRUE(named.ok);
     EXPECT_EQ(named.name, folder.file("\x95\x5Cgamedata_.dat"));

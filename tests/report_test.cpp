@@ -26,7 +26,7 @@ struct Seen {
 };
 
 void remember(void* context, std::size_t index, std::size_t count, const char* path, int32_t code,
-              const char* message) {
+              const char* message, const FileOutcome*) {
     static_cast<std::vector<Seen>*>(context)->push_back(Seen{index, count, path, code, message});
 }
 

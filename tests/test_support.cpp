@@ -356,6 +356,7 @@ struct FaultState {
     int applied = 0;
     std::vector<std::string> misuses;
     bool (*lead)(unsigned char) = nullptr;
+    bool injected = false;  // a planned fault applied since take_error_text last asked
 };
 
 FaultState* g_state = nullptr;
@@ -378,7 +379,10 @@ const Fault* enter(PlatformCall call, const std::string& path, std::size_t size,
         const int n = ++planned.matched;
         if (chosen == nullptr && n >= f.first && n - f.first < f.times) chosen = &f;
     }
-    if (chosen != nullptr) ++s.applied;
+    if (chosen != nullptr) {
+        ++s.applied;
+        s.injected = true;
+    }
     s.trace.push_back(TraceEntry{call, path, size, chosen != nullptr, file, 0});
     return chosen;
 }
@@ -526,6 +530,16 @@ bool faulty_inspect(const char* path, NameInfo* info) {
     return true;
 }
 
+// A planned fault has no words of the system: it is named as what it is.
+std::size_t faulty_take_error_text(char* text, std::size_t size) {
+    if (!g_state->injected) return g_state->native->take_error_text(text, size);
+    g_state->injected = false;
+    g_state->native->take_error_text(nullptr, 0);
+    if (text == nullptr || size == 0) return 0;
+    const int length = std::snprintf(text, size, "%s", "injected failure");
+    return std::min(static_cast<std::size_t>(length), size - 1);
+}
+
 bool faulty_lead_byte(unsigned char byte) {
     ++g_state->counts[static_cast<int>(PlatformCall::lead_byte)];
     return g_state->lead(byte);
@@ -555,6 +569,9 @@ FaultyPlatform::FaultyPlatform() {
     ops.replace_file = faulty_replace;
     ops.inspect = faulty_inspect;
     ops.is_lead_byte = faulty_lead_byte;
+    ops.take_error_text = faulty_take_error_text;
+    ops.path_to_cp932 = g_state->native->path_to_cp932;
+    ops.windows_paths = g_state->native->windows_paths;
     platform_install(&g_state->ops);
 }
 
@@ -570,6 +587,8 @@ void FaultyPlatform::clear_faults() { g_state->faults.clear(); }
 void FaultyPlatform::set_lead_byte(bool (*is_lead_byte)(unsigned char)) {
     g_state->lead = is_lead_byte != nullptr ? is_lead_byte : g_state->native->is_lead_byte;
 }
+
+void FaultyPlatform::set_windows_paths(bool windows_paths) { g_state->ops.windows_paths = windows_paths; }
 
 void FaultyPlatform::reset_counts() {
     g_state->counts.fill(0);

@@ -199,6 +199,9 @@ public:
     void clear_faults();
     // The lead-byte function the core sees (default: the native one).
     void set_lead_byte(bool (*is_lead_byte)(unsigned char));
+    // Whether the core splits paths by Windows rules ('\\' and drives) or
+    // by POSIX ones (only '/'); default: the native table's.
+    void set_windows_paths(bool windows_paths);
     // Clears the counters and the trace (not the faults, not the live sets).
     void reset_counts();
 
