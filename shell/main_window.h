@@ -8,7 +8,9 @@
 #endif
 #include <windows.h>
 
-// Registers the window class "cnvtmelnotoquaz". False on failure.
+// Registers the window class "cnvtmelnotoquaz" (wide, so that the title
+// and the lines read the same on every code page), with the program's own
+// icon where the module has one. False on failure.
 bool register_main_window_class(HINSTANCE instance);
 
 // Creates the main window, shows it with `show` and paints it once. Null on
