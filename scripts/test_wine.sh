@@ -15,14 +15,17 @@
 #
 # Where the host cannot execute 32-bit x86 programs (no IA-32 emulation in
 # its kernel), the stage registers qemu-user for them with binfmt_misc (as
-# root). Every Wine process then starts in about a minute, so the stage
-# keeps one Wine server for its whole run and starts few programs. Only
-# where even that is impossible are the same sources built for 64-bit
-# Windows and run under 64-bit Wine instead, and the stage says so.
+# root). A 32-bit Wine process then takes about a minute to start, so Wine
+# itself runs 64-bit (a 64-bit prefix, where the 32-bit programs run as on
+# 64-bit Windows), one Wine server is kept for the whole stage and few
+# 32-bit programs are started. Only where even emulation is impossible are
+# the same sources built for 64-bit Windows and run instead, and the stage
+# says so.
 #
 # Each Wine program runs under a time limit; a program that fails or runs
 # out of time is named with its output.
 #
+# M2Q_WINEPREFIX=DIR keeps the Wine prefix in DIR between runs.
 # M2Q_UPDATE_SCREENSHOT=1 copies the screenshots to docs/window.png (code
 # page 932) and docs/window-cp1252.png.
 set -euo pipefail
@@ -141,18 +144,20 @@ done
 pass "PE32 GUI and console programs that import system DLLs only"
 
 # --- which Wine -----------------------------------------------------------------
+# A 64-bit prefix: Wine itself (its set-up, services, desktop and server)
+# runs natively and fast; 32-bit programs run in it as on 64-bit Windows
+# (WoW64), started by the 32-bit loader, emulated where the host needs it.
+# Only the programs under test then pay for the emulation.
 wineserver=/usr/lib/wine/wineserver
+wine=/usr/lib/wine/wine64
+export WINEARCH=win64
 if [ "$run_i386" != none ]; then
-  wine=/usr/lib/wine/wine
-  export WINEARCH=win32
   exe_dir="$root/build-win32"
-  note "running the 32-bit release build under 32-bit Wine ($run_i386 32-bit execution)"
+  note "running the 32-bit release build under Wine ($run_i386 32-bit execution)"
 else
   note "this host cannot execute 32-bit programs, natively or emulated; running the same" \
-    "sources built for 64-bit Windows under 64-bit Wine instead of the 32-bit release build"
+    "sources built for 64-bit Windows instead of the 32-bit release build"
   cross_build build-win64 mingw-w64-x86_64
-  wine=/usr/lib/wine/wine64
-  export WINELOADER=$wine
   exe_dir="$root/build-win64"
 fi
 harness="$exe_dir/m2q_window_harness.exe"
@@ -163,8 +168,9 @@ if mountpoint -q "$work/readonly" 2>/dev/null; then umount "$work/readonly"; fi
 rm -rf "$work"
 mkdir -p "$work"
 
-# One prefix, made afresh for every run of the stage.
-export WINEPREFIX="$work/prefix"
+# One prefix, made afresh for every run of the stage (M2Q_WINEPREFIX names
+# one to keep and reuse instead, for working on the stage itself).
+export WINEPREFIX="${M2Q_WINEPREFIX:-$work/prefix}"
 export WINEDEBUG=-all
 export LC_ALL=ja_JP.UTF-8
 mkdir -p "$WINEPREFIX"
@@ -174,9 +180,9 @@ display=77
 while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
 Xvfb ":$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
-harness_pid=
+wine_pids=()
 cleanup() {
-  [ -z "$harness_pid" ] || kill "$harness_pid" 2>/dev/null || true
+  for pid in "${wine_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   "$wineserver" -k >/dev/null 2>&1 || true
   kill "$xvfb_pid" 2>/dev/null || true
   if mountpoint -q "$work/readonly" 2>/dev/null; then umount "$work/readonly" || true; fi
@@ -186,36 +192,66 @@ trap cleanup EXIT
 for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
 [ -e "/tmp/.X11-unix/X$display" ] || fail "Xvfb did not start"
 export DISPLAY=":$display"
+"$wineserver" -k >/dev/null 2>&1 || true  # one left from a run on a kept prefix
 "$wineserver" -p
 
-# Runs a Wine program under a time limit, its output in LOG. On failure or
-# time-out the stage stops, naming the program and showing its output.
-run_wine() {  # LABEL SECONDS LOG COMMAND...
-  local label="$1" limit="$2" log="$3" status=0 started=$SECONDS
+# Wine programs run under a time limit, with their output in a log. Two run
+# at a time where they do not share a window (the host has two cores and an
+# emulated start is bound by one of them). On failure or time-out the stage
+# stops, naming the program and showing its output.
+start_wine() {  # FOLDER SECONDS LOG COMMAND... (sets wine_pid)
+  local folder="$1" limit="$2" log="$3"
   shift 3
-  timeout --kill-after=15 "$limit" "$@" >"$log" 2>&1 || status=$?
-  note "$label: exit $status after $((SECONDS - started)) s"
+  (cd "$folder" && exec timeout --kill-after=15 "$limit" "$@") >"$log" 2>&1 &
+  wine_pid=$!
+  wine_pids+=("$wine_pid")
+}
+finish_wine() {  # LABEL PID SECONDS LOG (returns the program's exit status)
+  local status=0
+  wait "$2" || status=$?
+  note "$1: exit $status"
   if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
-    echo "--- output of $label (log: $log):" >&2; tail -n 60 "$log" >&2
-    fail "$label did not finish within $limit s: $*"
+    echo "--- output of $1 (log: $4):" >&2; tail -n 60 "$4" | tr -d '\r' >&2
+    fail "$1 did not finish within $3 s"
   fi
   return "$status"
 }
+run_wine() {  # LABEL FOLDER SECONDS LOG COMMAND...
+  local label="$1"
+  shift
+  start_wine "$@"
+  finish_wine "$label" "$wine_pid" "$2" "$3"
+}
 
 note "making the Wine prefix"
-run_wine "wineboot" 1500 "$work/wineboot.log" "$wine" wineboot -i ||
+# Without Mono, Gecko and menu entries, which nothing here needs and whose
+# set-up would start more programs.
+export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe="
+run_wine "wineboot" "$work" 1500 "$work/wineboot.log" "$wine" wineboot -i ||
   { tail -n 60 "$work/wineboot.log" >&2; fail "wineboot could not make the prefix"; }
+# The first program of a new prefix stops waiting for its set-up after five
+# minutes, but the set-up goes on (its 32-bit part, emulated, can take
+# longer): wait for the set-up program itself.
+wineboot_running() {
+  local pid
+  for pid in $(pgrep -f 'wineboot\.exe' || true); do
+    if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX"; then
+      return 0
+    fi
+  done
+  return 1
+}
+deadline=$((SECONDS + 1500))
+while wineboot_running; do
+  [ "$SECONDS" -lt "$deadline" ] || fail "the set-up of the Wine prefix did not finish within 1500 s"
+  sleep 2
+done
+note "Wine prefix ready"
 
-# --- 1. unit tests --------------------------------------------------------------------
+# --- 1. unit tests, started here and judged after the window checks ----------------
 mkdir -p "$work/unit"
-if ! (cd "$work/unit" && run_wine "m2q_tests.exe" 1500 "$work/unit.log" "$wine" "$exe_dir/tests/m2q_tests.exe"); then
-  grep -E '^\[  FAILED|Failure|error' "$work/unit.log" | head -40 >&2
-  tail -n 20 "$work/unit.log" >&2
-  fail "unit tests under Wine (log: $work/unit.log)"
-fi
-grep -q '^\[  SKIPPED \]' "$work/unit.log" && { grep '^\[  SKIPPED \]' "$work/unit.log" >&2; fail "unit tests were skipped under Wine"; }
-grep -E '^\[==========\] .* ran\.|^\[  PASSED  \]' "$work/unit.log"
-pass "unit tests under Wine"
+start_wine "$work/unit" 1800 "$work/unit.log" "$wine" "$exe_dir/tests/m2q_tests.exe"
+unit_pid=$wine_pid
 
 # --- inputs -----------------------------------------------------------------------------
 # The same files in several folders: Wine keeps Unix file names in UTF-8,
@@ -281,18 +317,18 @@ fi
 # --- 2. and 3. the window: drops, resources, the program with a command line -----------
 # One run of the harness, under code page 932. The screenshot is taken when
 # it says the window is ready.
-mkdir -p "$work/shot932"
 harness_log="$work/harness-932.log"
-(cd "$work" && exec timeout --kill-after=15 2400 "$wine" "$harness" setup \
+start_wine "$work" 2400 "$harness_log" "$wine" "$harness" setup \
   resources "$(winpath "$exe_dir/melno2quaz.exe")" \
   drop window drop.lst drop empty empty.lst drop readonly readonly.lst \
-  run cmdline "$(winpath "$exe_dir/melno2quaz.exe")" "${wine_args[@]}" end) >"$harness_log" 2>&1 &
-harness_pid=$!
-harness_started=$SECONDS
+  run cmdline "$(winpath "$exe_dir/melno2quaz.exe")" "${wine_args[@]}" end
+harness_pid=$wine_pid
+# Waits until the harness says the window is ready, takes the screenshot
+# and lets the harness go on.
 take_screenshot() {  # LOG PNG FOLDER
   while ! grep -q '^ready_for_screenshot=1' "$1"; do
     if ! kill -0 "$harness_pid" 2>/dev/null; then
-      echo "--- output of the window harness (log: $1):" >&2; cat "$1" >&2
+      echo "--- output of the window harness (log: $1):" >&2; tr -d '\r' <"$1" >&2
       fail "the window harness ended before the window was ready for its screenshot"
     fi
     sleep 1
@@ -302,9 +338,7 @@ take_screenshot() {  # LOG PNG FOLDER
 }
 take_screenshot "$harness_log" "$work/root-932.png" "$work/cmdline"
 harness_exit=0
-wait "$harness_pid" || harness_exit=$?
-harness_pid=
-note "window harness (code page 932): exit $harness_exit after $((SECONDS - harness_started)) s"
+finish_wine "window harness (code page 932)" "$harness_pid" 2400 "$harness_log" || harness_exit=$?
 tr -d '\r' <"$harness_log" >"$harness_log.txt"
 cat "$harness_log.txt"
 [ "$harness_exit" -eq 0 ] || fail "the window harness (exit $harness_exit; output above, log: $harness_log)"
@@ -460,30 +494,28 @@ convert "$shot" -crop "${ww}x$wh+$wx+$wy" +repage -strip "$root/build-win32/wind
 convert "$shot" -crop "${cw}x$ch+$cx+$cy" +repage -strip "$work/client-932.png"
 pass "screenshot: both lines painted where they belong, white everywhere else in the client area"
 
-# --- 4. the console program on the same batch ------------------------------------------
-console_exit=0
-(cd "$work/console" && run_wine "melno2quaz-cli.exe" 900 "$work/console.log" "$wine" "$exe_dir/melno2quaz-cli.exe" "${wine_args[@]}") ||
-  console_exit=$?
-[ "$console_exit" -eq 1 ] || { tail -n 30 "$work/console.log" >&2; fail "melno2quaz-cli.exe exit code $console_exit, expected 1 (some files failed)"; }
-cmp "$work/console/report.txt" "$work/linux/report.txt" || fail "the console program's report differs"
-for output in "$work/window"/gamedata_*; do
-  cmp "$output" "$work/console/$(basename "$output")" || fail "console output $(basename "$output") differs"
-done
-grep -aq "4 converted, 4 failed" "$work/console.log" || { tail -n 5 "$work/console.log" >&2; fail "console summary line"; }
-pass "melno2quaz-cli.exe under Wine: same report and outputs, exit code 1"
+# --- 1. unit tests, run beside the window checks -----------------------------------------
+if ! finish_wine "m2q_tests.exe" "$unit_pid" 1800 "$work/unit.log"; then
+  tr -d '\r' <"$work/unit.log" | grep -E '^\[  FAILED|Failure|error' | head -40 >&2
+  tail -n 20 "$work/unit.log" >&2
+  fail "unit tests under Wine (log: $work/unit.log)"
+fi
+grep -q '^\[  SKIPPED \]' "$work/unit.log" && { grep '^\[  SKIPPED \]' "$work/unit.log" >&2; fail "unit tests were skipped under Wine"; }
+grep -E '^\[==========\] .* ran\.|^\[  PASSED  \]' "$work/unit.log"
+pass "unit tests under Wine"
 
-# --- 5. code page 1252: the same text pixels -------------------------------------------
-mkdir -p "$work/shot1252"
+# --- 4. and 5. the console program on the same batch, beside the window under -----------
+# code page 1252, which must show the same text pixels.
+start_wine "$work/console" 900 "$work/console.log" "$wine" "$exe_dir/melno2quaz-cli.exe" "${wine_args[@]}"
+console_pid=$wine_pid
 harness_log="$work/harness-1252.log"
-(cd "$work" && LC_ALL=C.UTF-8 exec timeout --kill-after=15 900 "$wine" "$harness" \
-  run shot1252 "$(winpath "$exe_dir/melno2quaz.exe")" end) >"$harness_log" 2>&1 &
-harness_pid=$!
-harness_started=$SECONDS
+LC_ALL=C.UTF-8 start_wine "$work" 900 "$harness_log" "$wine" "$harness" \
+  run shot1252 "$(winpath "$exe_dir/melno2quaz.exe")" end
+harness_pid=$wine_pid
+mkdir -p "$work/shot1252"
 take_screenshot "$harness_log" "$work/root-1252.png" "$work/shot1252"
 harness_exit=0
-wait "$harness_pid" || harness_exit=$?
-harness_pid=
-note "window harness (code page 1252): exit $harness_exit after $((SECONDS - harness_started)) s"
+finish_wine "window harness (code page 1252)" "$harness_pid" 900 "$harness_log" || harness_exit=$?
 tr -d '\r' <"$harness_log" >"$harness_log.txt"
 cat "$harness_log.txt"
 [ "$harness_exit" -eq 0 ] || fail "the window harness under code page 1252 (exit $harness_exit; output above)"
@@ -503,6 +535,16 @@ if [ "${M2Q_UPDATE_SCREENSHOT:-0}" = 1 ]; then
   cp "$root/build-win32/window.png" docs/window.png
   cp "$root/build-win32/window-cp1252.png" docs/window-cp1252.png
 fi
+
+console_exit=0
+finish_wine "melno2quaz-cli.exe" "$console_pid" 900 "$work/console.log" || console_exit=$?
+[ "$console_exit" -eq 1 ] || { tail -n 30 "$work/console.log" >&2; fail "melno2quaz-cli.exe exit code $console_exit, expected 1 (some files failed)"; }
+cmp "$work/console/report.txt" "$work/linux/report.txt" || fail "the console program's report differs"
+for output in "$work/window"/gamedata_*; do
+  cmp "$output" "$work/console/$(basename "$output")" || fail "console output $(basename "$output") differs"
+done
+grep -aq "4 converted, 4 failed" "$work/console.log" || { tail -n 5 "$work/console.log" >&2; fail "console summary line"; }
+pass "melno2quaz-cli.exe under Wine: same report and outputs, exit code 1"
 
 # --- 6. the release zip -----------------------------------------------------------------
 zip="$(scripts/package_windows.sh)"

@@ -36,7 +36,7 @@ constexpr int MAIN_WINDOW_WIDTH = 480;
 constexpr int MAIN_WINDOW_HEIGHT = 224;
 
 // The report the batch writes in the current directory, opened for the user
-// with the verb "edit" after every drop.
+// with the verb "edit" after every batch that wrote it.
 constexpr char REPORT_FILE_NAME[] = "report.txt";
 constexpr char REPORT_VERB[] = "edit";
 

@@ -94,6 +94,31 @@ void print_text(const char* key, const std::wstring& text)
     std::printf("%s=%s\n", key, flat.c_str());
 }
 
+// Waits up to `ms` for `handle` (null: just waits), dispatching this
+// thread's messages meanwhile, so that nobody sending to its windows (a DDE
+// broadcast of another program, say) is kept waiting. True when the handle
+// was signalled.
+bool wait_pumping(HANDLE handle, DWORD ms)
+{
+    const DWORD start = GetTickCount();
+    for (;;) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        const DWORD waited = GetTickCount() - start;
+        if (waited >= ms) {
+            return false;
+        }
+        const DWORD result = MsgWaitForMultipleObjects(handle != nullptr ? 1 : 0, &handle, FALSE,
+                                                       ms - waited, QS_ALLINPUT);
+        if (handle != nullptr && result == WAIT_OBJECT_0) {
+            return true;
+        }
+    }
+}
+
 // ---- what the programs under test show the user --------------------------------
 
 // Requests that reached the test editor over DDE, and message boxes seen.
@@ -221,9 +246,9 @@ void report_observed(DWORD wait_ms)
                 break;
             }
         }
-        Sleep(WAIT_STEP_MS);
+        wait_pumping(nullptr, WAIT_STEP_MS);
     }
-    Sleep(500);  // anything that follows at once
+    wait_pumping(nullptr, 500);  // anything that follows at once
     std::lock_guard<std::mutex> hold(observed.lock);
     std::printf("edit_requests=%u\n", static_cast<unsigned>(observed.edits.size()));
     for (const std::wstring& edit : observed.edits) {
@@ -447,7 +472,7 @@ HWND wait_for_main_window(HANDLE process)
         if (window != nullptr && IsWindowVisible(window)) {
             return window;
         }
-        if (WaitForSingleObject(process, WAIT_STEP_MS) == WAIT_OBJECT_0) {
+        if (wait_pumping(process, WAIT_STEP_MS)) {
             return nullptr;
         }
     }
@@ -526,7 +551,7 @@ int run_program(const std::wstring& folder, const std::wstring& exe, const std::
     if (window == nullptr) {
         std::printf("error=no window of class %s\n", MAIN_WINDOW_CLASS);
     } else {
-        Sleep(1000);  // the first paint reaches the screen
+        wait_pumping(nullptr, 1000);  // the first paint reaches the screen
         print_window(window);
         std::printf("ready_for_screenshot=1\n");
         std::fflush(stdout);
@@ -535,13 +560,13 @@ int run_program(const std::wstring& folder, const std::wstring& exe, const std::
             if (GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES) {
                 break;
             }
-            Sleep(WAIT_STEP_MS);
+            wait_pumping(nullptr, WAIT_STEP_MS);
         }
         PostMessageW(window, WM_CLOSE, 0, 0);
         code = 0;
     }
     DWORD exit_code = STILL_ACTIVE;
-    if (WaitForSingleObject(process.hProcess, EXIT_WAIT_MS) == WAIT_OBJECT_0) {
+    if (wait_pumping(process.hProcess, EXIT_WAIT_MS)) {
         GetExitCodeProcess(process.hProcess, &exit_code);
         std::printf("program_exit=%lu\n", exit_code);
     } else {
