@@ -31,6 +31,25 @@ HICON load_icon(HINSTANCE instance, int width_metric, int height_metric)
     return static_cast<HICON>(icon);
 }
 
+}  // namespace
+
+HFONT create_instruction_font()
+{
+    LOGFONTW font{};
+    font.lfHeight = 18;
+    font.lfWidth = 8;
+    font.lfWeight = FW_NORMAL;
+    font.lfCharSet = SHIFTJIS_CHARSET;
+    font.lfOutPrecision = OUT_DEFAULT_PRECIS;
+    font.lfClipPrecision = CLIP_DEFAULT_PRECIS;
+    font.lfQuality = DEFAULT_QUALITY;
+    font.lfPitchAndFamily = VARIABLE_PITCH | FF_SWISS;
+    lstrcpynW(font.lfFaceName, L"System", LF_FACESIZE);
+    return CreateFontIndirectW(&font);
+}
+
+namespace {
+
 // Draws a Shift-JIS line through the wide call, so that it reads the same
 // on every system code page.
 void draw_line(HDC dc, int x, int y, const char* text, std::size_t length)
@@ -53,8 +72,14 @@ LRESULT on_paint(HWND window)
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
     SetTextColor(dc, RGB(0, 0, 0));
+    HFONT font = create_instruction_font();
+    HGDIOBJ previous = font != nullptr ? SelectObject(dc, font) : nullptr;
     draw_line(dc, INSTRUCTION_X, INSTRUCTION_LINE_1_Y, INSTRUCTION_LINE_1, INSTRUCTION_LINE_1_LENGTH);
     draw_line(dc, INSTRUCTION_X, INSTRUCTION_LINE_2_Y, INSTRUCTION_LINE_2, INSTRUCTION_LINE_2_LENGTH);
+    if (font != nullptr) {
+        SelectObject(dc, previous);
+        DeleteObject(font);
+    }
     EndPaint(window, &paint);
     return 0;
 }

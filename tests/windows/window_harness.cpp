@@ -480,7 +480,7 @@ HWND wait_for_main_window(HANDLE process)
 }
 
 // Measured as the window draws it: converted from code page 932, through
-// the wide call, in the device context's default font.
+// the wide call, in the font selected into `dc`.
 void print_extent(HDC dc, const char* key, const char* text, std::size_t length)
 {
     std::wstring wide(length, L'\0');
@@ -517,11 +517,17 @@ void print_window(HWND window)
                 static_cast<long>(origin.y), static_cast<long>(client.right),
                 static_cast<long>(client.bottom));
 
-    // The window paints with its device context's default font, so the
-    // same context measures the two lines.
+    // The two lines measured in the font the window paints them in.
     HDC dc = GetDC(window);
+    HFONT font = create_instruction_font();
+    HGDIOBJ previous = SelectObject(dc, font);
+    wchar_t face[LF_FACESIZE] = L"";
+    GetTextFaceW(dc, LF_FACESIZE, face);
+    print_text("font_face", face);
     print_extent(dc, "line1_extent", INSTRUCTION_LINE_1, INSTRUCTION_LINE_1_LENGTH);
     print_extent(dc, "line2_extent", INSTRUCTION_LINE_2, INSTRUCTION_LINE_2_LENGTH);
+    SelectObject(dc, previous);
+    DeleteObject(font);
     ReleaseDC(window, dc);
     std::printf("line1_at=%d %d\n", INSTRUCTION_X, INSTRUCTION_LINE_1_Y);
     std::printf("line2_at=%d %d\n", INSTRUCTION_X, INSTRUCTION_LINE_2_Y);
