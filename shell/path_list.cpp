@@ -23,8 +23,11 @@ bool allocate_path_list(PathList* list, std::size_t count, std::size_t text_size
         return false;
     }
     std::size_t block_size = count * sizeof(const char*);
-    if (!add_size(&block_size, text_size) || block_size == 0) {
-        return block_size == 0;
+    if (!add_size(&block_size, text_size)) {
+        return false;
+    }
+    if (block_size == 0) {
+        return true;  // nothing to hold
     }
     void* block = HeapAlloc(GetProcessHeap(), 0, block_size);
     if (block == nullptr) {
