@@ -1,35 +1,36 @@
 #include "drop_handler.h"
 
-#include <array>
-#include <new>
-#include <vector>
-
-#include "melno2quaz.h"
-#include "window_texts.h"
+#include "path_list.h"
+#include "window_batch.h"
 
 namespace {
 
 constexpr UINT QUERY_FILE_COUNT = 0xFFFFFFFF;
 
-using PathBuffer = std::array<char, PATH_SIZE>;
-
-// Copies every dropped path, in drop order, into a buffer of its own. A
-// longer path arrives cut to its first 259 bytes and is kept in that form.
-bool collect_paths(HDROP drop, std::vector<PathBuffer>* buffers, std::vector<const char*>* paths)
+// Copies every dropped path whole, in drop order, into one block sized for
+// them: each name's length is asked first. False when there is no memory
+// for them.
+bool collect_dropped_paths(HDROP drop, PathList* list)
 {
     const UINT count = DragQueryFileA(drop, QUERY_FILE_COUNT, nullptr, 0);
-    try {
-        buffers->resize(count);
-        paths->reserve(count);
-    } catch (const std::bad_alloc&) {
+    std::size_t text_size = 0;
+    for (UINT i = 0; i < count; ++i) {
+        if (!add_size(&text_size, std::size_t{DragQueryFileA(drop, i, nullptr, 0)} + 1)) {
+            return false;
+        }
+    }
+    if (!allocate_path_list(list, count, text_size)) {
         return false;
     }
     for (UINT i = 0; i < count; ++i) {
-        PathBuffer& buffer = (*buffers)[i];
-        buffer[0] = '\0';
-        DragQueryFileA(drop, i, buffer.data(), static_cast<UINT>(buffer.size()));
-        buffer.back() = '\0';
-        paths->push_back(buffer.data());
+        const UINT length = DragQueryFileA(drop, i, nullptr, 0);
+        char* slot = add_path(list, std::size_t{length} + 1);
+        if (slot == nullptr) {
+            return false;
+        }
+        slot[0] = '\0';
+        DragQueryFileA(drop, i, slot, length + 1);
+        slot[length] = '\0';
     }
     return true;
 }
@@ -38,13 +39,12 @@ bool collect_paths(HDROP drop, std::vector<PathBuffer>* buffers, std::vector<con
 
 void handle_dropped_files(HWND owner, HDROP drop)
 {
-    // When even the path buffers cannot be had, nothing is converted; the
-    // drop is released and the report is offered all the same.
-    std::vector<PathBuffer> buffers;
-    std::vector<const char*> paths;
-    if (collect_paths(drop, &buffers, &paths)) {
-        process_dropped_files(paths.data(), paths.size());
-    }
+    PathListOwner paths;
+    const bool taken = collect_dropped_paths(drop, &paths.list);
     DragFinish(drop);
-    ShellExecuteA(owner, REPORT_VERB, REPORT_FILE_NAME, nullptr, nullptr, SW_SHOWNORMAL);
+    if (taken) {
+        run_window_batch(owner, paths.list.paths, paths.list.count);
+    } else {
+        tell_paths_not_taken(owner);
+    }
 }

@@ -8,8 +8,9 @@
 #include <windows.h>
 #include <shellapi.h>
 
-// Converts every dropped file as one batch (report.txt in the current
-// directory), releases the drop, and opens the report with the verb "edit".
+// Takes every dropped path whole and releases the drop, then converts the
+// files as one batch and shows the outcome (run_window_batch). Without
+// memory for the paths nothing is converted and a message box says so.
 void handle_dropped_files(HWND owner, HDROP drop);
 
 #endif

@@ -1,14 +1,64 @@
 #include "main_window.h"
 
+#include <array>
+
 #include "drop_handler.h"
+#include "resource_ids.h"
+#include "wide_text.h"
 #include "window_texts.h"
 
 namespace {
 
-// Shared system images at their default size; nothing to free.
-HANDLE load_shared_image(LPCSTR name, UINT type)
+constexpr std::size_t TEXT_CAPACITY = 64;  // wide characters of a title or line
+
+// Shared images at their default size; nothing to free.
+HANDLE load_shared_image(HINSTANCE instance, LPCWSTR name, UINT type)
 {
-    return LoadImageA(nullptr, name, type, 0, 0, LR_SHARED | LR_DEFAULTSIZE);
+    return LoadImageW(instance, name, type, 0, 0, LR_SHARED | LR_DEFAULTSIZE);
+}
+
+// The program's own icon at the size of the given system metrics; the
+// system's application icon where the module has none.
+HICON load_icon(HINSTANCE instance, int width_metric, int height_metric)
+{
+    HANDLE icon = LoadImageW(instance, MAKEINTRESOURCEW(APPLICATION_ICON_ID), IMAGE_ICON,
+                             GetSystemMetrics(width_metric), GetSystemMetrics(height_metric),
+                             LR_SHARED);
+    if (icon == nullptr) {
+        icon = load_shared_image(nullptr, MAKEINTRESOURCEW(32512) /* IDI_APPLICATION */,
+                                 IMAGE_ICON);
+    }
+    return static_cast<HICON>(icon);
+}
+
+}  // namespace
+
+HFONT create_instruction_font()
+{
+    LOGFONTW font{};
+    font.lfHeight = 18;
+    font.lfWidth = 8;
+    font.lfWeight = FW_NORMAL;
+    font.lfCharSet = SHIFTJIS_CHARSET;
+    font.lfOutPrecision = OUT_DEFAULT_PRECIS;
+    font.lfClipPrecision = CLIP_DEFAULT_PRECIS;
+    font.lfQuality = DEFAULT_QUALITY;
+    font.lfPitchAndFamily = VARIABLE_PITCH | FF_SWISS;
+    lstrcpynW(font.lfFaceName, L"System", LF_FACESIZE);
+    return CreateFontIndirectW(&font);
+}
+
+namespace {
+
+// Draws a Shift-JIS line through the wide call, so that it reads the same
+// on every system code page.
+void draw_line(HDC dc, int x, int y, const char* text, std::size_t length)
+{
+    std::array<wchar_t, TEXT_CAPACITY> wide{};
+    const int wide_length = sjis_to_wide(text, length, wide.data(), wide.size());
+    if (wide_length > 0) {
+        TextOutW(dc, x, y, wide.data(), wide_length);
+    }
 }
 
 LRESULT on_create(HWND window)
@@ -22,10 +72,14 @@ LRESULT on_paint(HWND window)
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
     SetTextColor(dc, RGB(0, 0, 0));
-    TextOutA(dc, INSTRUCTION_X, INSTRUCTION_LINE_1_Y, INSTRUCTION_LINE_1,
-             static_cast<int>(INSTRUCTION_LINE_1_LENGTH));
-    TextOutA(dc, INSTRUCTION_X, INSTRUCTION_LINE_2_Y, INSTRUCTION_LINE_2,
-             static_cast<int>(INSTRUCTION_LINE_2_LENGTH));
+    HFONT font = create_instruction_font();
+    HGDIOBJ previous = font != nullptr ? SelectObject(dc, font) : nullptr;
+    draw_line(dc, INSTRUCTION_X, INSTRUCTION_LINE_1_Y, INSTRUCTION_LINE_1, INSTRUCTION_LINE_1_LENGTH);
+    draw_line(dc, INSTRUCTION_X, INSTRUCTION_LINE_2_Y, INSTRUCTION_LINE_2, INSTRUCTION_LINE_2_LENGTH);
+    if (font != nullptr) {
+        SelectObject(dc, previous);
+        DeleteObject(font);
+    }
     EndPaint(window, &paint);
     return 0;
 }
@@ -67,33 +121,34 @@ LRESULT CALLBACK main_window_procedure(HWND window, UINT message, WPARAM wparam,
     case WM_INITMENU:
         return 0;
     default:
-        return DefWindowProcA(window, message, wparam, lparam);
+        return DefWindowProcW(window, message, wparam, lparam);
     }
 }
 
 bool register_main_window_class(HINSTANCE instance)
 {
-    HICON icon = static_cast<HICON>(load_shared_image(IDI_APPLICATION, IMAGE_ICON));
-
-    WNDCLASSEXA window_class{};
+    WNDCLASSEXW window_class{};
     window_class.cbSize = sizeof window_class;
     window_class.style = CS_HREDRAW | CS_VREDRAW;
     window_class.lpfnWndProc = main_window_procedure;
     window_class.cbClsExtra = 0;
     window_class.cbWndExtra = 0;
     window_class.hInstance = instance;
-    window_class.hIcon = icon;
-    window_class.hCursor = static_cast<HCURSOR>(load_shared_image(IDC_ARROW, IMAGE_CURSOR));
+    window_class.hIcon = load_icon(instance, SM_CXICON, SM_CYICON);
+    window_class.hCursor = static_cast<HCURSOR>(
+        load_shared_image(nullptr, MAKEINTRESOURCEW(32512) /* IDC_ARROW */, IMAGE_CURSOR));
     window_class.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
     window_class.lpszMenuName = nullptr;
-    window_class.lpszClassName = MAIN_WINDOW_CLASS;
-    window_class.hIconSm = icon;
-    return RegisterClassExA(&window_class) != 0;
+    window_class.lpszClassName = MAIN_WINDOW_CLASS_WIDE;
+    window_class.hIconSm = load_icon(instance, SM_CXSMICON, SM_CYSMICON);
+    return RegisterClassExW(&window_class) != 0;
 }
 
 HWND create_main_window(HINSTANCE instance, int show)
 {
-    HWND window = CreateWindowExA(0, MAIN_WINDOW_CLASS, MAIN_WINDOW_TITLE, WS_OVERLAPPEDWINDOW,
+    std::array<wchar_t, TEXT_CAPACITY> title{};
+    sjis_to_wide(MAIN_WINDOW_TITLE, MAIN_WINDOW_TITLE_LENGTH, title.data(), title.size());
+    HWND window = CreateWindowExW(0, MAIN_WINDOW_CLASS_WIDE, title.data(), WS_OVERLAPPEDWINDOW,
                                   CW_USEDEFAULT, CW_USEDEFAULT, MAIN_WINDOW_WIDTH,
                                   MAIN_WINDOW_HEIGHT, nullptr, nullptr, instance, nullptr);
     if (window == nullptr) {
@@ -108,12 +163,12 @@ int run_message_loop()
 {
     MSG message{};
     for (;;) {
-        const BOOL got = GetMessageA(&message, nullptr, 0, 0);
+        const BOOL got = GetMessageW(&message, nullptr, 0, 0);
         if (got == 0 || got == -1) {
             break;
         }
         TranslateMessage(&message);
-        DispatchMessageA(&message);
+        DispatchMessageW(&message);
     }
     return static_cast<int>(message.wParam);
 }

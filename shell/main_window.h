@@ -8,7 +8,9 @@
 #endif
 #include <windows.h>
 
-// Registers the window class "cnvtmelnotoquaz". False on failure.
+// Registers the window class "cnvtmelnotoquaz" (wide, so that the title
+// and the lines read the same on every code page), with the program's own
+// icon where the module has one. False on failure.
 bool register_main_window_class(HINSTANCE instance);
 
 // Creates the main window, shows it with `show` and paints it once. Null on
@@ -18,6 +20,13 @@ HWND create_main_window(HINSTANCE instance, int show);
 // Gets, translates and dispatches messages until the quit message (or an
 // error) and returns the wParam of the last message retrieved.
 int run_message_loop();
+
+// The font the two lines are drawn in: the system font of a Japanese
+// Windows (code page 932), 18 pixels high, 8 wide, Shift-JIS character set.
+// There it is the device context's default font; elsewhere the default font
+// has no Japanese characters, and this request gets one that has them, so
+// the lines look the same on every system. The caller deletes it.
+HFONT create_instruction_font();
 
 // The window procedure of the class.
 LRESULT CALLBACK main_window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);

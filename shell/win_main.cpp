@@ -1,4 +1,7 @@
-// melno2quaz.exe: a window that converts the Melno saves dropped onto it.
+// melno2quaz.exe: a window that converts the Melno saves dropped onto it,
+// and those named on its command line (dropped onto its icon, or sent to
+// it) as soon as it opens.
+#include "command_line_files.h"
 #include "main_window.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*command_line*/, int show)
@@ -6,8 +9,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*command_l
     if (!register_main_window_class(instance)) {
         return 0;
     }
-    if (create_main_window(instance, show) == nullptr) {
+    HWND window = create_main_window(instance, show);
+    if (window == nullptr) {
         return 0;
     }
+    convert_command_line_files(window);
     return run_message_loop();
 }

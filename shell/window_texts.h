@@ -1,10 +1,13 @@
-// The fixed texts of the main window, in Shift-JIS (code page 932).
+// The fixed texts of the main window, in Shift-JIS (code page 932). They are
+// shown through the wide calls after conversion from code page 932, so they
+// read the same on every system code page.
 #ifndef MELNO2QUAZ_WINDOW_TEXTS_H
 #define MELNO2QUAZ_WINDOW_TEXTS_H
 
 #include <cstddef>
 
 constexpr char MAIN_WINDOW_CLASS[] = "cnvtmelnotoquaz";
+constexpr wchar_t MAIN_WINDOW_CLASS_WIDE[] = L"cnvtmelnotoquaz";
 
 // "Melno→Quazデータ変換"
 constexpr char MAIN_WINDOW_TITLE[] =
@@ -20,6 +23,7 @@ constexpr char INSTRUCTION_LINE_2[] =
     "\x8C\xB3\x83t\x83@\x83" "C\x83\x8B\x82\xC6\x93\xAF\x88\xEA\x83t\x83H\x83\x8B\x83_\x82\xC9"
     "Quaz\x83t\x83@\x83" "C\x83\x8B\x82\xF0\x90\xB6\x90\xAC\x82\xB5\x82\xDC\x82\xB7";
 
+constexpr std::size_t MAIN_WINDOW_TITLE_LENGTH = sizeof MAIN_WINDOW_TITLE - 1;    // 20
 constexpr std::size_t INSTRUCTION_LINE_1_LENGTH = sizeof INSTRUCTION_LINE_1 - 1;  // 54
 constexpr std::size_t INSTRUCTION_LINE_2_LENGTH = sizeof INSTRUCTION_LINE_2 - 1;  // 50
 
@@ -32,8 +36,32 @@ constexpr int MAIN_WINDOW_WIDTH = 480;
 constexpr int MAIN_WINDOW_HEIGHT = 224;
 
 // The report the batch writes in the current directory, opened for the user
-// with the verb "edit" after every drop.
+// with the verb "edit" after every batch that wrote it.
 constexpr char REPORT_FILE_NAME[] = "report.txt";
 constexpr char REPORT_VERB[] = "edit";
+
+// The message box shown when report.txt could not be written, Japanese
+// with the English beside it; the folder (the current directory) goes
+// between the first lines and the counts, the numbers of converted and of
+// failed files into both count lines.
+// "report.txtをこのフォルダに書き込めませんでした。"
+constexpr char REPORT_NOT_WRITTEN_JAPANESE[] =
+    "report.txt\x82\xF0\x82\xB1\x82\xCC\x83t\x83H\x83\x8B\x83_\x82\xC9\x8F\x91\x82\xAB\x8D\x9E"
+    "\x82\xDF\x82\xDC\x82\xB9\x82\xF1\x82\xC5\x82\xB5\x82\xBD\x81" "B";
+constexpr char REPORT_NOT_WRITTEN_ENGLISH[] = "report.txt could not be written in this folder:";
+// "変換: %lu 件、失敗: %lu 件"
+constexpr char BATCH_COUNTS_JAPANESE_FORMAT[] =
+    "\x95\xCF\x8A\xB7: %lu \x8C\x8F\x81" "A\x8E\xB8\x94s: %lu \x8C\x8F";
+constexpr char BATCH_COUNTS_ENGLISH_FORMAT[] = "Converted: %lu, failed: %lu";
+
+// The message box shown when there was no memory to take the paths of a
+// drop or of the command line; nothing was converted then.
+// "メモリが足りないため、ファイルを変換できませんでした。"
+constexpr char PATHS_NOT_TAKEN_JAPANESE[] =
+    "\x83\x81\x83\x82\x83\x8A\x82\xAA\x91\xAB\x82\xE8\x82\xC8\x82\xA2\x82\xBD\x82\xDF\x81" "A"
+    "\x83t\x83@\x83" "C\x83\x8B\x82\xF0\x95\xCF\x8A\xB7\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1"
+    "\x82\xC5\x82\xB5\x82\xBD\x81" "B";
+constexpr char PATHS_NOT_TAKEN_ENGLISH[] =
+    "There is not enough memory to take the files; nothing was converted.";
 
 #endif
