@@ -5,8 +5,9 @@
 // without converting them: load_source, then write_target of the loaded
 // block as it is, under the same output name. That is the conversion's I/O
 // to the call (whatever write_target does to put a file on the disk), so it
-// is the baseline no converter can beat. Both run R times, alternately, on
-// the same warm page cache; the median of each is reported. Before them the
+// is the baseline no converter can beat. Both run over the batch R times,
+// alternating file by file, on the same warm page cache; the median of the
+// batch times of each is reported. Before them the
 // batch is converted once as a whole (process_dropped_files, with its
 // report), to check that it converts everything. Then times the in-memory part alone (build and seal
 // of one image in its block) and reports the process's peak resident memory
@@ -62,35 +63,39 @@ long page_faults()
     return usage.ru_minflt + usage.ru_majflt;
 }
 
-// The conversion: every file through convert_file.
-bool convert_all(const std::vector<const char*>& paths)
+// The conversion of one file, through convert_file.
+bool convert_one(const char* path)
 {
     char message[MESSAGE_SIZE];
-    for (const char* path : paths) {
-        if (convert_file(path, message) != CONVERT_OK) {
-            return false;
-        }
-    }
-    return true;
+    return convert_file(path, message) == CONVERT_OK;
 }
 
-// The baseline: every file loaded and written back out unconverted, by the
+// The baseline for one file: loaded and written back out unconverted, by the
 // same core routines, from the place in the block where the image would be.
-bool pass_through_all(const std::vector<const char*>& paths)
+bool pass_through_one(const char* path)
 {
     char message[MESSAGE_SIZE];
-    for (const char* path : paths) {
-        SourceSave save;
-        if (load_source(path, &save, message) != CONVERT_OK) {
-            return false;
-        }
-        const int32_t code = write_target(save.image + TARGET_IMAGE_START, path);
-        release_source(&save);
-        if (code != CONVERT_OK) {
-            return false;
-        }
+    SourceSave save;
+    if (load_source(path, &save, message) != CONVERT_OK) {
+        return false;
     }
-    return true;
+    const int32_t code = write_target(save.image + TARGET_IMAGE_START, path);
+    release_source(&save);
+    return code == CONVERT_OK;
+}
+
+// Times one of the two on one file and removes its output; false when it
+// failed.
+bool timed(bool (*run)(const char*), const char* path, const std::string& output, double* time,
+           long* faults)
+{
+    const long faults_before = page_faults();
+    const Clock::time_point start = Clock::now();
+    const bool ok = run(path);
+    *time += seconds_since(start);
+    *faults += page_faults() - faults_before;
+    std::remove(output.c_str());
+    return ok;
 }
 
 void remove_all(const std::vector<std::string>& names)
@@ -183,31 +188,36 @@ int main(int argc, char** argv)
     }
     remove_all(outputs);
 
-    // Alternate conversion and baseline; the first round of each warms up.
-    // Both leave the same outputs, removed after each round.
+    // Conversion and baseline alternate file by file, each going first on
+    // every other file, so that both meet the disk in the same state (a
+    // virtual disk's flush time can change for seconds at a time); the
+    // first round of each warms up. Both leave the same output, removed
+    // after each file.
     std::vector<double> convert_times, baseline_times;
     long convert_faults = 0, baseline_faults = 0;
     for (long rep = 0; rep <= reps; ++rep) {
-        long faults = page_faults();
-        Clock::time_point start = Clock::now();
-        const bool converted = convert_all(paths);
-        const double convert_time = seconds_since(start);
-        convert_faults += rep > 0 ? page_faults() - faults : 0;
-        remove_all(outputs);
-
-        faults = page_faults();
-        start = Clock::now();
-        const bool passed = pass_through_all(paths);
-        const double baseline_time = seconds_since(start);
-        baseline_faults += rep > 0 ? page_faults() - faults : 0;
-        remove_all(outputs);
-        if (!converted || !passed) {
-            std::fprintf(stderr, "%s failed\n", converted ? "baseline" : "conversion");
+        double convert_time = 0, baseline_time = 0;
+        long convert_round_faults = 0, baseline_round_faults = 0;
+        bool ok = true;
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            const bool convert_first = (i + static_cast<std::size_t>(rep)) % 2 == 0;
+            for (int turn = 0; turn < 2; ++turn) {
+                ok = (turn == 0) == convert_first
+                         ? timed(convert_one, paths[i], outputs[i], &convert_time,
+                                 &convert_round_faults) && ok
+                         : timed(pass_through_one, paths[i], outputs[i], &baseline_time,
+                                 &baseline_round_faults) && ok;
+            }
+        }
+        if (!ok) {
+            std::fprintf(stderr, "conversion or baseline failed\n");
             return 1;
         }
         if (rep > 0) {
             convert_times.push_back(convert_time);
             baseline_times.push_back(baseline_time);
+            convert_faults += convert_round_faults;
+            baseline_faults += baseline_round_faults;
         }
     }
     const double rss_after = peak_rss_mib();
