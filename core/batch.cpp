@@ -93,11 +93,23 @@ void report_record(Report* report, std::size_t index, std::size_t count, const c
     report_piece(report, piece, length);
 }
 
+// True when the path ends within PATH_SIZE bytes. Reads no byte past its
+// terminator (a path may end at the very end of its block).
+bool path_fits(const char* path)
+{
+    for (std::size_t at = 0; at < PATH_SIZE; ++at) {
+        if (path[at] == '\0') {
+            return true;
+        }
+    }
+    return false;
+}
+
 // One file, as convert_file describes it, of a batch (`files` may be null
 // for a single file).
 int32_t convert_one(const char* path, char* message, BatchFiles* files, FileOutcome* outcome)
 {
-    if (std::memchr(path, '\0', PATH_SIZE) == nullptr) {
+    if (!path_fits(path)) {
         set_result_text(ERR_PATH_TOO_LONG, message);
         return ERR_PATH_TOO_LONG;
     }
@@ -126,7 +138,7 @@ BatchEntry* list_sources(const char* const* paths, std::size_t count)
     for (std::size_t i = 0; i < count; ++i) {
         entries[i] = BatchEntry{};
         NameInfo found;
-        if (std::memchr(paths[i], '\0', PATH_SIZE) != nullptr && os.inspect(paths[i], &found) &&
+        if (path_fits(paths[i]) && os.inspect(paths[i], &found) &&
             found.kind == NAME_REGULAR) {
             entries[i].source_known = true;
             entries[i].source = found.identity;

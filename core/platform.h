@@ -60,8 +60,9 @@ struct NameInfo {
 };
 
 struct PlatformOps {
-    // A block of `size` bytes whose contents are left as they come (the
-    // caller fills it before anything looks at it), or null.
+    // A block of `size` bytes, or null. The caller fills it before anything
+    // looks at it, so it need not be cleared (POSIX leaves it as it comes;
+    // Windows clears it all the same).
     void* (*alloc_block)(std::size_t size);
     // Frees a block from alloc_block; null is ignored.
     void (*free_block)(void* block);

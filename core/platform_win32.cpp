@@ -36,10 +36,13 @@ PlatformFile from_handle(HANDLE handle)
     return reinterpret_cast<PlatformFile>(handle);
 }
 
-// A movable block, locked for as long as the caller keeps it.
-void* locked_global_block(UINT flags, std::size_t size)
+// A movable, zero-initialised block, locked for as long as the caller
+// keeps it. The zeroing stays on Windows although the caller fills the
+// block: without it, a read into a fresh block stalled the 32-bit program
+// under Wine on emulated x86.
+void* win32_alloc_block(std::size_t size)
 {
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | flags, size);
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
     if (memory == nullptr) {
         return nullptr;
     }
@@ -48,12 +51,6 @@ void* locked_global_block(UINT flags, std::size_t size)
         GlobalFree(memory);
     }
     return block;
-}
-
-// Not zero-initialised: the caller fills it.
-void* win32_alloc_block(std::size_t size)
-{
-    return locked_global_block(0, size);
 }
 
 void win32_free_block(void* block)
