@@ -235,10 +235,11 @@ bool win32_inspect(const char* path, NameInfo* info)
         return true;
     }
     info->read_only = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-    // Asking for no access at all opens even a file held open without
-    // sharing, and never blocks on a device.
-    const HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    // Asking only to read attributes opens even a file held open without
+    // sharing (sharing governs data access), and never blocks on a device.
+    const HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         info->kind = NAME_OTHER;  // held in a way that refuses even this
         return true;

@@ -208,11 +208,11 @@ start_wine() {  # FOLDER SECONDS LOG COMMAND... (sets wine_pid)
   wine_pid=$!
   wine_pids+=("$wine_pid")
 }
-finish_wine() {  # LABEL PID SECONDS LOG (returns the program's exit status)
+finish_wine() {  # LABEL PID SECONDS LOG [soft] (returns the program's exit status)
   local status=0
   wait "$2" || status=$?
   note "$1: exit $status"
-  if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
+  if [ "${5:-}" != soft ] && { [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; }; then
     echo "--- output of $1 (log: $4):" >&2; tail -n 60 "$4" | tr -d '\r' >&2
     fail "$1 did not finish within $3 s"
   fi
@@ -252,7 +252,7 @@ note "Wine prefix ready"
 
 # --- 1. unit tests, started here and judged after the window checks ----------------
 mkdir -p "$work/unit"
-start_wine "$work/unit" 1800 "$work/unit.log" "$wine" "$exe_dir/tests/m2q_tests.exe"
+start_wine "$work/unit" 420 "$work/unit.log" "$wine" "$exe_dir/tests/m2q_tests.exe"
 unit_pid=$wine_pid
 
 # --- inputs -----------------------------------------------------------------------------
@@ -497,7 +497,23 @@ convert "$shot" -crop "${cw}x$ch+$cx+$cy" +repage -strip "$work/client-932.png"
 pass "screenshot: both lines painted where they belong, white everywhere else in the client area"
 
 # --- 1. unit tests, run beside the window checks -----------------------------------------
-if ! finish_wine "m2q_tests.exe" "$unit_pid" 1800 "$work/unit.log"; then
+# Under emulated 32-bit execution the test program itself, not a test, now
+# and then dies or stalls (seen: "qemu: uncaught target signal 11", an
+# "illegal instruction" inside Wine, a wait for the Wine server that never
+# ends, each at a different test, each passing when run again). Such a run,
+# and only such a run (no test failed in it), is run once more, and says so.
+unit_status=0
+finish_wine "m2q_tests.exe" "$unit_pid" 420 "$work/unit.log" soft || unit_status=$?
+if [ "$unit_status" -ne 0 ] && [ "$run_i386" = emulated ] &&
+   ! tr -d '\r' <"$work/unit.log" | grep -qE '^\[  FAILED  \]|: Failure$'; then
+  note "m2q_tests.exe ended with $unit_status and no failed test (emulator fault; its last lines follow); running it once more"
+  tail -n 5 "$work/unit.log" | tr -d '\r' >&2
+  mv "$work/unit.log" "$work/unit-first.log"
+  unit_status=0
+  run_wine "m2q_tests.exe (second run)" "$work/unit" 900 "$work/unit.log" \
+    "$wine" "$exe_dir/tests/m2q_tests.exe" || unit_status=$?
+fi
+if [ "$unit_status" -ne 0 ]; then
   tr -d '\r' <"$work/unit.log" | grep -E '^\[  FAILED|Failure|error' | head -40 >&2
   tail -n 20 "$work/unit.log" >&2
   fail "unit tests under Wine (log: $work/unit.log)"
