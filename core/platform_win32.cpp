@@ -202,28 +202,8 @@ ReplaceResult win32_replace_file(const char* from, const char* to)
     }
 }
 
-// The same file by its full path: the path made absolute and upper-cased
-// (file names compare without case), hashed into 64 bits.
-FileIdentity identity_of_path(const char* path)
-{
-    char full[MAX_PATH * 2];
-    const DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
-    if (length == 0 || length >= sizeof full) {
-        std::snprintf(full, sizeof full, "%s", path);
-    }
-    CharUpperBuffA(full, static_cast<DWORD>(std::strlen(full)));
-    std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
-    for (const char* at = full; *at != '\0'; ++at) {
-        hash = (hash ^ static_cast<unsigned char>(*at)) * 1099511628211ull;
-    }
-    return FileIdentity{0, hash};
-}
-
 // Links are not followed here: a name that is a reparse point (a symbolic
-// link or a junction) counts as NAME_OTHER and is left alone. A file is
-// known by its full path, not by its file index: asking an open handle for
-// the index stalled the 32-bit program under Wine on emulated x86 now and
-// then, so hard links on Windows are not told apart from other files.
+// link or a junction) counts as NAME_OTHER and is left alone.
 bool win32_inspect(const char* path, NameInfo* info)
 {
     *info = NameInfo{};
@@ -232,8 +212,8 @@ bool win32_inspect(const char* path, NameInfo* info)
         info->kind = NAME_OTHER;
         return true;
     }
-    WIN32_FILE_ATTRIBUTE_DATA found{};
-    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &found)) {
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
         switch (GetLastError()) {
         case ERROR_FILE_NOT_FOUND:
         case ERROR_PATH_NOT_FOUND:
@@ -250,14 +230,32 @@ bool win32_inspect(const char* path, NameInfo* info)
             return false;
         }
     }
-    const DWORD attributes = found.dwFileAttributes;
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         info->kind = NAME_OTHER;
         return true;
     }
     info->read_only = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    // Asking only to read attributes opens even a file held open without
+    // sharing (sharing governs data access), and never blocks on a device.
+    const HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        info->kind = NAME_OTHER;  // held in a way that refuses even this
+        return true;
+    }
+    BY_HANDLE_FILE_INFORMATION found{};
+    const bool known = GetFileType(file) == FILE_TYPE_DISK &&
+                       GetFileInformationByHandle(file, &found) != FALSE;
+    CloseHandle(file);
+    if (!known) {
+        info->kind = NAME_OTHER;  // a device such as NUL or COM1
+        return true;
+    }
     info->kind = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? NAME_FOLDER : NAME_REGULAR;
-    info->identity = identity_of_path(path);
+    info->identity = FileIdentity{found.dwVolumeSerialNumber,
+                                  (static_cast<std::uint64_t>(found.nFileIndexHigh) << 32) |
+                                      found.nFileIndexLow};
     return true;
 }
 
