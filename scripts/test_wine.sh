@@ -75,6 +75,11 @@ register_i386_emulation() {
   fi
 }
 
+# An emulator registered earlier (the entry lasts until the next boot) is
+# only seen where binfmt_misc is mounted: a chroot, say, may not have it.
+if [ "$(id -u)" -eq 0 ] && [ ! -e "$binfmt/register" ]; then
+  mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null || true
+fi
 run_i386=native
 if [ -e "$binfmt/qemu-i386" ] && grep -qx enabled "$binfmt/qemu-i386" && host_runs_i386; then
   run_i386=emulated
