@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
+#include <chrono>
 #include <strings.h>
 
 #include "code_page.h"
@@ -118,11 +118,11 @@ PlatformFile posix_create_temp(const char* beside, char* name, std::size_t name_
     static unsigned counter = 0;
     const std::size_t folder = folder_length(beside);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        struct timespec now {};
-        ::clock_gettime(CLOCK_REALTIME, &now);
+        const auto ticks = static_cast<std::uint64_t>(
+            std::chrono::system_clock::now().time_since_epoch().count());
         std::uint32_t mix = static_cast<std::uint32_t>(::getpid()) * 2654435761u ^
-                            static_cast<std::uint32_t>(now.tv_nsec) ^
-                            (++counter * 40503u) ^ static_cast<std::uint32_t>(now.tv_sec) << 7;
+                            static_cast<std::uint32_t>(ticks) ^ (++counter * 40503u) ^
+                            static_cast<std::uint32_t>(ticks >> 32);
         mix ^= mix >> 15;
         const int length = std::snprintf(name, name_size, "%.*s%s%08x.tmp", static_cast<int>(folder),
                                          beside, TEMP_NAME_MARK, static_cast<unsigned>(mix));
