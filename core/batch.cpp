@@ -34,7 +34,7 @@ void report_open(Report* report, const BatchFiles* files)
     report->open = false;
     NameInfo found;
     const OutputOwner owner{false, FileIdentity{}, files};
-    if (!platform().inspect(REPORT_NAME, &found) || !name_usable(found, owner)) {
+    if (!platform().look_up(REPORT_NAME, &found) || !name_usable(found, owner)) {
         return;
     }
     std::memcpy(report->target, found.target, sizeof report->target);
@@ -138,7 +138,7 @@ BatchEntry* list_sources(const char* const* paths, std::size_t count)
     for (std::size_t i = 0; i < count; ++i) {
         entries[i] = BatchEntry{};
         NameInfo found;
-        if (path_fits(paths[i]) && os.inspect(paths[i], &found) &&
+        if (path_fits(paths[i]) && os.look_up(paths[i], &found) &&
             found.kind == NAME_REGULAR) {
             entries[i].source_known = true;
             entries[i].source = found.identity;

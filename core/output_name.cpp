@@ -124,7 +124,7 @@ void split_path(const char* path, PathParts* parts)
 bool output_owner(const char* source_path, const BatchFiles* batch, OutputOwner* owner)
 {
     NameInfo source;
-    if (!platform().inspect(source_path, &source)) {
+    if (!platform().look_up(source_path, &source)) {
         return false;
     }
     owner->source_known = source.kind == NAME_REGULAR;
@@ -196,7 +196,7 @@ NameSearch find_output_name(const char* source_path, const char* prefix, const c
             if (!compose(output, parts, prefix, *number, extension)) {
                 break;  // numbered names only grow longer
             }
-            if (!platform().inspect(output, found)) {
+            if (!platform().look_up(output, found)) {
                 output[0] = '\0';
                 return NAME_FAILED;
             }

@@ -99,7 +99,7 @@ struct PlatformOps {
     // cannot be told (a folder on the way cannot be searched, an I/O
     // error); a link that loops, or leads to a path longer than
     // NameInfo::target holds, is NAME_OTHER.
-    bool (*inspect)(const char* path, NameInfo* info);
+    bool (*look_up)(const char* path, NameInfo* info);
 
     // True when `byte` starts a double-byte character of the ANSI code page.
     bool (*is_lead_byte)(unsigned char byte);

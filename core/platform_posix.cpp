@@ -261,7 +261,7 @@ bool follow_links(const char* path, char* target, std::size_t size, bool* broken
     return true;
 }
 
-bool posix_inspect(const char* path, NameInfo* info)
+bool posix_look_up(const char* path, NameInfo* info)
 {
     *info = NameInfo{};
     bool broken = false;
@@ -409,7 +409,7 @@ std::size_t posix_path_to_cp932(const char** text, std::size_t* left, char* out,
 const PlatformOps POSIX_OPS = {
     posix_alloc_block, posix_free_block,   posix_open_read, posix_size_low,
     posix_read,        posix_create_temp,  posix_write,     posix_flush,
-    posix_close,       posix_remove_file,  posix_replace_file, posix_inspect,
+    posix_close,       posix_remove_file,  posix_replace_file, posix_look_up,
     locale_is_lead_byte, posix_take_error_text, posix_path_to_cp932,
     false,
 };

@@ -204,7 +204,7 @@ ReplaceResult win32_replace_file(const char* from, const char* to)
 
 // Links are not followed here: a name that is a reparse point (a symbolic
 // link or a junction) counts as NAME_OTHER and is left alone.
-bool win32_inspect(const char* path, NameInfo* info)
+bool win32_look_up(const char* path, NameInfo* info)
 {
     *info = NameInfo{};
     if (std::snprintf(info->target, sizeof info->target, "%s", path) >=
@@ -304,7 +304,7 @@ std::size_t win32_path_to_cp932(const char** text, std::size_t* left, char* out,
 const PlatformOps WIN32_OPS = {
     win32_alloc_block, win32_free_block,  win32_open_read, win32_size_low,
     win32_read,        win32_create_temp, win32_write,     win32_flush,
-    win32_close,       win32_remove_file, win32_replace_file, win32_inspect,
+    win32_close,       win32_remove_file, win32_replace_file, win32_look_up,
     win32_is_lead_byte, win32_take_error_text, win32_path_to_cp932,
     true,
 };

@@ -30,7 +30,7 @@ ReplaceResult finish_replacement(Replacement* replacement, const char* target,
     replacement->file = NO_FILE;
     if (ok && identity != nullptr) {
         NameInfo written;
-        ok = os.inspect(replacement->temp, &written) && written.kind == NAME_REGULAR;
+        ok = os.look_up(replacement->temp, &written) && written.kind == NAME_REGULAR;
         *identity = written.identity;
     }
     const ReplaceResult result = ok ? os.replace_file(replacement->temp, target) : REPLACE_FAILED;

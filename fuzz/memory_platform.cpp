@@ -192,7 +192,7 @@ ReplaceResult mem_replace_file(const char* from, const char* to)
 
 // The first `taken_names` names looked up (all with -1) are read-only files;
 // after that a name is a file when one was written under it.
-bool mem_inspect(const char* path, NameInfo* info)
+bool mem_look_up(const char* path, NameInfo* info)
 {
     *info = NameInfo{};
     ++g_state.lookups;
@@ -235,7 +235,7 @@ std::size_t mem_path_to_cp932(const char** text, std::size_t* left, char* out, s
 const PlatformOps MEMORY_OPS = {
     mem_alloc_block, mem_free_block,  mem_open_read, mem_size_low,
     mem_read,        mem_create_temp, mem_write,     mem_flush,
-    mem_close,       mem_remove_file, mem_replace_file, mem_inspect,
+    mem_close,       mem_remove_file, mem_replace_file, mem_look_up,
     mem_is_lead_byte, mem_take_error_text, mem_path_to_cp932,
     true,
 };

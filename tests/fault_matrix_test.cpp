@@ -32,8 +32,8 @@ namespace {
 
 enum class Role {
     BatchTable,      // allocation of the batch's table of its files
-    SourceList,      // inspect of each source when the batch starts
-    ReportName,      // inspect of report.txt
+    SourceList,      // look_up of each source when the batch starts
+    ReportName,      // look_up of report.txt
     ReportOpen,      // create_temp beside report.txt
     ReportWrite,     // write of one piece of the report
     ReportFlush,     // flush of the report
@@ -45,13 +45,13 @@ enum class Role {
     SourceSize,      // size_low
     SourceRead,      // read
     SourceClose,     // close of the source
-    OutputOwner,     // inspect of the source when its output is named
-    NameLookup,      // inspect of a candidate output name
+    OutputOwner,     // look_up of the source when its output is named
+    NameLookup,      // look_up of a candidate output name
     OutputOpen,      // create_temp beside the output
     OutputWrite,     // write of the target image
     OutputFlush,     // flush of the output
     OutputClose,     // close of the output
-    OutputIdentity,  // inspect of the written temporary file
+    OutputIdentity,  // look_up of the written temporary file
     OutputReplace,   // replace of the output name
     Other,           // free_block, remove_file, and calls on files not open:
                      // not failure points
@@ -93,7 +93,7 @@ enum class Mode {
              // handle is closed but an error is returned; size: 0)
     Short,   // read/write: half of the bytes are transferred and success is
              // returned with the short count
-    Refuse,  // inspect: the name holds a read-only file; replace: the name
+    Refuse,  // look_up: the name holds a read-only file; replace: the name
              // refuses to be replaced (held open elsewhere)
 };
 
@@ -140,7 +140,7 @@ std::vector<Call> attribute(const std::vector<m2q_test::TraceEntry>& trace,
         case PlatformCall::alloc:
             role = entry.size == SOURCE_SIZE ? Role::SourceBlock : Role::BatchTable;
             break;
-        case PlatformCall::inspect:
+        case PlatformCall::look_up:
             if (entry.path == "report.txt") {
                 role = Role::ReportName;
                 report_looked_up = true;

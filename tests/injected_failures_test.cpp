@@ -46,7 +46,7 @@ const FailureCase CASES[] = {
     {"ReadShortByOne", fault_of(PlatformCall::read, "a.psu", 1, SOURCE_SIZE - 1), ERR_READ_SOURCE},
     {"ReadNothing", fault_of(PlatformCall::read, "a.psu", 1, 0), ERR_READ_SOURCE},
     {"EveryOutputNameIsTaken",
-     fault_of(PlatformCall::inspect, "gamedata_a", m2q_test::FAULT_FOREVER, m2q_test::NO_SHORT, true),
+     fault_of(PlatformCall::look_up, "gamedata_a", m2q_test::FAULT_FOREVER, m2q_test::NO_SHORT, true),
      ERR_WRITE_TARGET},
     {"WriteShort", fault_of(PlatformCall::write, "gamedata_a", 1, 4096), ERR_WRITE_TARGET},
     {"WriteShortByOne", fault_of(PlatformCall::write, "gamedata_a", 1, TARGET_SIZE - 1), ERR_WRITE_TARGET},

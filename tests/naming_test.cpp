@@ -236,7 +236,7 @@ TEST(MakeOutputName, GivesUpAfterNumber9999) {
     TempFolder folder;
     FaultyPlatform os;
     m2q_test::Fault fault;
-    fault.call = m2q_test::PlatformCall::inspect;
+    fault.call = m2q_test::PlatformCall::look_up;
     fault.path_part = "gamedata_";
     fault.times = m2q_test::FAULT_FOREVER;
     fault.refuse = true;  // every name is taken
@@ -244,7 +244,7 @@ TEST(MakeOutputName, GivesUpAfterNumber9999) {
     const Named named = output_name(folder.file("city.psu"));
     EXPECT_FALSE(named.ok);
     EXPECT_EQ(named.name, "");
-    EXPECT_EQ(os.calls_on(m2q_test::PlatformCall::inspect, "gamedata_"), 1 + OUTPUT_NAME_MAX_NUMBER);
+    EXPECT_EQ(os.calls_on(m2q_test::PlatformCall::look_up, "gamedata_"), 1 + OUTPUT_NAME_MAX_NUMBER);
     ASSERT_FALSE(os.trace().empty());
     EXPECT_EQ(os.trace().back().path, folder.file("gamedata_city_9999.dat"));
     EXPECT_EQ(os.open_files(), 0u);
@@ -263,7 +263,7 @@ TEST(MakeOutputName, FolderThatCannotTakeANewFileStopsAtOnce) {
     char message[MESSAGE_SIZE];
     EXPECT_EQ(convert_file(source.c_str(), message), ERR_WRITE_TARGET);
     EXPECT_EQ(os.calls(m2q_test::PlatformCall::create_temp), 1);
-    EXPECT_EQ(os.calls_on(m2q_test::PlatformCall::inspect, "gamedata_"), 1);
+    EXPECT_EQ(os.calls_on(m2q_test::PlatformCall::look_up, "gamedata_"), 1);
     EXPECT_EQ(folder.entries(), std::vector<std::string>{"city.psu"});
 }
 
@@ -285,7 +285,7 @@ TEST(MakeOutputName, ComposedNameLongerThan263BytesIsRefused) {
     {
         FaultyPlatform os;
         m2q_test::Fault fault;
-        fault.call = m2q_test::PlatformCall::inspect;
+        fault.call = m2q_test::PlatformCall::look_up;
         fault.path_part = "gamedata_";
         fault.times = m2q_test::FAULT_FOREVER;
         fault.refuse = true;
@@ -293,7 +293,7 @@ TEST(MakeOutputName, ComposedNameLongerThan263BytesIsRefused) {
         named = output_name(folder.file(fits + ".psu"));
         EXPECT_FALSE(named.ok);
         EXPECT_EQ(named.name, "");
-        ASSERT_EQ(os.calls_on(m2q_test::PlatformCall::inspect, "gamedata_"), 1);
+        ASSERT_EQ(os.calls_on(m2q_test::PlatformCall::look_up, "gamedata_"), 1);
         EXPECT_EQ(os.trace().back().path, folder.file("gamedata_" + fits + ".dat"));
     }
 

@@ -317,7 +317,7 @@ const char* platform_call_name(PlatformCall call) {
     case PlatformCall::close: return "close";
     case PlatformCall::remove: return "remove";
     case PlatformCall::replace: return "replace";
-    case PlatformCall::inspect: return "inspect";
+    case PlatformCall::look_up: return "look_up";
     case PlatformCall::lead_byte: return "lead_byte";
     }
     return "?";
@@ -519,9 +519,9 @@ ReplaceResult faulty_replace(const char* from, const char* to) {
     return g_state->native->replace_file(from, to);
 }
 
-bool faulty_inspect(const char* path, NameInfo* info) {
-    const Fault* fault = enter(PlatformCall::inspect, path != nullptr ? path : "", 0);
-    if (fault == nullptr) return g_state->native->inspect(path, info);
+bool faulty_look_up(const char* path, NameInfo* info) {
+    const Fault* fault = enter(PlatformCall::look_up, path != nullptr ? path : "", 0);
+    if (fault == nullptr) return g_state->native->look_up(path, info);
     if (!fault->refuse) return false;
     *info = NameInfo{};
     info->kind = NAME_REGULAR;
@@ -567,7 +567,7 @@ FaultyPlatform::FaultyPlatform() {
     ops.close = faulty_close;
     ops.remove_file = faulty_remove;
     ops.replace_file = faulty_replace;
-    ops.inspect = faulty_inspect;
+    ops.look_up = faulty_look_up;
     ops.is_lead_byte = faulty_lead_byte;
     ops.take_error_text = faulty_take_error_text;
     ops.path_to_cp932 = g_state->native->path_to_cp932;

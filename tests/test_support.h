@@ -128,7 +128,7 @@ enum class PlatformCall {
     close,
     remove,
     replace,
-    inspect,
+    look_up,
     lead_byte,
 };
 constexpr int PLATFORM_CALL_KINDS = 13;
@@ -150,13 +150,13 @@ constexpr std::uint32_t NO_SHORT = std::numeric_limits<std::uint32_t>::max();
 //   close        -> the file is closed all the same, but false is returned
 //   remove       -> false, nothing removed
 //   replace      -> REPLACE_FAILED (REPLACE_REFUSED with `refuse`), nothing moved
-//   inspect      -> false (with `refuse`: a read-only regular file is there)
+//   look_up      -> false (with `refuse`: a read-only regular file is there)
 struct Fault {
     PlatformCall call = PlatformCall::alloc;
     int first = 1;
     int times = 1;
     // Only calls on files whose path contains this (open_read, remove,
-    // inspect: the path given; create_temp: the file it is to replace;
+    // look_up: the path given; create_temp: the file it is to replace;
     // replace: the name replaced; size_low, read, write, flush, close: the
     // path the file was opened under, for a temporary file the file it is
     // to replace). Empty: every call.
