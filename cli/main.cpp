@@ -19,6 +19,9 @@
 #include "melno2quaz.h"
 #include "target_check.h"
 #include "terminal_text.h"
+#ifdef _WIN32
+#include "windows_console.h"
+#endif
 
 namespace {
 
@@ -73,8 +76,12 @@ Output g_output;
 void emit(const std::string& text) {
     if (g_output.gone || g_output.error != 0) return;
     errno = 0;
+#ifdef _WIN32
+    const bool ok = windows_write_output(text);
+#else
     const bool ok = std::fwrite(text.data(), 1, text.size(), stdout) == text.size() &&
                     std::fflush(stdout) == 0;
+#endif
     if (ok) return;
     const int error = errno != 0 ? errno : EIO;
     if (error == EPIPE) {
@@ -193,6 +200,15 @@ int usage_error(const std::string& problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    // Names as Windows gives them, whatever the ANSI code page.
+    std::vector<std::string> wide_arguments = windows_arguments();
+    std::vector<char*> utf8_arguments = {argv[0]};
+    for (std::string& argument : wide_arguments) utf8_arguments.push_back(&argument[0]);
+    utf8_arguments.push_back(nullptr);
+    argc = static_cast<int>(utf8_arguments.size() - 1);
+    argv = utf8_arguments.data();
+#endif
 #ifdef SIGPIPE
     // A terminal or pipe that goes away must not stop the batch halfway.
     std::signal(SIGPIPE, SIG_IGN);

@@ -5,7 +5,12 @@
 #include <cstddef>
 #include <string>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
 #include <cerrno>
 #include <clocale>
 #include <iconv.h>
@@ -64,7 +69,37 @@ void append_ascii_only(std::string_view text, std::string* out) {
     }
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+
+// Character by character through UTF-16 into UTF-8 with the system's own
+// code page 932 tables; a byte pair that is no character becomes '?'.
+void append_converted(TerminalText*, std::string_view sjis, std::string* out) {
+    constexpr UINT SHIFT_JIS_CODE_PAGE = 932;
+    for (std::size_t i = 0; i < sjis.size();) {
+        const unsigned char byte = static_cast<unsigned char>(sjis[i]);
+        if (byte < 0x80) {
+            out->push_back(static_cast<char>(byte));
+            ++i;
+            continue;
+        }
+        const std::size_t length = unshown_length(sjis, i);
+        wchar_t wide[2];
+        const int units = MultiByteToWideChar(SHIFT_JIS_CODE_PAGE, MB_ERR_INVALID_CHARS,
+                                              sjis.data() + i, static_cast<int>(length), wide, 2);
+        char utf8[8];
+        const int written = units <= 0 ? 0
+                                       : WideCharToMultiByte(CP_UTF8, 0, wide, units, utf8,
+                                                             sizeof utf8, nullptr, nullptr);
+        if (written <= 0) {
+            out->push_back('?');
+        } else {
+            out->append(utf8, static_cast<std::size_t>(written));
+        }
+        i += length;
+    }
+}
+
+#else
 
 // Upper case without '-' and '_': "Shift_JIS" and "SHIFT-JIS" compare equal.
 std::string codeset_key(const char* codeset) {
@@ -139,7 +174,11 @@ void terminal_text_close(TerminalText* text) {
 void terminal_text_open(TerminalText* text, const char* codeset) {
     terminal_text_close(text);
 #ifdef _WIN32
-    (void)codeset;
+    // The console program's own text is UTF-8; it goes to the console as
+    // UTF-16 and into files and pipes as Shift-JIS.
+    const std::string_view name = codeset != nullptr ? codeset : "";
+    if (name == "CP932" || name == "SHIFT_JIS") return;
+    text->mode = TERMINAL_CONVERT;
 #else
     const std::string key = codeset_key(codeset != nullptr ? codeset : "");
     if (is_shift_jis_codeset(key)) return;
@@ -156,7 +195,7 @@ void terminal_text_open(TerminalText* text, const char* codeset) {
 
 void terminal_text_open_for_locale(TerminalText* text) {
 #ifdef _WIN32
-    terminal_text_open(text, "CP932");
+    terminal_text_open(text, "UTF-8");
 #else
     std::setlocale(LC_ALL, "");
     terminal_text_open(text, nl_langinfo(CODESET));
@@ -166,12 +205,10 @@ void terminal_text_open_for_locale(TerminalText* text) {
 namespace {
 
 void append_lines(TerminalText* text, const std::string& lines, std::string* out) {
-#ifndef _WIN32
     if (text->mode == TERMINAL_CONVERT) {
         append_converted(text, lines, out);
         return;
     }
-#endif
     if (text->mode == TERMINAL_ASCII_ONLY) {
         append_ascii_only(lines, out);
         return;

@@ -2,8 +2,8 @@
 //
 // The core's texts (the result texts, the summary labels, city names) are
 // Shift-JIS (code page 932). On a terminal that uses another encoding they
-// are converted with iconv; on a Shift-JIS terminal, and on Windows, where
-// the console uses the ANSI code page, the bytes go out unchanged.
+// are converted with iconv; on a Shift-JIS terminal the bytes go out
+// unchanged. On Windows they become UTF-8, the console program's own text.
 #ifndef MELNO2QUAZ_TERMINAL_TEXT_H
 #define MELNO2QUAZ_TERMINAL_TEXT_H
 
@@ -32,7 +32,7 @@ struct TerminalText {
 void terminal_text_open(TerminalText* text, const char* codeset);
 
 // The same for the terminal of this process: takes the codeset of the
-// user's locale (setlocale(LC_ALL, "") first). On Windows: unchanged bytes.
+// user's locale (setlocale(LC_ALL, "") first). On Windows: UTF-8.
 void terminal_text_open_for_locale(TerminalText* text);
 
 // Releases the converter; `text` then passes bytes through.

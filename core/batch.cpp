@@ -26,19 +26,41 @@ struct Report {
     char target[TEMP_PATH_SIZE];  // report.txt, or the file a link there leads to
 };
 
-// report.txt is replaced where it is nothing, or a regular file this user
-// may write that is none of the batch's sources: a FIFO, a folder or a
-// read-only report is left alone, and the batch goes without a report.
-void report_open(Report* report, const BatchFiles* files)
+// report.txt is replaced where it is nothing or a regular file this user
+// may write: a FIFO, a folder or a read-only report is left alone, and the
+// batch goes without a report. A report.txt given to the batch is a file
+// like any other; whether the report may replace it is told at the end.
+void report_open(Report* report)
 {
     report->open = false;
     NameInfo found;
-    const OutputOwner owner{false, FileIdentity{}, files};
+    const OutputOwner owner{false, FileIdentity{}, nullptr};
     if (!platform().look_up(REPORT_NAME, &found) || !name_usable(found, owner)) {
         return;
     }
     std::memcpy(report->target, found.target, sizeof report->target);
     report->open = begin_replacement(report->target, &report->out);
+}
+
+// A file the batch converted, or wrote, is never replaced by the report:
+// the report would take the place of a save.
+bool report_would_take_a_save(const Report& report, const BatchFiles* files)
+{
+    NameInfo found;
+    if (!platform().look_up(report.target, &found)) {
+        return true;  // not known to be safe
+    }
+    if (found.kind != NAME_REGULAR) {
+        return false;
+    }
+    for (std::size_t i = 0; i < files->count; ++i) {
+        const BatchEntry& entry = files->entries[i];
+        if (entry.output_known && ((entry.source_known && same_file(entry.source, found.identity)) ||
+                                   same_file(entry.output, found.identity))) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void report_write(Report* report, const char* bytes, std::size_t length)
@@ -48,9 +70,16 @@ void report_write(Report* report, const char* bytes, std::size_t length)
     }
 }
 
-bool report_finish(Report* report)
+bool report_finish(Report* report, const BatchFiles* files)
 {
-    return report->open && finish_replacement(&report->out, report->target, nullptr) == REPLACE_DONE;
+    if (!report->open) {
+        return false;
+    }
+    if (report_would_take_a_save(*report, files)) {
+        abandon_replacement(&report->out);
+        return false;
+    }
+    return finish_replacement(&report->out, report->target, nullptr) == REPLACE_DONE;
 }
 
 void report_piece(Report* report, const char* piece, int length)
@@ -93,16 +122,11 @@ void report_record(Report* report, std::size_t index, std::size_t count, const c
     report_piece(report, piece, length);
 }
 
-// True when the path ends within PATH_SIZE bytes. Reads no byte past its
-// terminator (a path may end at the very end of its block).
+// True when the system's file calls take the path (never longer than
+// PATH_SIZE bytes, read no further than its terminator).
 bool path_fits(const char* path)
 {
-    for (std::size_t at = 0; at < PATH_SIZE; ++at) {
-        if (path[at] == '\0') {
-            return true;
-        }
-    }
-    return false;
+    return platform().path_fits(path);
 }
 
 // One file, as convert_file describes it, of a batch (`files` may be null
@@ -180,7 +204,7 @@ void process_dropped_files(const char* const* paths, std::size_t count, BatchObs
     BatchFiles files{list_sources(paths, count), 0, 0};
     files.count = files.entries != nullptr ? count : 0;
     Report report{};
-    report_open(&report, &files);
+    report_open(&report);
 
     BatchSummary totals{0, 0, false};
     char message[MESSAGE_SIZE];
@@ -202,7 +226,7 @@ void process_dropped_files(const char* const* paths, std::size_t count, BatchObs
         }
     }
 
-    totals.report_written = report_finish(&report);
+    totals.report_written = report_finish(&report, &files);
     platform().free_block(files.entries);
     if (summary != nullptr) {
         *summary = totals;

@@ -2,8 +2,9 @@
 //
 // convert_file converts one Melno save into a Quaz save beside it;
 // process_dropped_files runs a whole batch and records it in report.txt in
-// the current directory. Both take NUL-terminated byte paths in the system's
-// ANSI code page. Nothing here throws.
+// the current directory. Both take NUL-terminated byte paths in the
+// system's own encoding: the locale's on POSIX, UTF-8 on Windows (the front
+// ends convert the names Windows gives in UTF-16). Nothing here throws.
 #ifndef MELNO2QUAZ_MELNO2QUAZ_H
 #define MELNO2QUAZ_MELNO2QUAZ_H
 
@@ -19,14 +20,21 @@ enum : int32_t {
     ERR_SOURCE_MEMORY = 3,  // memory for the source image could not be allocated
     ERR_WRITE_TARGET = 4,   // the Quaz file could not be created or written in full
     ERR_READ_SOURCE = 5,    // the Melno file could not be read in full
-    ERR_PATH_TOO_LONG = 6,  // the path does not fit the 260-byte path buffer
+    ERR_PATH_TOO_LONG = 6,  // the path is longer than the system's limit
 };
 
+// The longest path the system's file calls take, in its own units: bytes
+// on POSIX, UTF-16 units on Windows (MAX_PATH less the terminator).
+constexpr std::size_t PATH_LIMIT = 259;
+
 // Buffer sizes, terminator included.
-constexpr std::size_t PATH_SIZE = 260;          // a path: at most 259 bytes
+// A path: PATH_LIMIT UTF-16 units take at most 3 bytes each in UTF-8.
+constexpr std::size_t PATH_SIZE = 3 * PATH_LIMIT + 1;
 constexpr std::size_t MESSAGE_SIZE = 516;       // summary or error text
 constexpr std::size_t REPORT_PIECE_SIZE = 1032; // one formatted piece of a record
-constexpr std::size_t OUTPUT_PATH_SIZE = 264;   // a composed output name
+// A composed output name: the source's folder and base name, the prefix,
+// a number and the extension.
+constexpr std::size_t OUTPUT_PATH_SIZE = PATH_SIZE + 32;
 
 constexpr std::size_t REASON_SIZE = 256;         // the system's words for a failure
 

@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr std::size_t SPLIT_LIMIT = 260;       // bytes of a path looked at
 constexpr std::size_t PART_LIMIT = PATH_PART_SIZE - 1;
 
 // '/' separates folders everywhere; '\\' only where the platform says so.

@@ -6,21 +6,26 @@
 #include <cstddef>
 
 #include "batch_files.h"
+#include "melno2quaz.h"
 #include "platform.h"
 
-constexpr std::size_t DRIVE_SIZE = 3;       // "C:" and terminator
-constexpr std::size_t PATH_PART_SIZE = 256; // 255 bytes and terminator
+// Bytes of a path split_path looks at: any path the core takes.
+constexpr std::size_t SPLIT_LIMIT = PATH_SIZE;
+constexpr std::size_t DRIVE_SIZE = 3;                    // "C:" and terminator
+// A part with its terminator: any folder or name of a path the system's
+// calls take (a folder of 258 UTF-16 units, each 3 bytes of UTF-8, is 772).
+constexpr std::size_t PATH_PART_SIZE = SPLIT_LIMIT - 4;
 
 struct PathParts {
     char drive[DRIVE_SIZE];
     char directory[PATH_PART_SIZE];  // keeps its trailing separator
     char base_name[PATH_PART_SIZE];
     char extension[PATH_PART_SIZE];  // with its dot
-    bool cut;  // a part was longer than 255 bytes and was shortened
+    bool cut;  // a part was longer than PATH_PART_SIZE - 1 bytes and was shortened
     bool name_cut;  // the directory or the base name was shortened
 };
 
-// Splits at most the first 260 bytes of `path`. '/' separates folders;
+// Splits at most the first SPLIT_LIMIT bytes of `path`. '/' separates folders;
 // where the platform has Windows paths (PlatformOps::windows_paths) so does
 // '\\', and "C:" at the start is a drive. Elsewhere both are plain bytes.
 void split_path(const char* path, PathParts* parts);

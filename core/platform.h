@@ -1,7 +1,9 @@
 // The seam between the conversion core and the operating system.
 //
 // The core reaches files, memory and the code page only through the table
-// returned by platform(). The native table (POSIX or Win32) is active by
+// returned by platform(). Paths are bytes in the system's encoding: the
+// locale's on POSIX, UTF-8 on Windows, where the table converts them to
+// UTF-16 for the wide calls. The native table (POSIX or Win32) is active by
 // default; tests install their own table to count calls or to make any
 // single operation fail.
 #ifndef MELNO2QUAZ_PLATFORM_H
@@ -14,10 +16,12 @@
 using PlatformFile = std::intptr_t;
 constexpr PlatformFile NO_FILE = -1;
 
-// Room for a temporary name: the folder of the final name, which is at
-// most OUTPUT_PATH_SIZE bytes, and a short name of its own.
-constexpr std::size_t TEMP_PATH_SIZE = 300;
-// Every temporary name starts with this; no save or report is ever named so.
+// Room for a temporary name, and for the path a name leads to: at least
+// an output name (OUTPUT_PATH_SIZE bytes).
+constexpr std::size_t TEMP_PATH_SIZE = 832;
+// Every temporary name is this mark and five hex digits: ten characters, no
+// more than report.txt or any output name, so a temporary file fits
+// wherever the file it becomes fits. No save or report is ever named so.
 constexpr char TEMP_NAME_MARK[] = ".m2q-";
 
 enum ReplaceResult : int {
@@ -101,8 +105,13 @@ struct PlatformOps {
     // NameInfo::target holds, is NAME_OTHER.
     bool (*look_up)(const char* path, NameInfo* info);
 
-    // True when `byte` starts a double-byte character of the ANSI code page.
+    // True when `byte` starts a double-byte character of the paths'
+    // encoding (Shift-JIS locales); never for UTF-8.
     bool (*is_lead_byte)(unsigned char byte);
+    // True when the system's file calls take `path`: at most PATH_LIMIT
+    // bytes on POSIX, PATH_LIMIT UTF-16 units on Windows. Reads no byte
+    // past its terminator nor past PATH_SIZE bytes.
+    bool (*path_fits)(const char* path);
 
     // The system's words for why the latest failed operation of this table
     // failed ("No such file or directory"), written into `text` (`size`
@@ -116,8 +125,8 @@ struct PlatformOps {
     // inside a character: advances `*text` and `*left` past what it
     // converted and returns the bytes put into `out` (no terminator). Bytes
     // that are no character and characters with no code page 932 form
-    // become '?'. Where paths are code page 932 already (Windows, and
-    // Shift-JIS locales) the bytes are copied. With `size` of 2 or more it
+    // become '?'. Where paths are code page 932 already (Shift-JIS
+    // locales) the bytes are copied. With `size` of 2 or more it
     // always takes at least one byte.
     std::size_t (*path_to_cp932)(const char** text, std::size_t* left, char* out, std::size_t size);
     // True where '\\' separates folders as well as '/' and "C:" names a

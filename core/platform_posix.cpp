@@ -15,7 +15,9 @@
 #include <strings.h>
 
 #include "code_page.h"
+#include "melno2quaz.h"
 #include "platform.h"
+#include "temp_name.h"
 
 namespace {
 
@@ -102,31 +104,13 @@ bool posix_read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32
     return true;
 }
 
-// The folder part of `path`, separator included ("" for the current
-// folder). Only '/' separates: no byte of a multi-byte character in the
-// locales paths come in can be '/'.
-std::size_t folder_length(const char* path)
-{
-    const char* slash = std::strrchr(path, '/');
-    return slash == nullptr ? 0 : static_cast<std::size_t>(slash - path) + 1;
-}
-
 // A temporary name that no other process or earlier call is likely to
 // pick; creation is exclusive, so a clash only costs another try.
 PlatformFile posix_create_temp(const char* beside, char* name, std::size_t name_size)
 {
-    static unsigned counter = 0;
-    const std::size_t folder = folder_length(beside);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const auto ticks = static_cast<std::uint64_t>(
-            std::chrono::system_clock::now().time_since_epoch().count());
-        std::uint32_t mix = static_cast<std::uint32_t>(::getpid()) * 2654435761u ^
-                            static_cast<std::uint32_t>(ticks) ^ (++counter * 40503u) ^
-                            static_cast<std::uint32_t>(ticks >> 32);
-        mix ^= mix >> 15;
-        const int length = std::snprintf(name, name_size, "%.*s%s%08x.tmp", static_cast<int>(folder),
-                                         beside, TEMP_NAME_MARK, static_cast<unsigned>(mix));
-        if (length < 0 || static_cast<std::size_t>(length) >= name_size) {
+        if (!compose_temp_name(beside, false, temp_name_mix(static_cast<std::uint32_t>(::getpid())),
+                               name, name_size)) {
             break;
         }
         const int fd = ::open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -247,7 +231,7 @@ bool follow_links(const char* path, char* target, std::size_t size, bool* broken
             return true;
         }
         link[got] = '\0';
-        const std::size_t folder = link[0] == '/' ? 0 : folder_length(target);
+        const std::size_t folder = link[0] == '/' ? 0 : folder_length(target, false);
         char next[TEMP_PATH_SIZE];
         const int length = std::snprintf(next, sizeof next, "%.*s%s", static_cast<int>(folder),
                                          target, link);
@@ -278,12 +262,13 @@ bool posix_look_up(const char* path, NameInfo* info)
             info->kind = NAME_ABSENT;
             return true;
         }
-        if (errno == ELOOP || errno == ENAMETOOLONG) {
+        if (errno == ELOOP) {
             info->kind = NAME_OTHER;
             return true;
         }
         note_failure(errno);
-        return false;  // ENOTDIR, EACCES, EIO: the folder is the trouble
+        return false;  // ENOTDIR, EACCES, EIO: the folder is the trouble;
+                       // ENAMETOOLONG: longer names fare no better
     }
     info->kind = S_ISREG(found.st_mode)   ? NAME_REGULAR
                  : S_ISDIR(found.st_mode) ? NAME_FOLDER
@@ -309,6 +294,11 @@ bool locale_is_shift_jis()
 bool locale_is_lead_byte(unsigned char byte)
 {
     return locale_is_shift_jis() ? cp932_is_lead_byte(byte) : single_byte_is_lead_byte(byte);
+}
+
+bool posix_path_fits(const char* path)
+{
+    return ::strnlen(path, PATH_LIMIT + 1) <= PATH_LIMIT;
 }
 
 std::size_t posix_take_error_text(char* text, std::size_t size)
@@ -410,7 +400,7 @@ const PlatformOps POSIX_OPS = {
     posix_alloc_block, posix_free_block,   posix_open_read, posix_size_low,
     posix_read,        posix_create_temp,  posix_write,     posix_flush,
     posix_close,       posix_remove_file,  posix_replace_file, posix_look_up,
-    locale_is_lead_byte, posix_take_error_text, posix_path_to_cp932,
+    locale_is_lead_byte, posix_path_fits, posix_take_error_text, posix_path_to_cp932,
     false,
 };
 

@@ -1,14 +1,19 @@
-// The Win32 side of the platform seam: file handles, movable global memory
-// and the lead bytes of the system's ANSI code page.
+// The Win32 side of the platform seam: file handles and movable global
+// memory. The core's paths are UTF-8; every file call is the wide one, so
+// any name Windows can give works whatever the ANSI code page is.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 
+#include "code_page.h"
+#include "melno2quaz.h"
 #include "platform.h"
+#include "temp_name.h"
 
 namespace {
 
@@ -34,6 +39,31 @@ PlatformFile from_handle(HANDLE handle)
         return NO_FILE;
     }
     return reinterpret_cast<PlatformFile>(handle);
+}
+
+// A path for the wide calls: MAX_PATH units with the terminator.
+using WidePath = std::array<wchar_t, MAX_PATH>;
+
+// Converts a UTF-8 path; false (with the reason noted) when it is no UTF-8
+// or longer than the calls take.
+bool to_wide(const char* path, WidePath* wide)
+{
+    const std::size_t length = strnlen(path, TEMP_PATH_SIZE);
+    if (length == 0) {
+        (*wide)[0] = L'\0';
+        return true;
+    }
+    const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path,
+                                          static_cast<int>(length), wide->data(),
+                                          static_cast<int>(wide->size() - 1));
+    if (units <= 0) {
+        SetLastError(GetLastError() == ERROR_INSUFFICIENT_BUFFER ? ERROR_FILENAME_EXCED_RANGE
+                                                                 : ERROR_INVALID_NAME);
+        note_failure();
+        return false;
+    }
+    (*wide)[static_cast<std::size_t>(units)] = L'\0';
+    return true;
 }
 
 // A movable, zero-initialised block, locked for as long as the caller
@@ -71,7 +101,11 @@ void win32_free_block(void* block)
 // FILE_FLAG_BACKUP_SEMANTICS a folder cannot be opened at all.
 PlatformFile win32_open_read(const char* path)
 {
-    return from_handle(CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+    WidePath wide;
+    if (!to_wide(path, &wide)) {
+        return NO_FILE;
+    }
+    return from_handle(CreateFileW(wide.data(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
@@ -93,42 +127,20 @@ bool win32_read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32
     return ok != FALSE;
 }
 
-// The folder part of `path`, separator included ("" for the current
-// folder), read by characters of the ANSI code page so that the second byte
-// of a double-byte character is never taken for a separator.
-std::size_t folder_length(const char* path)
-{
-    std::size_t folder = 0;
-    for (std::size_t at = 0; path[at] != '\0';) {
-        const char c = path[at];
-        if (c == '\\' || c == '/' || (at == 1 && c == ':')) {
-            folder = at + 1;
-        }
-        at += IsDBCSLeadByte(static_cast<BYTE>(c)) && path[at + 1] != '\0' ? 2 : 1;
-    }
-    return folder;
-}
-
 // A new file under a fresh name beside `beside`; creation is exclusive, so
 // a clash with another process only costs another try. Other programs may
 // read it while it is written.
 PlatformFile win32_create_temp(const char* beside, char* name, std::size_t name_size)
 {
-    static unsigned counter = 0;
-    const std::size_t folder = folder_length(beside);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        LARGE_INTEGER ticks{};
-        QueryPerformanceCounter(&ticks);
-        DWORD mix = GetCurrentProcessId() * 2654435761u ^ static_cast<DWORD>(ticks.QuadPart) ^
-                    (++counter * 40503u);
-        mix ^= mix >> 15;
-        const int length = std::snprintf(name, name_size, "%.*s%s%08lx.tmp", static_cast<int>(folder),
-                                         beside, TEMP_NAME_MARK, static_cast<unsigned long>(mix));
-        if (length < 0 || static_cast<std::size_t>(length) >= name_size) {
+        WidePath wide;
+        if (!compose_temp_name(beside, true, temp_name_mix(GetCurrentProcessId()), name,
+                               name_size) ||
+            !to_wide(name, &wide)) {
             break;
         }
-        const HANDLE file = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE file = CreateFileW(wide.data(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             return from_handle(file);
         }
@@ -175,7 +187,11 @@ bool win32_close(PlatformFile file)
 
 bool win32_remove_file(const char* path)
 {
-    if (DeleteFileA(path) == FALSE) {
+    WidePath wide;
+    if (!to_wide(path, &wide)) {
+        return false;
+    }
+    if (DeleteFileW(wide.data()) == FALSE) {
         note_failure();
         return false;
     }
@@ -186,7 +202,13 @@ bool win32_remove_file(const char* path)
 // folder, refuses the replace; so does a read-only file.
 ReplaceResult win32_replace_file(const char* from, const char* to)
 {
-    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    WidePath wide_from;
+    WidePath wide_to;
+    if (!to_wide(from, &wide_from) || !to_wide(to, &wide_to)) {
+        return REPLACE_FAILED;
+    }
+    if (MoveFileExW(wide_from.data(), wide_to.data(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         return REPLACE_DONE;
     }
     note_failure();
@@ -212,7 +234,13 @@ bool win32_look_up(const char* path, NameInfo* info)
         info->kind = NAME_OTHER;
         return true;
     }
-    const DWORD attributes = GetFileAttributesA(path);
+    // A name longer than the calls take fails the look-up: a numbered
+    // name would be longer still.
+    WidePath wide;
+    if (!to_wide(path, &wide)) {
+        return false;
+    }
+    const DWORD attributes = GetFileAttributesW(wide.data());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         switch (GetLastError()) {
         case ERROR_FILE_NOT_FOUND:
@@ -222,7 +250,6 @@ bool win32_look_up(const char* path, NameInfo* info)
         case ERROR_SHARING_VIOLATION:
         case ERROR_INVALID_NAME:
         case ERROR_BAD_PATHNAME:
-        case ERROR_FILENAME_EXCED_RANGE:
             info->kind = NAME_OTHER;
             return true;
         default:
@@ -237,7 +264,7 @@ bool win32_look_up(const char* path, NameInfo* info)
     info->read_only = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
     // Asking only to read attributes opens even a file held open without
     // sharing (sharing governs data access), and never blocks on a device.
-    const HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES,
+    const HANDLE file = CreateFileW(wide.data(), FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -259,14 +286,29 @@ bool win32_look_up(const char* path, NameInfo* info)
     return true;
 }
 
-// The system's ANSI code page decides (932 on Japanese systems).
+// Paths are UTF-8: no byte starts a double-byte character.
 bool win32_is_lead_byte(unsigned char byte)
 {
-    return IsDBCSLeadByte(byte) != FALSE;
+    return single_byte_is_lead_byte(byte);
 }
 
-// The system's message for the error, in the ANSI code page, without the
-// line end FormatMessageA puts after it.
+// At most MAX_PATH - 1 UTF-16 units.
+bool win32_path_fits(const char* path)
+{
+    const std::size_t length = strnlen(path, PATH_SIZE);
+    if (length == PATH_SIZE) {
+        return false;
+    }
+    if (length == 0) {
+        return true;
+    }
+    const int units =
+        MultiByteToWideChar(CP_UTF8, 0, path, static_cast<int>(length), nullptr, 0);
+    return units > 0 && static_cast<std::size_t>(units) <= PATH_LIMIT;
+}
+
+// The system's message for the error in UTF-8, without the line end it
+// comes with.
 std::size_t win32_take_error_text(char* text, std::size_t size)
 {
     const DWORD failure = last_failure;
@@ -278,34 +320,100 @@ std::size_t win32_take_error_text(char* text, std::size_t size)
     if (failure == 0) {
         return 0;
     }
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, failure, 0, text, static_cast<DWORD>(size), nullptr);
-    if (length == 0) {
+    std::array<wchar_t, REASON_SIZE> wide{};
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, failure, 0, wide.data(),
+                                  static_cast<DWORD>(wide.size()), nullptr);
+    while (length > 0 && (wide[length - 1] == L'\r' || wide[length - 1] == L'\n' ||
+                          wide[length - 1] == L' ')) {
+        wide[--length] = L'\0';
+    }
+    // Whole characters only: a cut UTF-8 sequence would be no text.
+    int written = 0;
+    for (DWORD units = length; units > 0;) {
+        written = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(units), text,
+                                      static_cast<int>(size - 1), nullptr, nullptr);
+        if (written > 0) {
+            break;
+        }
+        --units;
+        if (units > 0 && IS_HIGH_SURROGATE(wide[units - 1])) {
+            --units;
+        }
+    }
+    if (written <= 0) {
         std::snprintf(text, size, "Error %lu", static_cast<unsigned long>(failure));
         return std::strlen(text);
     }
-    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
-                          text[length - 1] == ' ')) {
-        text[--length] = '\0';
+    text[written] = '\0';
+    return static_cast<std::size_t>(written);
+}
+
+// The bytes of the UTF-8 character at `text` (1 to 4), or 0 when no
+// character starts there.
+std::size_t utf8_character_length(const unsigned char* text, std::size_t left)
+{
+    const unsigned char lead = text[0];
+    const std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2
+                               : lead >= 0xE0 && lead <= 0xEF                  ? 3
+                               : lead >= 0xF0 && lead <= 0xF4                  ? 4
+                                                                               : 0;
+    if (length == 0 || length > left) {
+        return 0;
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((text[i] & 0xC0) != 0x80) {
+            return 0;
+        }
     }
     return length;
 }
 
-// Paths are in the ANSI code page already: the bytes go in as they are.
+// Character by character: UTF-8 to UTF-16, then to code page 932 with no
+// best-fit look-alikes, so a character that code page lacks (and a byte
+// that is no UTF-8) becomes one '?'.
 std::size_t win32_path_to_cp932(const char** text, std::size_t* left, char* out, std::size_t size)
 {
-    const std::size_t n = *left < size ? *left : size;
-    std::memcpy(out, *text, n);
-    *text += n;
-    *left -= n;
-    return n;
+    constexpr UINT SHIFT_JIS_CODE_PAGE = 932;
+    if (size < 2) {
+        return 0;
+    }
+    std::size_t put = 0;
+    while (*left > 0 && size - put >= 2) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(*text);
+        const std::size_t length = utf8_character_length(bytes, *left);
+        if (length == 1) {
+            out[put++] = static_cast<char>(bytes[0]);
+        } else {
+            std::array<wchar_t, 2> wide{};
+            const int units = length == 0 ? 0
+                                          : MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS,
+                                                                *text, static_cast<int>(length),
+                                                                wide.data(), 2);
+            BOOL lacking = FALSE;
+            const int written =
+                units <= 0 ? 0
+                           : WideCharToMultiByte(SHIFT_JIS_CODE_PAGE, WC_NO_BEST_FIT_CHARS,
+                                                 wide.data(), units, out + put,
+                                                 static_cast<int>(size - put), "?", &lacking);
+            if (written <= 0 || lacking) {
+                out[put++] = '?';
+            } else {
+                put += static_cast<std::size_t>(written);
+            }
+        }
+        const std::size_t taken = length == 0 ? 1 : length;
+        *text += taken;
+        *left -= taken;
+    }
+    return put;
 }
 
 const PlatformOps WIN32_OPS = {
     win32_alloc_block, win32_free_block,  win32_open_read, win32_size_low,
     win32_read,        win32_create_temp, win32_write,     win32_flush,
     win32_close,       win32_remove_file, win32_replace_file, win32_look_up,
-    win32_is_lead_byte, win32_take_error_text, win32_path_to_cp932,
+    win32_is_lead_byte, win32_path_fits, win32_take_error_text, win32_path_to_cp932,
     true,
 };
 

@@ -7,6 +7,8 @@
 #include "platform.h"
 #include "replacement.h"
 
+static_assert(TEMP_PATH_SIZE >= OUTPUT_PATH_SIZE, "a link to an output name must fit NameInfo::target");
+
 int32_t write_target(const unsigned char* image, const char* source_path, BatchFiles* batch,
                      FileOutcome* outcome)
 {

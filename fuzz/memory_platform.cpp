@@ -8,7 +8,9 @@
 #include <cstring>
 
 #include "code_page.h"
+#include "melno2quaz.h"
 #include "platform.h"
+#include "temp_name.h"
 
 namespace {
 
@@ -125,19 +127,11 @@ bool mem_read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t
 // temporary files.
 PlatformFile mem_create_temp(const char* beside, char* name, std::size_t name_size)
 {
-    const std::string path = beside;
-    std::size_t folder = 0;
-    for (std::size_t at = 0; at < path.size(); ++at) {
-        if (path[at] == '/' || path[at] == '\\') {
-            folder = at + 1;
-        }
-    }
-    const std::string temp = path.substr(0, folder) + TEMP_NAME_MARK +
-                             std::to_string(++g_state.temps) + ".tmp";
-    if (temp.size() >= name_size) {
+    if (!compose_temp_name(beside, true, static_cast<std::uint32_t>(++g_state.temps), name,
+                           name_size)) {
         return NO_FILE;
     }
-    std::memcpy(name, temp.c_str(), temp.size() + 1);
+    const std::string temp = name;
     auto file = g_state.files.emplace(temp, std::vector<unsigned char>()).first;
     if (!g_spare_files.empty()) {
         file->second.swap(g_spare_files.back());
@@ -214,6 +208,11 @@ bool mem_is_lead_byte(unsigned char byte)
     return g_state.cp932 ? cp932_is_lead_byte(byte) : single_byte_is_lead_byte(byte);
 }
 
+bool mem_path_fits(const char* path)
+{
+    return strnlen(path, PATH_LIMIT + 1) <= PATH_LIMIT;
+}
+
 std::size_t mem_take_error_text(char* text, std::size_t size)
 {
     if (text != nullptr && size > 0) {
@@ -236,7 +235,7 @@ const PlatformOps MEMORY_OPS = {
     mem_alloc_block, mem_free_block,  mem_open_read, mem_size_low,
     mem_read,        mem_create_temp, mem_write,     mem_flush,
     mem_close,       mem_remove_file, mem_replace_file, mem_look_up,
-    mem_is_lead_byte, mem_take_error_text, mem_path_to_cp932,
+    mem_is_lead_byte, mem_path_fits, mem_take_error_text, mem_path_to_cp932,
     true,
 };
 

@@ -3,11 +3,10 @@
 #include <shellapi.h>
 
 #include "path_list.h"
+#include "wide_text.h"
 #include "window_batch.h"
 
 namespace {
-
-constexpr UINT UTF8_CODE_PAGE = 65001;
 
 // Owns the argument vector CommandLineToArgvW allocated.
 struct ArgumentsOwner {
@@ -23,25 +22,11 @@ struct ArgumentsOwner {
     }
 };
 
-// The argument in the ANSI code page: its size with the terminator when
-// `out` is null, else the bytes written. Characters the code page cannot
-// represent become '?' (no best-fit look-alikes, which could name another
-// file). 0 on failure.
-int to_ansi(const wchar_t* argument, char* out, int out_size)
-{
-    if (GetACP() == UTF8_CODE_PAGE) {  // every character has a form there
-        return WideCharToMultiByte(CP_ACP, 0, argument, -1, out, out_size, nullptr, nullptr);
-    }
-    return WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, argument, -1, out, out_size, "?",
-                               nullptr);
-}
-
-// Bytes kept for an argument: its ANSI form with the terminator, and room
-// for "?" when it has no ANSI form at all.
+// Bytes kept for an argument: its UTF-8 form with the terminator.
 std::size_t slot_size(const wchar_t* argument)
 {
-    const int size = to_ansi(argument, nullptr, 0);
-    return size > 2 ? static_cast<std::size_t>(size) : 2;
+    const int size = wide_to_utf8(argument, nullptr, 0);
+    return size > 1 ? static_cast<std::size_t>(size) : 1;
 }
 
 // The arguments after the program's name, each whole, in one block. False
@@ -64,9 +49,8 @@ bool collect_argument_paths(LPWSTR* arguments, int argument_count, PathList* lis
         if (slot == nullptr) {
             return false;
         }
-        if (to_ansi(arguments[i + 1], slot, static_cast<int>(size)) <= 0) {
-            slot[0] = '?';  // no ANSI form at all: no file can have this name
-            slot[1] = '\0';
+        if (wide_to_utf8(arguments[i + 1], slot, static_cast<int>(size)) <= 0) {
+            slot[0] = '\0';
         }
         slot[size - 1] = '\0';
     }

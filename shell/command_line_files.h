@@ -10,10 +10,9 @@
 
 // Converts the files named after the program's own name as one batch, as if
 // they had been dropped on `owner`, and shows the outcome the same way.
-// Each argument is taken whole in the ANSI code page (the core's paths); a
-// character that code page cannot represent becomes '?', which no Windows
-// file name contains, so such a file is recorded as one that cannot be
-// opened (code 2). Does nothing when no file is named.
+// Each argument is taken whole from the wide command line, in UTF-8 (the
+// core's paths), so every name Windows can give works whatever the ANSI
+// code page is. Does nothing when no file is named.
 void convert_command_line_files(HWND owner);
 
 #endif

@@ -1,21 +1,61 @@
 #include "drop_handler.h"
 
 #include "path_list.h"
+#include "wide_text.h"
 #include "window_batch.h"
 
 namespace {
 
 constexpr UINT QUERY_FILE_COUNT = 0xFFFFFFFF;
 
-// Copies every dropped path whole, in drop order, into one block sized for
-// them: each name's length is asked first. False when there is no memory
-// for them.
+// A block of wide characters from the process heap, freed on scope exit.
+struct WideBuffer {
+    wchar_t* text = nullptr;
+    WideBuffer() = default;
+    WideBuffer(const WideBuffer&) = delete;
+    WideBuffer& operator=(const WideBuffer&) = delete;
+    ~WideBuffer()
+    {
+        if (text != nullptr) {
+            HeapFree(GetProcessHeap(), 0, text);
+        }
+    }
+};
+
+// The dropped name at `index` into `buffer` (room for `units` wide
+// characters); its UTF-8 size with the terminator, 0 when it has none.
+int query_name(HDROP drop, UINT index, wchar_t* buffer, UINT units)
+{
+    buffer[0] = L'\0';
+    DragQueryFileW(drop, index, buffer, units);
+    buffer[units - 1] = L'\0';
+    return wide_to_utf8(buffer, nullptr, 0);
+}
+
+// Copies every dropped name whole, in drop order, as Windows gives it (in
+// UTF-16, whatever the ANSI code page), converted to UTF-8 into one block
+// sized for them. False when there is no memory for them.
 bool collect_dropped_paths(HDROP drop, PathList* list)
 {
-    const UINT count = DragQueryFileA(drop, QUERY_FILE_COUNT, nullptr, 0);
+    const UINT count = DragQueryFileW(drop, QUERY_FILE_COUNT, nullptr, 0);
+    UINT longest = 0;
+    for (UINT i = 0; i < count; ++i) {
+        const UINT length = DragQueryFileW(drop, i, nullptr, 0);
+        longest = length > longest ? length : longest;
+    }
+    if (longest >= 0x7FFFFFFF / sizeof(wchar_t)) {
+        return false;
+    }
+    WideBuffer name;
+    const UINT units = longest + 1;
+    name.text = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, units * sizeof(wchar_t)));
+    if (name.text == nullptr) {
+        return false;
+    }
     std::size_t text_size = 0;
     for (UINT i = 0; i < count; ++i) {
-        if (!add_size(&text_size, std::size_t{DragQueryFileA(drop, i, nullptr, 0)} + 1)) {
+        const int size = query_name(drop, i, name.text, units);
+        if (!add_size(&text_size, size > 0 ? static_cast<std::size_t>(size) : 1)) {
             return false;
         }
     }
@@ -23,14 +63,14 @@ bool collect_dropped_paths(HDROP drop, PathList* list)
         return false;
     }
     for (UINT i = 0; i < count; ++i) {
-        const UINT length = DragQueryFileA(drop, i, nullptr, 0);
-        char* slot = add_path(list, std::size_t{length} + 1);
+        const int size = query_name(drop, i, name.text, units);
+        char* slot = add_path(list, size > 0 ? static_cast<std::size_t>(size) : 1);
         if (slot == nullptr) {
             return false;
         }
-        slot[0] = '\0';
-        DragQueryFileA(drop, i, slot, length + 1);
-        slot[length] = '\0';
+        if (size <= 0 || wide_to_utf8(name.text, slot, size) <= 0) {
+            slot[0] = '\0';
+        }
     }
     return true;
 }

@@ -66,7 +66,7 @@ void run_window_batch(HWND owner, const char* const* paths, std::size_t count)
     BatchSummary summary{0, 0, false};
     process_dropped_files(paths, count, nullptr, nullptr, &summary);
     if (summary.report_written) {
-        ShellExecuteA(owner, REPORT_VERB, REPORT_FILE_NAME, nullptr, nullptr, SW_SHOWNORMAL);
+        ShellExecuteW(owner, REPORT_VERB_WIDE, REPORT_FILE_NAME_WIDE, nullptr, nullptr, SW_SHOWNORMAL);
     } else {
         tell_report_not_written(owner, summary);
     }

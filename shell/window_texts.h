@@ -37,8 +37,8 @@ constexpr int MAIN_WINDOW_HEIGHT = 224;
 
 // The report the batch writes in the current directory, opened for the user
 // with the verb "edit" after every batch that wrote it.
-constexpr char REPORT_FILE_NAME[] = "report.txt";
-constexpr char REPORT_VERB[] = "edit";
+constexpr wchar_t REPORT_FILE_NAME_WIDE[] = L"report.txt";
+constexpr wchar_t REPORT_VERB_WIDE[] = L"edit";
 
 // The message box shown when report.txt could not be written, Japanese
 // with the English beside it; the folder (the current directory) goes

@@ -34,6 +34,7 @@ enum class Role {
     BatchTable,      // allocation of the batch's table of its files
     SourceList,      // look_up of each source when the batch starts
     ReportName,      // look_up of report.txt
+    ReportCheck,     // look_up of report.txt at the end: is it a save now?
     ReportOpen,      // create_temp beside report.txt
     ReportWrite,     // write of one piece of the report
     ReportFlush,     // flush of the report
@@ -63,6 +64,7 @@ const char* role_name(Role role)
     case Role::BatchTable: return "batch-table";
     case Role::SourceList: return "source-list";
     case Role::ReportName: return "report-name";
+    case Role::ReportCheck: return "report-check";
     case Role::ReportOpen: return "report-open";
     case Role::ReportWrite: return "report-write";
     case Role::ReportFlush: return "report-flush";
@@ -142,7 +144,7 @@ std::vector<Call> attribute(const std::vector<m2q_test::TraceEntry>& trace,
             break;
         case PlatformCall::look_up:
             if (entry.path == "report.txt") {
-                role = Role::ReportName;
+                role = report_looked_up ? Role::ReportCheck : Role::ReportName;
                 report_looked_up = true;
             } else if (entry.path.find(TEMP_NAME_MARK) != std::string::npos) {
                 role = Role::OutputIdentity;
@@ -524,6 +526,7 @@ TEST_F(FaultMatrix, EveryFailurePointOfABatch)
             case Role::SourceClose:  // a read-only close has nothing to lose
                 break;
             case Role::ReportName:
+            case Role::ReportCheck:
             case Role::ReportOpen:
             case Role::ReportWrite:
             case Role::ReportFlush:

@@ -1,5 +1,6 @@
 // Splitting paths by characters of the ANSI code page, and choosing the
 // output name beside the source.
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -136,55 +137,60 @@ TEST(SplitPath, LoneLeadByteBeforeTheTerminatorEndsThePath) {
     expect_split(path, "", "dir/", "ab\x95", "");
 }
 
-TEST(SplitPath, PartsAreCutTo255BytesNeverInsideADoubleByteCharacter) {
+// P bytes a part holds, S bytes of a path looked at.
+constexpr std::size_t P = PATH_PART_SIZE - 1;
+constexpr std::size_t S = SPLIT_LIMIT;
+static_assert(P % 2 == 1 && S == P + 5, "the cases below are laid out for these sizes");
+
+TEST(SplitPath, PartsAreCutNeverInsideADoubleByteCharacter) {
     const std::string pair = "\x88\x9F";  // 亜
     std::string pairs;
-    for (int i = 0; i < 128; ++i) pairs += pair;
+    for (std::size_t i = 0; i < S / 2; ++i) pairs += pair;
 
-    Split got = split("aa" + pairs);  // 258 bytes: the pair at 254-255 would be split
-    EXPECT_EQ(got.base, "aa" + pairs.substr(0, 252));
-    EXPECT_EQ(got.base.size(), 254u);
+    Split got = split("aa" + pairs.substr(0, P + 1));  // the pair at P-1, P would be split
+    EXPECT_EQ(got.base, "aa" + pairs.substr(0, P - 3));
+    EXPECT_EQ(got.base.size(), P - 1);
     EXPECT_TRUE(got.cut);
 
-    got = split("aaa" + pairs);  // 259 bytes: 255 of them end on a whole pair
-    EXPECT_EQ(got.base, "aaa" + pairs.substr(0, 252));
-    EXPECT_EQ(got.base.size(), 255u);
+    got = split("aaa" + pairs.substr(0, P + 1));  // P bytes end on a whole pair
+    EXPECT_EQ(got.base, "aaa" + pairs.substr(0, P - 3));
+    EXPECT_EQ(got.base.size(), P);
     EXPECT_TRUE(got.cut);
 
-    got = split("dd" + pairs.substr(0, 254) + "/f");  // the directory loses its separator
-    EXPECT_EQ(got.directory, "dd" + pairs.substr(0, 252));
+    got = split("dd" + pairs.substr(0, P - 1) + "/f");  // the directory loses its separator
+    EXPECT_EQ(got.directory, "dd" + pairs.substr(0, P - 3));
     EXPECT_EQ(got.base, "f");
     EXPECT_TRUE(got.cut);
 
-    got = split(std::string(257, 'd') + "/f");
-    EXPECT_EQ(got.directory, std::string(255, 'd'));
+    got = split(std::string(P + 2, 'd') + "/f");
+    EXPECT_EQ(got.directory, std::string(P, 'd'));
     EXPECT_EQ(got.base, "f");
     EXPECT_TRUE(got.cut);
 
-    got = split("a." + std::string(257, 'x'));
+    got = split("a." + std::string(P + 2, 'x'));
     EXPECT_EQ(got.base, "a");
-    EXPECT_EQ(got.extension, "." + std::string(254, 'x'));
+    EXPECT_EQ(got.extension, "." + std::string(P - 1, 'x'));
     EXPECT_TRUE(got.cut);
 
-    got = split(std::string(255, 'a') + ".psu");
-    EXPECT_EQ(got.base, std::string(255, 'a'));
+    got = split(std::string(P, 'a') + ".psu");
+    EXPECT_EQ(got.base, std::string(P, 'a'));
     EXPECT_FALSE(got.cut);
 
     // A lead byte before 0xFF stands alone, so a cut right after it is at a
     // character boundary.
-    got = split(std::string(254, 'a') + "\x95\xFF" + "bb");
-    EXPECT_EQ(got.base, std::string(254, 'a') + "\x95");
+    got = split(std::string(P - 1, 'a') + "\x95\xFF" + "bb");
+    EXPECT_EQ(got.base, std::string(P - 1, 'a') + "\x95");
     EXPECT_TRUE(got.cut);
 }
 
-TEST(SplitPath, OnlyTheFirst260BytesAreLookedAt) {
-    Split got = split(std::string(259, 'a') + "/b");
-    EXPECT_EQ(got.directory, std::string(255, 'a'));
+TEST(SplitPath, OnlyTheFirstBytesOfTheLimitAreLookedAt) {
+    Split got = split(std::string(S - 1, 'a') + "/b");
+    EXPECT_EQ(got.directory, std::string(P, 'a'));
     EXPECT_EQ(got.base, "");
     EXPECT_TRUE(got.cut);
 
-    got = split(std::string(258, 'a') + ".psu");
-    EXPECT_EQ(got.base, std::string(255, 'a'));
+    got = split(std::string(S - 2, 'a') + ".psu");
+    EXPECT_EQ(got.base, std::string(P, 'a'));
     EXPECT_EQ(got.extension, ".p");
     EXPECT_TRUE(got.cut);
 }
@@ -202,14 +208,6 @@ Named output_name(const std::string& source) {
     const bool ok = make_output_name(source.c_str(), "gamedata_", "dat", output);
     EXPECT_NE(std::memchr(output, '\0', sizeof output), nullptr) << "output not terminated";
     return Named{ok, output};
-}
-
-bool shift_jis_names_work() {
-#ifdef _WIN32
-    return GetACP() == 932;
-#else
-    return true;
-#endif
 }
 
 TEST(MakeOutputName, PlainNameBesideTheSourceIsChosenWithoutTouchingIt) {
@@ -267,73 +265,84 @@ TEST(MakeOutputName, FolderThatCannotTakeANewFileStopsAtOnce) {
     EXPECT_EQ(folder.entries(), std::vector<std::string>{"city.psu"});
 }
 
-TEST(MakeOutputName, ComposedNameLongerThan263BytesIsRefused) {
-    TempFolder folder;
-    const std::size_t dir = folder.prefix().size();
-    ASSERT_GE(dir, 8u);
-    ASSERT_LE(dir, 200u);
-    // prefix + "gamedata_" + base + ".dat" is dir + 13 + base bytes.
-    const std::string fits = std::string(263 - 13 - dir, 'f');
-    const std::string too_long = std::string(264 - 13 - dir, 'g');
-
-    Named named = output_name(folder.file(too_long + ".psu"));
-    EXPECT_FALSE(named.ok);
-    EXPECT_EQ(named.name, "");
-    EXPECT_TRUE(folder.entries().empty()) << "something was created";
-
-    // The plain name fits; "_1" would be 265 bytes and is never tried.
-    {
-        FaultyPlatform os;
-        m2q_test::Fault fault;
-        fault.call = m2q_test::PlatformCall::look_up;
-        fault.path_part = "gamedata_";
-        fault.times = m2q_test::FAULT_FOREVER;
-        fault.refuse = true;
-        os.add_fault(fault);
-        named = output_name(folder.file(fits + ".psu"));
-        EXPECT_FALSE(named.ok);
-        EXPECT_EQ(named.name, "");
-        ASSERT_EQ(os.calls_on(m2q_test::PlatformCall::look_up, "gamedata_"), 1);
-        EXPECT_EQ(os.trace().back().path, folder.file("gamedata_" + fits + ".dat"));
-    }
-
 #ifndef _WIN32
-    // (Win32 itself refuses paths of MAX_PATH bytes and more.)
-    named = output_name(folder.file(fits + ".psu"));
-    ASSERT_TRUE(named.ok);
-    EXPECT_EQ(named.name.size(), 263u);
-    EXPECT_EQ(named.name, folder.file("gamedata_" + fits + ".dat"));
-#endif
+// The system's own limit decides: a name it refuses as too long fails the
+// file with code 4 and the system's reason, and no longer numbered name is
+// tried after it. Rows: the plain name too long; the plain name fitting
+// but taken, and "_1" too long.
+TEST(MakeOutputName, NameTheSystemRefusesAsTooLongFailsWithItsReason) {
+    TempFolder folder;
+    m2q_test::CurrentFolderGuard in_folder(folder.path());
+    const std::size_t name_max = 255;  // bytes of one name on the file systems here
+    for (const std::size_t base : {name_max - 12, name_max - 13}) {
+        const std::string source(base, 'n');
+        ASSERT_TRUE(m2q_test::write_file(source + ".psu", m2q_test::zero_source()));
+        const bool plain_fits = 9 + base + 4 <= name_max;
+        std::vector<std::string> entries = {source + ".psu"};
+        if (plain_fits) {  // taken: read-only
+            entries.push_back("gamedata_" + source + ".dat");
+            ASSERT_TRUE(m2q_test::write_file(entries.back(), std::string("old")));
+            std::filesystem::permissions(entries.back(), std::filesystem::perms::owner_read);
+        }
+        FaultyPlatform os;
+        char message[MESSAGE_SIZE];
+        FileOutcome outcome;
+        EXPECT_EQ(convert_file((source + ".psu").c_str(), message, &outcome), ERR_WRITE_TARGET);
+        EXPECT_EQ(std::string(outcome.reason), "File name too long") << base;
+        EXPECT_EQ(os.calls_on(m2q_test::PlatformCall::look_up, "gamedata_"), plain_fits ? 2 : 1);
+        EXPECT_EQ(os.calls(m2q_test::PlatformCall::create_temp), 0);
+        std::sort(entries.begin(), entries.end());
+        EXPECT_EQ(folder.entries(), entries);
+        for (const std::string& entry : entries) std::filesystem::remove(folder.path() / entry);
+    }
 }
+#endif
 
 // The source's extension is dropped from the output name, so an extension
 // too long to be split whole does not shorten the name that is written.
 TEST(MakeOutputName, OverlongExtensionOfARelativePathIsDropped) {
     TempFolder folder;
     m2q_test::CurrentFolderGuard in_folder(folder.path());
-    const std::string source = "a." + std::string(257, 'x');
+    const std::string source = "a." + std::string(P + 2, 'x');
     ASSERT_TRUE(split(source).cut);
-    const Named named = output_name(source);
-    EXPECT_TRUE(named.ok);
-    EXPECT_EQ(named.name, "gamedata_a.dat");
+    // No such file can exist (the name is too long): its owner is told here.
+    const OutputOwner owner{false, FileIdentity{}, nullptr};
+    int number = 0;
+    char output[OUTPUT_PATH_SIZE];
+    NameInfo found;
+    EXPECT_EQ(find_output_name(source.c_str(), "gamedata_", "dat", owner, &number, output, &found),
+              NAME_FOUND);
+    EXPECT_STREQ(output, "gamedata_a.dat");
 }
 
-TEST(MakeOutputName, SourcePathOf259BytesCannotBeConvertedAndLeavesNothing) {
+// A source path at the limit: on POSIX its output name (longer by 9 bytes)
+// is still taken; on Windows the output's path passes MAX_PATH, and the
+// file fails with the system's reason, leaving nothing.
+TEST(MakeOutputName, SourcePathAtTheLimitConvertsWhereTheSystemTakesItsOutput) {
     TempFolder folder;
-    const std::string path = folder.file(std::string(259 - folder.prefix().size() - 4, 's') + ".psu");
-    ASSERT_EQ(path.size(), 259u);
+    const std::string path =
+        folder.file(std::string(PATH_LIMIT - folder.prefix().size() - 4, 's') + ".psu");
+    ASSERT_EQ(path.size(), PATH_LIMIT);
     ASSERT_TRUE(m2q_test::write_file(path, m2q_test::zero_source()));
     FaultyPlatform os;
     char message[MESSAGE_SIZE];
-    EXPECT_EQ(convert_file(path.c_str(), message), ERR_WRITE_TARGET);
+    FileOutcome outcome;
+#ifdef _WIN32
+    EXPECT_EQ(convert_file(path.c_str(), message, &outcome), ERR_WRITE_TARGET);
     EXPECT_EQ(m2q_test::cp932_to_utf8(message), m2q_test::error_text_utf8(ERR_WRITE_TARGET));
+    EXPECT_NE(outcome.reason[0], '\0');
     EXPECT_EQ(folder.entries().size(), 1u);
+#else
+    EXPECT_EQ(convert_file(path.c_str(), message, &outcome), CONVERT_OK);
+    EXPECT_EQ(folder.entries().size(), 2u);
+#endif
     EXPECT_EQ(os.live_blocks(), 0u);
     EXPECT_EQ(os.open_files(), 0u);
 }
 
+#ifndef _WIN32
+// Paths of a Shift-JIS locale (Windows paths are UTF-8).
 TEST(MakeOutputName, ShiftJisNameEndingIn5CStaysInItsFolder) {
-    if (!shift_jis_names_work()) GTEST_SKIP() << "the ANSI code page is not 932";
     TempFolder folder;
     FaultyPlatform os;
     os.set_lead_byte(cp932_is_lead_byte);
@@ -346,7 +355,6 @@ TEST(MakeOutputName, ShiftJisNameEndingIn5CStaysInItsFolder) {
 }
 
 TEST(MakeOutputName, ShiftJisSourceIsConvertedBesideItself) {
-    if (!shift_jis_names_work()) GTEST_SKIP() << "the ANSI code page is not 932";
     TempFolder folder;
     const std::string source = folder.file("\x95\x5C.psu");  // 表.psu
     ASSERT_TRUE(m2q_test::write_file(source, m2q_test::zero_source()));
@@ -358,7 +366,6 @@ TEST(MakeOutputName, ShiftJisSourceIsConvertedBesideItself) {
               5184406u);
 }
 
-#ifndef _WIN32
 // Read byte by byte, the 0x5C of 表 is a separator: the base name is lost
 // and the output name is glued to the character's first byte. On POSIX the
 // backslash is an ordinary byte, so the result still lands in the folder.

@@ -1,9 +1,9 @@
-// The Win32 platform layer under the real system calls: the ANSI code page's
-// lead bytes, output names beside Shift-JIS sources, exclusive opening,
-// sharing of written files, movable memory, and the fault seam over the
-// Win32 table. Files are made and checked through the wide (W) interfaces
-// and the texts through the system's own code page 932 conversion, so that
-// the narrow paths the core handles are checked by an independent route.
+// The Win32 platform layer under the real system calls: names outside any
+// one code page, the path limit in UTF-16 units, exclusive opening, sharing
+// of written files, movable memory, and the fault seam over the Win32
+// table. Files are made and checked through the wide (W) interfaces and the
+// report's paths through the system's own code page 932 conversion, so that
+// the UTF-8 paths the core handles are checked by an independent route.
 #ifdef _WIN32
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -30,14 +30,34 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string cp932(const std::wstring& wide)
+std::string in_code_page(const std::wstring& wide, UINT code_page)
 {
-    const int length = WideCharToMultiByte(932, 0, wide.c_str(), static_cast<int>(wide.size()),
+    const int length = WideCharToMultiByte(code_page, 0, wide.c_str(), static_cast<int>(wide.size()),
                                            nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(932, 0, wide.c_str(), static_cast<int>(wide.size()), out.data(), length,
-                        nullptr, nullptr);
+    WideCharToMultiByte(code_page, 0, wide.c_str(), static_cast<int>(wide.size()), out.data(),
+                        length, nullptr, nullptr);
     return out;
+}
+
+std::string cp932(const std::wstring& wide) { return in_code_page(wide, 932); }
+std::string utf8(const std::wstring& wide) { return in_code_page(wide, CP_UTF8); }
+
+// A path as report.txt shows it.
+std::string reported(const std::string& path)
+{
+    const char* text = path.c_str();
+    std::size_t left = path.size();
+    char out[REPORT_PIECE_SIZE];
+    std::string shown;
+    while (left > 0) {
+        const std::size_t put = platform_native().path_to_cp932(&text, &left, out, sizeof out);
+        if (put == 0) {
+            break;
+        }
+        shown.append(out, put);
+    }
+    return shown;
 }
 
 // A fresh folder under the system's temporary folder, removed afterwards.
@@ -63,8 +83,8 @@ public:
     Win32Folder& operator=(const Win32Folder&) = delete;
 
     fs::path wide(const std::wstring& name) const { return path_ / name; }
-    // The narrow path the core is given, in code page 932.
-    std::string narrow(const std::wstring& name) const { return cp932((path_ / name).wstring()); }
+    // The narrow path the core is given, in UTF-8.
+    std::string narrow(const std::wstring& name) const { return utf8((path_ / name).wstring()); }
 
 private:
     fs::path path_;
@@ -94,41 +114,79 @@ LONGLONG size_on_disk(const fs::path& path)
     return (static_cast<LONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-TEST(Win32CodePage, LeadBytesAreThoseOfCodePage932)
+// Every name Windows can give converts beside its source, whatever the
+// ANSI code page; report.txt shows it in code page 932, '?' for each
+// character that code page lacks. 表 and ソ end in the byte 0x5C in code
+// page 932 and must never split a name.
+TEST(Win32Names, NamesOfAnyScriptConvertAndAreReportedInCodePage932)
 {
-    ASSERT_EQ(GetACP(), 932u) << "run with a Japanese locale (LC_ALL=ja_JP.UTF-8 under Wine)";
-    int lead_bytes = 0;
-    for (int byte = 0; byte < 256; ++byte) {
-        const bool lead = platform_native().is_lead_byte(static_cast<unsigned char>(byte));
-        EXPECT_EQ(lead, cp932_is_lead_byte(static_cast<unsigned char>(byte))) << "byte " << byte;
-        lead_bytes += lead ? 1 : 0;
+    struct Row {
+        std::wstring name;
+        std::string in_report;
+    };
+    const Row rows[] = {
+        {L"\u5939\u5fc3", "?\x90S"},  // 夹心: 夹 has no CP932 form
+        {L"Caf\u00e9", "Caf?"},                                       // Café
+        {L"\u6771\u4eac", "\x93\x8C\x8B\x9E"},                      // 東京
+        {L"\u8868", "\x95\x5C"},                                     // 表
+        {L"\u30bd\\\u30bd", "\x83\x5C\\\x83\x5C"},                // ソ\ソ
+    };
+    Win32Folder folder;
+    ASSERT_TRUE(CreateDirectoryW(folder.wide(L"\u30bd").c_str(), nullptr));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(utf8(row.name));
+        ASSERT_TRUE(make_file(folder.wide(row.name + L".psu"), SOURCE_SIZE));
+        char message[MESSAGE_SIZE];
+        EXPECT_EQ(convert_file(folder.narrow(row.name + L".psu").c_str(), message), CONVERT_OK);
+        const fs::path name(row.name);
+        const fs::path output = folder.wide(name.parent_path() / (L"gamedata_" + name.filename().wstring() + L".dat"));
+        EXPECT_EQ(size_on_disk(output), TARGET_SIZE);
+        EXPECT_EQ(reported(folder.narrow(row.name + L".psu")),
+                  cp932(folder.wide(L"").wstring()) + row.in_report + ".psu");
     }
-    EXPECT_EQ(lead_bytes, (0x9F - 0x81 + 1) + (0xFC - 0xE0 + 1));
+    PathParts parts;
+    split_path(utf8(L"C:\\\u30bd\u30d5\u30c8\\\u8868.psu").c_str(), &parts);
+    EXPECT_STREQ(parts.drive, "C:");
+    EXPECT_EQ(std::string(parts.directory), utf8(L"\\\u30bd\u30d5\u30c8\\"));
+    EXPECT_EQ(std::string(parts.base_name), utf8(L"\u8868"));
+    EXPECT_STREQ(parts.extension, ".psu");
 }
 
-TEST(Win32Naming, SecondByte5CNeverSplitsTheName)
+// The limit is Windows' own: 259 UTF-16 units, however many bytes the
+// path takes in UTF-8. A temporary name is never longer than the name it
+// becomes, so a save or report.txt whose path is exactly at the limit is
+// written.
+TEST(Win32Names, PathLimitIsCountedInUtf16UnitsAndTemporaryNamesFitWhereTheirFileDoes)
 {
-    ASSERT_EQ(GetACP(), 932u);
     Win32Folder folder;
-    // 表 is 95 5C and ソ is 83 5C: their second byte is the backslash.
-    ASSERT_TRUE(CreateDirectoryW(folder.wide(L"\u30bd").c_str(), nullptr));
-    ASSERT_TRUE(make_file(folder.wide(L"\u8868.psu"), SOURCE_SIZE));
-    ASSERT_TRUE(make_file(folder.wide(L"\u30bd\\\u30bd.psu"), SOURCE_SIZE));
-    ASSERT_EQ(cp932(L"\u8868"), "\x95\x5C");
-
+    const std::size_t base = folder.wide(L"").wstring().size();
+    auto path_of = [&](std::size_t units, wchar_t fill) {
+        return std::wstring(units - base - 4, fill) + L".psu";
+    };
     char message[MESSAGE_SIZE];
-    EXPECT_EQ(convert_file(folder.narrow(L"\u8868.psu").c_str(), message), CONVERT_OK);
-    EXPECT_EQ(convert_file(folder.narrow(L"\u30bd\\\u30bd.psu").c_str(), message), CONVERT_OK);
+    // 240 units, 3 bytes each in UTF-8: far more than 259 bytes.
+    ASSERT_TRUE(make_file(folder.wide(path_of(240, L'\u6771')), SOURCE_SIZE));
+    ASSERT_GT(folder.narrow(path_of(240, L'\u6771')).size(), 600u);
+    EXPECT_EQ(convert_file(folder.narrow(path_of(240, L'\u6771')).c_str(), message), CONVERT_OK);
+    EXPECT_EQ(convert_file(folder.narrow(path_of(260, L'\u4eac')).c_str(), message), ERR_PATH_TOO_LONG);
+    EXPECT_NE(convert_file(folder.narrow(path_of(259, L'\u4eac')).c_str(), message), ERR_PATH_TOO_LONG);
 
-    EXPECT_EQ(size_on_disk(folder.wide(L"gamedata_\u8868.dat")), TARGET_SIZE);
-    EXPECT_EQ(size_on_disk(folder.wide(L"\u30bd\\gamedata_\u30bd.dat")), TARGET_SIZE);
+    // A save whose path is exactly 259 units, with a final name of 15.
+    const std::wstring sub(MAX_PATH - 1 - base - 1 - 15, L'd');
+    ASSERT_TRUE(CreateDirectoryW(folder.wide(sub).c_str(), nullptr));
+    ASSERT_TRUE(make_file(folder.wide(sub + L"\\ab.psu"), SOURCE_SIZE));
+    ASSERT_EQ(folder.wide(sub + L"\\gamedata_ab.dat").wstring().size(), MAX_PATH - 1u);
+    EXPECT_EQ(convert_file(folder.narrow(sub + L"\\ab.psu").c_str(), message), CONVERT_OK);
+    EXPECT_EQ(size_on_disk(folder.wide(sub + L"\\gamedata_ab.dat")), TARGET_SIZE);
 
-    PathParts parts;
-    split_path(cp932(L"C:\\\u30bd\u30d5\u30c8\\\u8868.psu").c_str(), &parts);
-    EXPECT_STREQ(parts.drive, "C:");
-    EXPECT_EQ(std::string(parts.directory), cp932(L"\\\u30bd\u30d5\u30c8\\"));
-    EXPECT_EQ(std::string(parts.base_name), cp932(L"\u8868"));
-    EXPECT_STREQ(parts.extension, ".psu");
+    // report.txt at exactly 259 units.
+    const std::wstring here(MAX_PATH - 1 - base - 1 - 10, L'r');
+    ASSERT_TRUE(CreateDirectoryW(folder.wide(here).c_str(), nullptr));
+    m2q_test::CurrentFolderGuard in_folder(folder.wide(here));
+    BatchSummary summary{};
+    process_dropped_files(nullptr, 0, nullptr, nullptr, &summary);
+    EXPECT_TRUE(summary.report_written);
+    EXPECT_EQ(size_on_disk(folder.wide(here + L"\\report.txt")), 0);
 }
 
 TEST(Win32Exclusive, SourceHeldOpenElsewhereIsNoSource)

@@ -56,8 +56,9 @@ std::wstring code_page_to_wide(const std::string& bytes, UINT code_page) {
 
 }  // namespace
 
-std::string narrow(const fs::path& p) { return wide_to_code_page(p.wstring(), CP_ACP); }
-fs::path from_narrow(const std::string& bytes) { return fs::path(code_page_to_wide(bytes, CP_ACP)); }
+// The core's paths are UTF-8 on Windows.
+std::string narrow(const fs::path& p) { return wide_to_code_page(p.wstring(), CP_UTF8); }
+fs::path from_narrow(const std::string& bytes) { return fs::path(code_page_to_wide(bytes, CP_UTF8)); }
 #else
 std::string narrow(const fs::path& p) { return p.string(); }
 fs::path from_narrow(const std::string& bytes) { return fs::path(bytes); }
@@ -569,6 +570,7 @@ FaultyPlatform::FaultyPlatform() {
     ops.replace_file = faulty_replace;
     ops.look_up = faulty_look_up;
     ops.is_lead_byte = faulty_lead_byte;
+    ops.path_fits = g_state->native->path_fits;
     ops.take_error_text = faulty_take_error_text;
     ops.path_to_cp932 = g_state->native->path_to_cp932;
     ops.windows_paths = g_state->native->windows_paths;

@@ -1,0 +1,72 @@
+#include "windows_console.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "platform.h"
+
+std::vector<std::string> windows_arguments()
+{
+    std::vector<std::string> arguments;
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr) {
+        return arguments;
+    }
+    for (int i = 1; i < count; ++i) {
+        const int size = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string argument(size > 0 ? static_cast<std::size_t>(size) : 1, '\0');
+        if (size > 0) {
+            WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, &argument[0], size, nullptr, nullptr);
+        }
+        argument.resize(argument.size() - 1);  // the terminator
+        arguments.push_back(argument);
+    }
+    LocalFree(wide);
+    return arguments;
+}
+
+bool windows_write_output(const std::string& utf8)
+{
+    if (utf8.empty()) {
+        return std::fflush(stdout) == 0;
+    }
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (output != nullptr && output != INVALID_HANDLE_VALUE && GetConsoleMode(output, &mode)) {
+        std::fflush(stdout);
+        const int units = MultiByteToWideChar(CP_UTF8, 0, utf8.data(),
+                                              static_cast<int>(utf8.size()), nullptr, 0);
+        if (units <= 0) {
+            return false;
+        }
+        std::wstring wide(static_cast<std::size_t>(units), L'\0');
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], units);
+        for (std::size_t at = 0; at < wide.size();) {
+            DWORD written = 0;
+            const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(wide.size() - at, 8192));
+            if (!WriteConsoleW(output, wide.data() + at, piece, &written, nullptr) || written == 0) {
+                return false;
+            }
+            at += written;
+        }
+        return true;
+    }
+    // Shift-JIS for files and pipes, converted as report.txt's paths are.
+    const char* text = utf8.data();
+    std::size_t left = utf8.size();
+    char piece[1024];
+    while (left > 0) {
+        const std::size_t put = platform_native().path_to_cp932(&text, &left, piece, sizeof piece);
+        if (put == 0 || std::fwrite(piece, 1, put, stdout) != put) {
+            return false;
+        }
+    }
+    return std::fflush(stdout) == 0;
+}
