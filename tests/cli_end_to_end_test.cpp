@@ -175,28 +175,31 @@ TEST_F(CliTest, FilesThatAreNoSavesAreFailedRecordsAndTheBatchGoesOn) {
     make_sized("long.psu", SOURCE_SIZE + 1);
     fs::create_directory(folder_ / "folder.psu");
     make("good.psu", city());
+    ASSERT_TRUE(m2q_test::write_file((folder_ / "report.txt").string(), std::string("an older report\r\n")));
     const std::string overlong(300, 'p');
 
-    const ProcessResult result =
-        run({"short.psu", "long.psu", "missing.psu", "folder.psu", overlong, "good.psu"});
+    const ProcessResult result = run(
+        {"short.psu", "long.psu", "missing.psu", "folder.psu", "report.txt", overlong, "good.psu"});
     EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.err, "");
 
     const std::string not_melno = sjis("  Melnoのデータではありません。\n  (Err:2)\r\n\r\n");
     const std::string text = report();
-    for (const char* name : {"short.psu", "long.psu", "missing.psu", "folder.psu"}) {
+    for (const char* name : {"short.psu", "long.psu", "missing.psu", "folder.psu", "report.txt"}) {
         EXPECT_NE(text.find(sjis("  変換元:") + name + "\r\n" + not_melno), std::string::npos)
             << name;
         EXPECT_FALSE(fs::exists(folder_ / ("gamedata_" + fs::path(name).stem().string() + ".dat")));
     }
     // The over-long argument is refused by its length, recorded in full.
-    EXPECT_NE(text.find(sjis("0005/0006\r\n  変換元:") + overlong + "\r\n" +
+    EXPECT_NE(text.find(sjis("0006/0007\r\n  変換元:") + overlong + "\r\n" +
                         sjis("  パスが長すぎます。\r\n  (Err:6)\r\n\r\n")),
               std::string::npos);
     EXPECT_NE(result.out.find(overlong + "\n  パスが長すぎます。\n  (Err:6)\n"), std::string::npos);
-    EXPECT_NE(text.find(sjis("0006/0006\r\n  変換元:good.psu\r\n  都市名:")), std::string::npos);
+    EXPECT_NE(text.find(sjis("0007/0007\r\n  変換元:good.psu\r\n  都市名:")), std::string::npos);
     EXPECT_TRUE(fs::exists(folder_ / "gamedata_good.dat"));
+    EXPECT_EQ(text.rfind("0001/0007", 0), 0u) << "the report replaces the older one";
     EXPECT_EQ(result.out.substr(result.out.rfind('\n', result.out.size() - 2) + 1),
-              "1 converted, 5 failed\n");
+              "1 converted, 6 failed\n");
 }
 
 // Besides the report's records the terminal tells where each save went and

@@ -178,6 +178,28 @@ TEST(Report, TooLongPathIsRecordedInFullWithCode6) {
     EXPECT_EQ(run.seen[2].code, ERR_NOT_SOURCE);
 }
 
+// report.txt given to the batch is a record like any other. The report
+// replaces it at the end unless the batch converted it: a Melno save named
+// report.txt is kept, and the batch goes without a report.
+TEST(Report, ReportTxtAmongTheFilesIsARecordAndIsReplacedUnlessItIsASave) {
+    for (const bool is_save : {false, true}) {
+        TempFolder folder;
+        const std::string report = folder.file("report.txt");
+        ASSERT_TRUE(is_save ? m2q_test::write_file(report, m2q_test::zero_source())
+                            : m2q_test::write_file(report, std::string("an older report\r\n")));
+        const BatchRun run = run_batch(folder, {report});
+        ASSERT_EQ(run.seen.size(), 1u);
+        EXPECT_EQ(run.seen[0].code, is_save ? CONVERT_OK : ERR_NOT_SOURCE);
+        EXPECT_EQ(run.summary.report_written, !is_save);
+        if (is_save) {
+            EXPECT_EQ(m2q_test::read_text(report).size(), SOURCE_SIZE) << "the save was replaced";
+            EXPECT_EQ(folder.entries(), (std::vector<std::string>{"gamedata_report.dat", "report.txt"}));
+        } else {
+            EXPECT_EQ(run.report, not_source_record(1, 1, report));
+        }
+    }
+}
+
 TEST(Report, FilesAreConvertedWhenTheReportCannotBeCreated) {
     TempFolder folder;
     std::filesystem::create_directory(folder.path() / "report.txt");
