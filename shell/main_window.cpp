@@ -185,8 +185,10 @@ HFONT create_instruction_font(UINT dpi)
     lstrcpynW(font.lfFaceName, L"System", LF_FACESIZE);
     HFONT created = CreateFontIndirectW(&font);
     // The rasterizer rounds ascent and descent each, so a scaled request can
-    // come out a pixel short or tall (36 gives 35 in one Japanese font);
-    // asked again with the difference, the lines get the scaled height.
+    // come out a pixel short or tall (23, at 120 dpi, gives 22 in one
+    // Japanese font, 24 gives 23); asked again with the difference, the
+    // lines get the scaled height where the font has it (that one has no
+    // 36: 35, then 37), else the first font stays.
     const int got = cell_height(created);
     if (got > 0 && got != height) {
         font.lfHeight = height + (height - got);
