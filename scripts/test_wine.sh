@@ -206,7 +206,7 @@ mkdir -p "$WINEPREFIX"
 # --- a display and a Wine server of our own, kept for the whole stage ----------------
 display=77
 while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
-Xvfb ":$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
 wine_pids=()
 cleanup() {
@@ -543,6 +543,58 @@ read -r wx wy ww wh <<<"$(value "$run" window_rect)"
 convert "$shot" -crop "${ww}x$wh+$wx+$wy" +repage -strip "$root/build-win32/window.png"
 convert "$shot" -crop "${cw}x$ch+$cx+$cy" +repage -strip "$work/client-932.png"
 pass "screenshot: both lines painted where they belong, white everywhere else in the client area"
+
+# --- DPI: melno2quaz.exe at 192 dpi (LogPixels 192 for this run only) ----------------
+# Against the 96-dpi run above: the client area twice as wide and as high,
+# the lines twice as tall (the font's rounding may take a pixel) and painted
+# where they belong, white everywhere else in the client area.
+set_log_pixels() {  # DPI
+  run_wine "LogPixels $1" "$work" 300 "$work/log-pixels.log" \
+    "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f ||
+    fail "could not set LogPixels to $1"
+}
+base_cw=$cw base_ch=$ch base_e1h=$e1h base_e2h=$e2h
+set_log_pixels 192
+harness_log="$work/harness-192dpi.log"
+mkdir -p "$work/shot192"
+start_wine "$work" 900 "$harness_log" "$wine" "$harness" run shot192 "$(winpath "$exe_dir/melno2quaz.exe")" end
+harness_pid=$wine_pid
+shot_taken=1
+take_screenshot "$harness_log" "$work/root-192dpi.png" "$work/shot192" || shot_taken=0
+harness_exit=0
+finish_wine "window harness (192 dpi)" "$harness_pid" 900 "$harness_log" || harness_exit=$?
+set_log_pixels 96
+tr -d '\r' <"$harness_log" >"$harness_log.txt"
+[ "$shot_taken" = 1 ] && [ "$harness_exit" -eq 0 ] ||
+  { cat "$harness_log.txt" >&2; fail "the window harness at 192 dpi (exit $harness_exit)"; }
+dpi_run="$(section run 1)"
+[ "$(value "$dpi_run" dpi)" = 192 ] || fail "the window is laid out at $(value "$dpi_run" dpi) dpi, expected 192"
+shot="$work/root-192dpi.png"
+read -r cx cy cw ch <<<"$(value "$dpi_run" client_rect)"
+read -r l1x l1y <<<"$(value "$dpi_run" line1_at)"
+read -r l2x l2y <<<"$(value "$dpi_run" line2_at)"
+read -r e1w e1h <<<"$(value "$dpi_run" line1_extent)"
+read -r e2w e2h <<<"$(value "$dpi_run" line2_extent)"
+echo "192 dpi: window $(value "$dpi_run" window_rect), client ${cw}x$ch (96 dpi: ${base_cw}x$base_ch);" \
+  "lines ${e1w}x$e1h at ($l1x,$l1y) and ${e2w}x$e2h at ($l2x,$l2y) (96 dpi: $base_e1h and $base_e2h high)"
+[ "$cw" -eq $((2 * base_cw)) ] && [ "$ch" -eq $((2 * base_ch)) ] ||
+  fail "client area ${cw}x$ch at 192 dpi, expected $((2 * base_cw))x$((2 * base_ch))"
+[ $((e1h - 2 * base_e1h)) -ge -1 ] && [ $((e1h - 2 * base_e1h)) -le 1 ] &&
+  [ $((e2h - 2 * base_e2h)) -ge -1 ] && [ $((e2h - 2 * base_e2h)) -le 1 ] ||
+  fail "lines $e1h and $e2h high at 192 dpi, expected about $((2 * base_e1h)) and $((2 * base_e2h))"
+band1_dark=$(dark "$shot" "$e1w" "$e1h" $((cx + l1x)) $((cy + l1y)))
+band2_dark=$(dark "$shot" "$e2w" "$e2h" $((cx + l2x)) $((cy + l2y)))
+tail1_dark=$(dark "$shot" $((e1w / 10)) "$e1h" $((cx + l1x + e1w - e1w / 10)) $((cy + l1y)))
+tail2_dark=$(dark "$shot" $((e2w / 10)) "$e2h" $((cx + l2x + e2w - e2w / 10)) $((cy + l2y)))
+outside_not_white=$(($(not_white "$shot" "$cw" "$ch" "$cx" "$cy") - $(not_white "$shot" "$e1w" "$e1h" $((cx + l1x)) $((cy + l1y))) \
+  - $(not_white "$shot" "$e2w" "$e2h" $((cx + l2x)) $((cy + l2y)))))
+echo "192 dpi screenshot: $band1_dark and $band2_dark dark pixels in the bands (last tenths: $tail1_dark, $tail2_dark)," \
+  "$outside_not_white not white elsewhere in the client area"
+[ "$band1_dark" -gt 2000 ] && [ "$band2_dark" -gt 2000 ] || fail "a text line is missing at 192 dpi"
+[ "$tail1_dark" -gt 80 ] && [ "$tail2_dark" -gt 80 ] || fail "a text line is not drawn in full at 192 dpi"
+[ "$outside_not_white" -eq 0 ] || fail "the client area is not white outside the two text lines at 192 dpi"
+pass "192 dpi: client area ${cw}x$ch (twice ${base_cw}x$base_ch), lines $e1h and $e2h high (96 dpi: $base_e1h and $base_e2h), painted where they belong"
+# --- end of DPI ------------------------------------------------------------------------
 
 # --- 1. unit tests, run beside the window checks -----------------------------------------
 unit_status=0

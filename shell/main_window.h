@@ -21,12 +21,22 @@ HWND create_main_window(HINSTANCE instance, int show);
 // error) and returns the wParam of the last message retrieved.
 int run_message_loop();
 
+// The DPI the main window is laid out and painted at: that of the monitor
+// it opened on (GetDpiForWindow, Windows 10 1607 on; the system DPI
+// before), then the one each WM_DPICHANGED announces (8.1 on). Kept in the
+// window, so that other programs read the same. Null: the system DPI.
+UINT window_dpi(HWND window);
+
+// `value`, given at 96 dpi, at `dpi`.
+int scale_to_dpi(int value, UINT dpi);
+
 // The font the two lines are drawn in: the system font of a Japanese
-// Windows (code page 932), 18 pixels high, 8 wide, Shift-JIS character set.
+// Windows (code page 932), 18 pixels high, 8 wide at 96 dpi (scaled to
+// `dpi`), Shift-JIS character set.
 // There it is the device context's default font; elsewhere the default font
 // has no Japanese characters, and this request gets one that has them, so
 // the lines look the same on every system. The caller deletes it.
-HFONT create_instruction_font();
+HFONT create_instruction_font(UINT dpi);
 
 // The window procedure of the class.
 LRESULT CALLBACK main_window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);

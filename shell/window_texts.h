@@ -27,11 +27,13 @@ constexpr std::size_t MAIN_WINDOW_TITLE_LENGTH = sizeof MAIN_WINDOW_TITLE - 1;  
 constexpr std::size_t INSTRUCTION_LINE_1_LENGTH = sizeof INSTRUCTION_LINE_1 - 1;  // 54
 constexpr std::size_t INSTRUCTION_LINE_2_LENGTH = sizeof INSTRUCTION_LINE_2 - 1;  // 50
 
-// Where the two lines start in the client area.
+// Where the two lines start in the client area, at 96 dpi (scaled to the
+// window's DPI).
 constexpr int INSTRUCTION_X = 32;
 constexpr int INSTRUCTION_LINE_1_Y = 50;
 constexpr int INSTRUCTION_LINE_2_Y = 90;
 
+// The window's outer size at 96 dpi; at other DPIs its client area scales.
 constexpr int MAIN_WINDOW_WIDTH = 480;
 constexpr int MAIN_WINDOW_HEIGHT = 224;
 

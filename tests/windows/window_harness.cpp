@@ -517,9 +517,11 @@ void print_window(HWND window)
                 static_cast<long>(origin.y), static_cast<long>(client.right),
                 static_cast<long>(client.bottom));
 
-    // The two lines measured in the font the window paints them in.
+    // The two lines measured in the font the window paints them in, at its DPI.
+    const UINT dpi = window_dpi(window);
+    std::printf("dpi=%u\n", dpi);
     HDC dc = GetDC(window);
-    HFONT font = create_instruction_font();
+    HFONT font = create_instruction_font(dpi);
     HGDIOBJ previous = SelectObject(dc, font);
     wchar_t face[LF_FACESIZE] = L"";
     GetTextFaceW(dc, LF_FACESIZE, face);
@@ -529,8 +531,8 @@ void print_window(HWND window)
     SelectObject(dc, previous);
     DeleteObject(font);
     ReleaseDC(window, dc);
-    std::printf("line1_at=%d %d\n", INSTRUCTION_X, INSTRUCTION_LINE_1_Y);
-    std::printf("line2_at=%d %d\n", INSTRUCTION_X, INSTRUCTION_LINE_2_Y);
+    std::printf("line1_at=%d %d\n", scale_to_dpi(INSTRUCTION_X, dpi), scale_to_dpi(INSTRUCTION_LINE_1_Y, dpi));
+    std::printf("line2_at=%d %d\n", scale_to_dpi(INSTRUCTION_X, dpi), scale_to_dpi(INSTRUCTION_LINE_2_Y, dpi));
 }
 
 int run_program(const std::wstring& folder, const std::wstring& exe, const std::vector<std::wstring>& arguments)
@@ -596,6 +598,8 @@ std::wstring full_path(const std::wstring& path)
 
 int main()
 {
+    // DPI-aware, so that the windows it measures report their own pixels and DPI.
+    SetProcessDPIAware();
     // The arguments as Unicode: names of files need not fit the code page.
     int argc = 0;
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
