@@ -23,15 +23,17 @@ std::size_t bounded_length(const char* text, std::size_t size)
     return static_cast<std::size_t>(static_cast<const char*>(end) - text);
 }
 
+constexpr std::size_t PART = PATH_PART_SIZE - 1;  // bytes a part holds
+
 // `part` is `whole` (which starts at `from` in the path) when that fits
-// in 255 bytes, else its longest prefix of whole characters that does.
+// in PART bytes, else its longest prefix of whole characters that does.
 bool is_cut_of(const std::string& whole, const std::string& part, const std::vector<bool>& starts,
                std::size_t from)
 {
-    if (whole.size() <= 255) {
+    if (whole.size() <= PART) {
         return part == whole;
     }
-    std::size_t length = 255;
+    std::size_t length = PART;
     while (!starts[from + length]) {
         --length;
     }
@@ -48,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool cp932 = (data[0] & 1) != 0;
     std::string input(reinterpret_cast<const char*>(data + 1), size - 1);
     input = input.substr(0, std::strlen(input.c_str()));  // up to the first NUL
-    const std::string path = input.substr(0, 260);        // what is looked at
+    const std::string path = input.substr(0, SPLIT_LIMIT);  // what is looked at
     const std::vector<bool> starts = path_char_starts(path, cp932);
 
     memory_platform_begin(cp932);
@@ -62,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string base(parts.base_name, bounded_length(parts.base_name, sizeof parts.base_name));
     const std::string extension(parts.extension,
                                 bounded_length(parts.extension, sizeof parts.extension));
-    require(directory.size() <= 255 && base.size() <= 255 && extension.size() <= 255);
+    require(directory.size() <= PART && base.size() <= PART && extension.size() <= PART);
 
     // Put back together, the parts give the path (when nothing was cut).
     require(parts.cut || drive + directory + base + extension == path);
@@ -95,8 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string model_extension = path.substr(dot_at);
 
     require(drive == path.substr(0, drive_end));
-    const bool too_long = model_directory.size() > 255 || model_base.size() > 255 ||
-                          model_extension.size() > 255;
+    const bool too_long = model_directory.size() > PART || model_base.size() > PART ||
+                          model_extension.size() > PART;
     require(parts.cut == too_long);
     require(is_cut_of(model_directory, directory, starts, drive_end));
     require(is_cut_of(model_base, base, starts, name_at));
