@@ -1,30 +1,22 @@
-// Drives the real main window and melno2quaz.exe under Wine for
-// scripts/test_wine.sh. Every Wine process start is costly where 32-bit
-// code runs under emulation, so one run of the harness carries out a list
-// of commands, in order:
+// The Windows test program of scripts/test_wine.sh: drives the real main
+// window, melno2quaz.exe and melno2quaz-cli.exe under Wine and checks what
+// they do, printing "FAIL: <row>: <what> (expected X, got Y)" for every
+// check that fails and ending with a non-zero exit code if any did.
 //
-//   setup              prepares the test's Wine prefix: the verb "edit" for
-//                      text files, answered by the harness itself over DDE
-//                      (no editor process to start), no window manager
-//                      frame, a caption font with Japanese characters
-//   resources EXE      the version fields Explorer shows, the manifest and
-//                      the icon group of EXE
-//   drop DIR LIST      in folder DIR, creates the window through the same
-//                      code as WinMain and drops the files named in LIST
-//                      (one path a line, raw bytes, relative to DIR, in
-//                      drop order) with a genuine WM_DROPFILES; reports the
-//                      report opened with "edit" and any message box, and
-//                      closes the window
-//   run DIR EXE ARG... starts EXE in DIR with ARGs (until the word "end"),
-//                      reports the report opened with "edit" and any message
-//                      box, waits for its window and prints where its title
-//                      and lines are; then waits for DIR\shot.done (the
-//                      script's screenshot), closes the window and prints
-//                      the exit code
+//   m2q_window_harness.exe WORK EXE_DIR CODE_PAGE
 //
-// Output lines are "key=value"; each command starts with "command=NAME".
-// The exit code is 0 when every command could be carried out; the script
-// judges what was seen.
+// WORK is the stage's folder of inputs (see the tables below), EXE_DIR the
+// folder of the programs under test, CODE_PAGE the ANSI code page Wine must
+// have given this run (the Unix locale chooses it); the rows of that code
+// page are run. One run carries out many rows, as every start of a 32-bit
+// Wine process is costly where the host emulates 32-bit x86.
+//
+// The drops are genuine WM_DROPFILES messages with wide (UTF-16) names, as
+// the shell sends them, to a window made by the same code as WinMain's. The
+// verb "edit" of the test's prefix is answered by this program over DDE, so
+// that no editor starts and the report asked for is known. The screen is
+// read back with BitBlt; the window as seen is saved as a bitmap in
+// WORK\shots (window-<code page>-<dpi>.bmp, client-<code page>-<dpi>.bmp).
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -33,11 +25,11 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -48,51 +40,278 @@
 
 namespace {
 
+// ---- the rows ---------------------------------------------------------------------
+
+enum class Via {
+    DROP,     // WM_DROPFILES to the window, in this process
+    WINDOW,   // melno2quaz.exe, the files on its command line; its window measured
+    CONSOLE,  // melno2quaz-cli.exe, the files on its command line
+};
+
+// One batch or one start of a program. Folders and lists are relative to
+// WORK; a list holds UTF-8 paths, one a line, relative to the row's folder,
+// in the order given. The Linux front end ran the same list in `same_as`:
+// its report.txt and Quaz saves must be equal byte for byte (names on disk
+// in UTF-8 there too).
+struct Run {
+    const char* label;
+    UINT code_page;
+    Via via;
+    const wchar_t* folder;
+    const wchar_t* list;                 // nullptr: `args` instead
+    std::vector<const char*> args;       // UTF-8
+    const wchar_t* same_as;              // nullptr: no comparison
+    std::vector<const char*> outputs;    // the gamedata_* files the batch must leave (UTF-8)
+    unsigned long exit_code;             // of the program; of the message loop for DROP
+    std::vector<const char*> lines;      // CONSOLE: lines its output must hold once each
+    int dpi;                             // WINDOW: LogPixels while it runs
+    SIZE window_size;                    // WINDOW: the outer size at that dpi
+    UINT same_pixels_as;                 // WINDOW: code page whose client area this must equal, 0: none
+};
+
+const std::vector<const char*> BATCH_OUTPUTS = {
+    "gamedata_city.dat", "gamedata_pattern.save.dat", u8"gamedata_表.dat"};
+
+const std::vector<const char*> NAME_OUTPUTS = {u8"gamedata_夹心.dat", u8"gamedata_Café.dat",
+                                               u8"gamedata_東京.dat", u8"gamedata_表.dat"};
+// Redirected, the console program writes Shift-JIS, '?' for what it lacks.
+const std::vector<const char*> NAME_CONSOLE_LINES = {
+    "  -> gamedata_?\x90S.dat",              // ?心
+    "  -> gamedata_Caf?.dat",
+    "  -> gamedata_\x93\x8C\x8B\x9E.dat",   // 東京
+    "  -> gamedata_\x95\x5C.dat",            // 表
+    "4 converted, 1 failed"};
+
+const Run RUNS[] = {
+    {"drop", 932, Via::DROP, L"window", L"drop.lst", {}, L"linux", BATCH_OUTPUTS, 0, {}, 96, {0, 0}, 0},
+    {"command line", 932, Via::WINDOW, L"cmdline", L"drop.lst", {}, L"linux", BATCH_OUTPUTS, 0, {},
+     96, {480, 224}, 0},
+    {"console", 932, Via::CONSOLE, L"console", L"drop.lst", {}, L"linux", BATCH_OUTPUTS, 1,
+     {"  -> gamedata_city.dat", "  -> gamedata_city.dat", "4 converted, 4 failed"}, 96, {0, 0}, 0},
+    // After "console", whose outputs it reads.
+    {"console --check", 932, Via::CONSOLE, L"console", nullptr,
+     {"--check", "gamedata_city.dat", "short.psu"}, nullptr, {}, 1,
+     {"gamedata_city.dat: ok", "short.psu: wrong size 5233663 (5184406 expected)"}, 96, {0, 0}, 0},
+    {"window", 1252, Via::WINDOW, L"window-1252", nullptr, {}, nullptr, {}, 0, {}, 96, {480, 224}, 932},
+    // Names outside one code page, and report.txt among the files: the
+    // Linux batch ran in a UTF-8 locale, so its report shows what code page
+    // 932 lacks as '?' like Windows' must.
+    {"names drop", 932, Via::DROP, L"names-932-drop", L"names.lst", {}, L"names-linux", NAME_OUTPUTS, 0,
+     {}, 96, {0, 0}, 0},
+    {"names command line", 932, Via::WINDOW, L"names-932-cmdline", L"names.lst", {}, L"names-linux",
+     NAME_OUTPUTS, 0, {}, 96, {480, 224}, 0},
+    {"names console", 932, Via::CONSOLE, L"names-932-console", L"names.lst", {}, L"names-linux",
+     NAME_OUTPUTS, 1, NAME_CONSOLE_LINES, 96, {0, 0}, 0},
+    {"names drop", 1252, Via::DROP, L"names-1252-drop", L"names.lst", {}, L"names-linux", NAME_OUTPUTS, 0,
+     {}, 96, {0, 0}, 0},
+    {"names command line", 1252, Via::WINDOW, L"names-1252-cmdline", L"names.lst", {}, L"names-linux",
+     NAME_OUTPUTS, 0, {}, 96, {480, 224}, 0},
+    {"names console", 1252, Via::CONSOLE, L"names-1252-console", L"names.lst", {}, L"names-linux",
+     NAME_OUTPUTS, 1, NAME_CONSOLE_LINES, 96, {0, 0}, 0},
+    // At 200 %: the client area twice the 96-dpi one, the text twice as tall.
+    {"window 192 dpi", 932, Via::WINDOW, L"window-192", nullptr, {}, nullptr, {}, 0, {}, 192, {0, 0}, 0},
+};
+
+// ---- checks -----------------------------------------------------------------------
+
 constexpr DWORD WAIT_STEP_MS = 100;
 constexpr DWORD EDIT_WAIT_MS = 60000;
 constexpr DWORD WINDOW_WAIT_MS = 300000;  // a program start under emulation
-constexpr DWORD SHOT_WAIT_MS = 120000;
 constexpr DWORD EXIT_WAIT_MS = 60000;
+constexpr DWORD CONSOLE_WAIT_MS = 300000;
 constexpr wchar_t DDE_SERVICE[] = L"M2QTestEditor";
 constexpr wchar_t DDE_TOPIC[] = L"System";
 
-std::string hex(const std::string& bytes)
-{
-    std::string out;
-    char pair[4];
-    for (unsigned char byte : bytes) {
-        std::snprintf(pair, sizeof pair, "%02x", byte);
-        out += pair;
-    }
-    return out;
-}
+int checks = 0;
+int failures = 0;
+std::string row = "setup";  // named in every failure
 
-std::string to_code_page(const std::wstring& text, UINT code_page)
+std::string utf8(const std::wstring& text)
 {
     if (text.empty()) {
         return {};
     }
-    const int size = WideCharToMultiByte(code_page, 0, text.c_str(), static_cast<int>(text.size()),
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
                                          nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-    WideCharToMultiByte(code_page, 0, text.c_str(), static_cast<int>(text.size()), &out[0], size,
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], size,
                         nullptr, nullptr);
     return out;
 }
 
-// Printed as UTF-8 on one line (line ends shown as " | ").
-void print_text(const char* key, const std::wstring& text)
+std::wstring wide(const std::string& text, UINT code_page = CP_UTF8)
 {
-    std::string line = to_code_page(text, CP_UTF8);
-    std::string flat;
-    for (std::size_t i = 0; i < line.size(); ++i) {
-        if (line[i] == '\r') {
-            continue;
-        }
-        flat += line[i] == '\n' ? std::string(" | ") : std::string(1, line[i]);
+    if (text.empty()) {
+        return {};
     }
-    std::printf("%s=%s\n", key, flat.c_str());
+    const int size = MultiByteToWideChar(code_page, 0, text.c_str(), static_cast<int>(text.size()),
+                                         nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
+    MultiByteToWideChar(code_page, 0, text.c_str(), static_cast<int>(text.size()), &out[0], size);
+    return out;
 }
+
+// Bytes of a code page, from UTF-8.
+std::string bytes_in(UINT code_page, const std::string& text)
+{
+    const std::wstring w = wide(text);
+    if (w.empty()) {
+        return {};
+    }
+    const int size = WideCharToMultiByte(code_page, 0, w.c_str(), static_cast<int>(w.size()), nullptr,
+                                         0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+    WideCharToMultiByte(code_page, 0, w.c_str(), static_cast<int>(w.size()), &out[0], size, nullptr,
+                        nullptr);
+    return out;
+}
+
+std::string shown(const std::string& text) { return text; }
+std::string shown(const std::wstring& text) { return utf8(text); }
+template <typename Number>
+std::string shown(Number number)
+{
+    return std::to_string(number);
+}
+
+bool check(bool ok, const std::string& what)
+{
+    ++checks;
+    if (!ok) {
+        ++failures;
+        std::printf("FAIL: %s: %s\n", row.c_str(), what.c_str());
+        std::fflush(stdout);
+    }
+    return ok;
+}
+
+template <typename Expected, typename Got>
+bool check_eq(const std::string& what, const Expected& expected, const Got& got)
+{
+    return check(expected == got, what + " (expected " + shown(expected) + ", got " + shown(got) + ")");
+}
+
+// Printed on one line, line ends shown as " | ".
+std::string one_line(const std::wstring& text)
+{
+    std::string flat;
+    for (char c : utf8(text)) {
+        if (c != '\r') {
+            flat += c == '\n' ? std::string(" | ") : std::string(1, c);
+        }
+    }
+    return flat;
+}
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool contains(const std::wstring& text, const std::wstring& part) { return text.find(part) != std::wstring::npos; }
+
+// ---- files --------------------------------------------------------------------------
+
+bool read_file(const std::wstring& path, std::string* bytes)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    bytes->clear();
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+        bytes->append(buffer, got);
+    }
+    CloseHandle(file);
+    return true;
+}
+
+bool write_file(const std::wstring& path, const std::string& bytes)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD written = 0;
+    const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                    written == bytes.size();
+    CloseHandle(file);
+    return ok;
+}
+
+bool is_file(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool is_folder(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// The names in `folder` matching `pattern`, sorted.
+std::vector<std::wstring> names(const std::wstring& folder, const wchar_t* pattern)
+{
+    std::vector<std::wstring> out;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\" + pattern).c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if (lstrcmpW(found.cFileName, L".") != 0 && lstrcmpW(found.cFileName, L"..") != 0) {
+                out.push_back(found.cFileName);
+            }
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::string joined(const std::vector<std::wstring>& list)
+{
+    std::string out;
+    for (const std::wstring& item : list) {
+        out += (out.empty() ? "" : " ") + utf8(item);
+    }
+    return "[" + out + "]";
+}
+
+// The lines of a list file (UTF-8, CR LF or LF), empty lines left out.
+bool read_list(const std::wstring& path, std::vector<std::wstring>* lines)
+{
+    std::string text;
+    if (!read_file(path, &text)) {
+        return false;
+    }
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (!line.empty()) {
+            lines->push_back(wide(line));
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
+std::wstring full_path(const std::wstring& path)
+{
+    wchar_t out[1024] = L"";
+    const DWORD length = GetFullPathNameW(path.c_str(), 1024, out, nullptr);
+    return length > 0 && length < 1024 ? std::wstring(out) : path;
+}
+
+std::wstring work;     // WORK, in full
+std::wstring exe_dir;  // EXE_DIR, in full
 
 // Waits up to `ms` for `handle` (null: just waits), dispatching this
 // thread's messages meanwhile, so that nobody sending to its windows (a DDE
@@ -209,7 +428,7 @@ void watch()
                                                    CBF_FAIL_POKES | CBF_FAIL_REQUESTS |
                                                    CBF_SKIP_DISCONNECTS,
                        0) != DMLERR_NO_ERROR) {
-        std::printf("error=DdeInitializeW failed\n");
+        check(false, "DdeInitializeW for the test editor");
         return;
     }
     HSZ service = DdeCreateStringHandleW(dde_instance, DDE_SERVICE, CP_WINUNICODE);
@@ -235,9 +454,14 @@ void clear_observed()
     observed.boxes.clear();
 }
 
+struct Seen {
+    std::vector<std::wstring> edits;
+    std::vector<std::wstring> boxes;
+};
+
 // Waits until the report was asked to be edited or a message box was shown,
-// or the time is up, then prints both.
-void report_observed(DWORD wait_ms)
+// or the time is up; returns both.
+Seen wait_observed(DWORD wait_ms)
 {
     for (DWORD waited = 0; waited < wait_ms; waited += WAIT_STEP_MS) {
         {
@@ -250,17 +474,25 @@ void report_observed(DWORD wait_ms)
     }
     wait_pumping(nullptr, 500);  // anything that follows at once
     std::lock_guard<std::mutex> hold(observed.lock);
-    std::printf("edit_requests=%u\n", static_cast<unsigned>(observed.edits.size()));
-    for (const std::wstring& edit : observed.edits) {
-        print_text("edit", edit);
-    }
-    std::printf("message_boxes=%u\n", static_cast<unsigned>(observed.boxes.size()));
     for (const std::wstring& box : observed.boxes) {
-        print_text("message_box", box);
+        std::printf("message box: %s\n", one_line(box).c_str());
     }
+    return {observed.edits, observed.boxes};
 }
 
-// ---- commands ---------------------------------------------------------------------
+// The report of `folder` was asked to be edited, once, and no message box
+// was shown.
+void check_report_opened(const Seen& seen, const std::wstring& folder)
+{
+    if (check_eq("requests to edit a report", 1u, seen.edits.size())) {
+        const std::wstring& edit = seen.edits[0];
+        check(edit == L"[edit(\"" + folder + L"\\report.txt\")]" || edit == L"[edit(\"report.txt\")]",
+              "the report of " + utf8(folder) + " opened with the verb edit (got " + utf8(edit) + ")");
+    }
+    check_eq("message boxes", 0u, seen.boxes.size());
+}
+
+// ---- the prefix and the program's resources -------------------------------------------
 
 bool set_value(HKEY root, const wchar_t* key, const wchar_t* name, const wchar_t* value)
 {
@@ -275,22 +507,34 @@ bool set_value(HKEY root, const wchar_t* key, const wchar_t* name, const wchar_t
     return result == ERROR_SUCCESS;
 }
 
-int run_setup()
+bool set_dword(HKEY root, const wchar_t* key, const wchar_t* name, DWORD value)
+{
+    HKEY handle = nullptr;
+    if (RegCreateKeyExW(root, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle, nullptr) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    const LONG result = RegSetValueExW(handle, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                                       sizeof value);
+    RegCloseKey(handle);
+    return result == ERROR_SUCCESS;
+}
+
+void set_up_prefix()
 {
     // A default prefix knows no "edit" verb for text files. This one asks
     // the harness over DDE; Notepad is the command should no harness answer.
-    const bool ok =
-        set_value(HKEY_CLASSES_ROOT, L".txt", nullptr, L"txtfile") &&
-        set_value(HKEY_CLASSES_ROOT, L"txtfile\\shell\\edit\\command", nullptr, L"notepad.exe \"%1\"") &&
-        set_value(HKEY_CLASSES_ROOT, L"txtfile\\shell\\edit\\ddeexec", nullptr, L"[edit(\"%1\")]") &&
-        set_value(HKEY_CLASSES_ROOT, L"txtfile\\shell\\edit\\ddeexec\\application", nullptr, DDE_SERVICE) &&
-        set_value(HKEY_CLASSES_ROOT, L"txtfile\\shell\\edit\\ddeexec\\topic", nullptr, DDE_TOPIC) &&
-        // Wine draws the window frame itself (there is no window manager),
-        // and its caption in a font that has the title's characters.
-        set_value(HKEY_CURRENT_USER, L"Software\\Wine\\X11 Driver", L"Decorated", L"N") &&
-        set_value(HKEY_CURRENT_USER, L"Software\\Wine\\Fonts\\Replacements", L"Tahoma", L"IPAGothic");
-    std::printf("setup=%d\n", ok ? 1 : 0);
-    return ok ? 0 : 1;
+    check(set_value(HKEY_CLASSES_ROOT, L".txt", nullptr, L"txtfile") &&
+              set_value(HKEY_CLASSES_ROOT, L"txtfile\\shell\\edit\\command", nullptr, L"notepad.exe \"%1\"") &&
+              set_value(HKEY_CLASSES_ROOT, L"txtfile\\shell\\edit\\ddeexec", nullptr, L"[edit(\"%1\")]") &&
+              set_value(HKEY_CLASSES_ROOT, L"txtfile\\shell\\edit\\ddeexec\\application", nullptr, DDE_SERVICE) &&
+              set_value(HKEY_CLASSES_ROOT, L"txtfile\\shell\\edit\\ddeexec\\topic", nullptr, DDE_TOPIC) &&
+              // Wine draws the window frame itself (there is no window
+              // manager), and its caption in a font that has the title's
+              // characters.
+              set_value(HKEY_CURRENT_USER, L"Software\\Wine\\X11 Driver", L"Decorated", L"N") &&
+              set_value(HKEY_CURRENT_USER, L"Software\\Wine\\Fonts\\Replacements", L"Tahoma", L"IPAGothic"),
+          "the test's settings written to the registry");
 }
 
 std::wstring version_string(const std::vector<BYTE>& info, const wchar_t* block, const wchar_t* name)
@@ -304,38 +548,38 @@ std::wstring version_string(const std::vector<BYTE>& info, const wchar_t* block,
     return static_cast<const wchar_t*>(value);
 }
 
-int run_resources(const std::wstring& exe)
+// What Explorer shows of melno2quaz.exe: version fields, manifest, icons.
+void check_resources(const std::wstring& exe)
 {
+    row = "resources of melno2quaz.exe";
     DWORD ignored = 0;
     const DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
     std::vector<BYTE> info(size);
-    if (size == 0 || !GetFileVersionInfoW(exe.c_str(), 0, size, info.data())) {
-        std::printf("version_info=0\n");
-        return 1;
-    }
-    std::printf("version_info=1\n");
-    void* value = nullptr;
-    UINT length = 0;
-    if (VerQueryValueW(info.data(), L"\\", &value, &length) && length >= sizeof(VS_FIXEDFILEINFO)) {
-        const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
-        std::printf("file_version=%u.%u.%u.%u\n", static_cast<unsigned>(HIWORD(fixed->dwFileVersionMS)),
-                    static_cast<unsigned>(LOWORD(fixed->dwFileVersionMS)),
-                    static_cast<unsigned>(HIWORD(fixed->dwFileVersionLS)),
-                    static_cast<unsigned>(LOWORD(fixed->dwFileVersionLS)));
-    }
-    wchar_t block[16] = L"";
-    if (VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", &value, &length) && length >= 4) {
-        const auto* translation = static_cast<const WORD*>(value);
-        wsprintfW(block, L"%04x%04x", translation[0], translation[1]);
-    }
-    for (const wchar_t* name : {L"ProductName", L"ProductVersion", L"FileVersion", L"FileDescription"}) {
-        print_text(to_code_page(name, CP_UTF8).c_str(), version_string(info, block, name));
+    if (check(size != 0 && GetFileVersionInfoW(exe.c_str(), 0, size, info.data()), "version information")) {
+        void* value = nullptr;
+        UINT length = 0;
+        std::string file_version;
+        if (VerQueryValueW(info.data(), L"\\", &value, &length) && length >= sizeof(VS_FIXEDFILEINFO)) {
+            const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
+            file_version = std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
+                           std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+                           std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." +
+                           std::to_string(LOWORD(fixed->dwFileVersionLS));
+        }
+        check_eq("file version", std::string("1.0.0.0"), file_version);
+        wchar_t block[16] = L"";
+        if (VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", &value, &length) && length >= 4) {
+            const auto* translation = static_cast<const WORD*>(value);
+            wsprintfW(block, L"%04x%04x", translation[0], translation[1]);
+        }
+        check_eq("ProductName", std::wstring(L"melno2quaz"), version_string(info, block, L"ProductName"));
+        check_eq("ProductVersion", std::wstring(L"1.0.0"), version_string(info, block, L"ProductVersion"));
+        check(!version_string(info, block, L"FileDescription").empty(), "a FileDescription");
     }
 
     HMODULE module = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    if (module == nullptr) {
-        std::printf("module=0\n");
-        return 1;
+    if (!check(module != nullptr, "melno2quaz.exe loads as a data file")) {
+        return;
     }
     HRSRC manifest = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
     std::string text;
@@ -343,12 +587,11 @@ int run_resources(const std::wstring& exe)
         const char* bytes = static_cast<const char*>(LockResource(LoadResource(module, manifest)));
         text.assign(bytes, SizeofResource(module, manifest));
     }
-    std::printf("manifest_bytes=%u\n", static_cast<unsigned>(text.size()));
     for (const char* item : {"asInvoker", "supportedOS", "dpiAware", "PerMonitorV2"}) {
-        std::printf("manifest_%s=%d\n", item, text.find(item) != std::string::npos ? 1 : 0);
+        check(contains(text, item), std::string("the manifest has ") + item);
     }
     // The icon group: a GRPICONDIR (three WORDs, the count last) and one
-    // 14-byte entry per image, width and height first.
+    // 14-byte entry per image, width first (0 for 256).
     HRSRC group = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(14));
     std::string sizes;
     if (group != nullptr && SizeofResource(module, group) >= 6) {
@@ -359,47 +602,22 @@ int run_resources(const std::wstring& exe)
             sizes += (sizes.empty() ? "" : " ") + std::to_string(width);
         }
     }
-    std::printf("icon_sizes=%s\n", sizes.c_str());
+    check_eq("icon sizes", std::string("16 32 48"), sizes);
     FreeLibrary(module);
-    return 0;
 }
 
-// The lines of a list file, CR LF or LF, as raw bytes.
-bool read_list(const char* list_path, std::vector<std::string>* paths)
-{
-    std::ifstream in(list_path, std::ios::binary);
-    if (!in) {
-        return false;
-    }
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) {
-            end = text.size();
-        }
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        if (!line.empty()) {
-            paths->push_back(line);
-        }
-        start = end + 1;
-    }
-    return true;
-}
+// ---- batches --------------------------------------------------------------------------
 
 // An HDROP as the shell hands it over: a movable global block holding a
-// DROPFILES header followed by the ANSI paths, each NUL-terminated, and a
+// DROPFILES header followed by the wide paths, each NUL-terminated, and a
 // final NUL. DragFinish frees it.
-HDROP make_drop(const std::vector<std::string>& paths)
+HDROP make_drop(const std::vector<std::wstring>& paths)
 {
-    std::size_t size = sizeof(DROPFILES) + (paths.empty() ? 2 : 1);
-    for (const std::string& path : paths) {
-        size += path.size() + 1;
+    std::size_t characters = paths.empty() ? 2 : 1;
+    for (const std::wstring& path : paths) {
+        characters += path.size() + 1;
     }
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + characters * sizeof(wchar_t));
     if (memory == nullptr) {
         return nullptr;
     }
@@ -408,61 +626,384 @@ HDROP make_drop(const std::vector<std::string>& paths)
     header->pt.x = 10;
     header->pt.y = 10;
     header->fNC = FALSE;
-    header->fWide = FALSE;
-    char* at = reinterpret_cast<char*>(header) + sizeof(DROPFILES);
-    for (const std::string& path : paths) {
-        std::memcpy(at, path.c_str(), path.size() + 1);
+    header->fWide = TRUE;
+    auto* at = reinterpret_cast<wchar_t*>(reinterpret_cast<char*>(header) + sizeof(DROPFILES));
+    for (const std::wstring& path : paths) {
+        std::memcpy(at, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
         at += path.size() + 1;
     }
-    *at = '\0';
+    *at = L'\0';
     GlobalUnlock(memory);
     return static_cast<HDROP>(memory);
 }
 
-int run_drop(const char* list_path)
+struct DropResult {
+    UINT count = 0;  // as DragQueryFileA reports it
+    Seen seen;
+    int loop_exit = -1;
+};
+
+// In `folder`, creates the window through the same code as WinMain, drops
+// `paths` on it, waits for the batch and closes the window.
+DropResult drop(const std::wstring& folder, const std::vector<std::wstring>& paths)
 {
-    std::vector<std::string> paths;
-    if (!read_list(list_path, &paths)) {
-        std::printf("error=cannot read %s\n", list_path);
-        return 1;
-    }
+    DropResult result;
     HINSTANCE instance = GetModuleHandleW(nullptr);
     static bool registered = false;
-    if (!registered && !register_main_window_class(instance)) {
-        std::printf("error=class not registered\n");
-        return 1;
+    registered = registered || register_main_window_class(instance);
+    SetCurrentDirectoryW(folder.c_str());
+    HWND window = registered ? create_main_window(instance, SW_SHOWNORMAL) : nullptr;
+    if (!check(window != nullptr, "the main window created")) {
+        SetCurrentDirectoryW(work.c_str());
+        return result;
     }
-    registered = true;
-    HWND window = create_main_window(instance, SW_SHOWNORMAL);
-    if (window == nullptr) {
-        std::printf("error=window not created\n");
-        return 1;
-    }
-    std::printf("dropped=%u\n", static_cast<unsigned>(paths.size()));
-
-    HDROP drop = make_drop(paths);
+    HDROP dropped = make_drop(paths);
     // What the shell reports for this drop; the window asks the same.
-    std::printf("drop_count=%u\n", DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0));
+    result.count = DragQueryFileA(dropped, 0xFFFFFFFF, nullptr, 0);
     clear_observed();
-    PostMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);
+    PostMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(dropped), 0);
 
     // The batch runs inside the dispatch of WM_DROPFILES.
     MSG message;
-    bool dropped = false;
-    while (!dropped && GetMessageW(&message, nullptr, 0, 0) > 0) {
+    bool handled = false;
+    while (!handled && GetMessageW(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);
         DispatchMessageW(&message);
-        dropped = message.message == WM_DROPFILES && message.hwnd == window;
+        handled = message.message == WM_DROPFILES && message.hwnd == window;
     }
-    std::printf("drop_handled=%d\n", dropped ? 1 : 0);
-    report_observed(EDIT_WAIT_MS);
+    check(handled, "WM_DROPFILES handled");
+    result.seen = wait_observed(EDIT_WAIT_MS);
 
     // Closing ends the loop WinMain runs, with the code of WM_QUIT.
     PostMessageW(window, WM_CLOSE, 0, 0);
-    const int exit_code = run_message_loop();
-    std::printf("loop_exit=%d\n", exit_code);
-    std::printf("window_gone=%d\n", IsWindow(window) ? 0 : 1);
-    return dropped ? 0 : 1;
+    result.loop_exit = run_message_loop();
+    check(!IsWindow(window), "the window is gone after WM_CLOSE");
+    SetCurrentDirectoryW(work.c_str());
+    return result;
+}
+
+// Compares the batch run in `folder` with the Linux front end's run of the
+// same list in `same_as`: the same report, the expected Quaz saves on both
+// sides with the same bytes; a path longer than MAX_PATH - 1 recorded whole
+// with code 6, and nothing written beside the file its first 259 bytes name.
+void compare_batch(const Run& run, const std::wstring& folder, const std::vector<std::wstring>& paths)
+{
+    const std::wstring linux_folder = work + L"\\" + run.same_as;
+    std::string report;
+    std::string linux_report;
+    check(read_file(folder + L"\\report.txt", &report), "report.txt written");
+    check(read_file(linux_folder + L"\\report.txt", &linux_report) && !linux_report.empty(),
+          "the Linux front end's report.txt");
+    check(report == linux_report, "report.txt equals the Linux front end's byte for byte (" +
+                                      std::to_string(report.size()) + " and " +
+                                      std::to_string(linux_report.size()) + " bytes)");
+
+    std::vector<std::wstring> expected;
+    for (const char* name : run.outputs) {
+        expected.push_back(wide(name));
+    }
+    std::sort(expected.begin(), expected.end());
+    const std::vector<std::wstring> outputs = names(folder, L"gamedata_*");
+    check_eq("Quaz saves written", joined(expected), joined(outputs));
+    check_eq("Quaz saves of the Linux front end", joined(expected), joined(names(linux_folder, L"gamedata_*")));
+    for (const std::wstring& name : outputs) {
+        std::string ours;
+        std::string theirs;
+        check(read_file(folder + L"\\" + name, &ours) && read_file(linux_folder + L"\\" + name, &theirs) &&
+                  ours == theirs,
+              utf8(name) + " equals the Linux front end's byte for byte");
+    }
+
+    for (const std::wstring& path : paths) {
+        if (path.size() < MAX_PATH) {
+            continue;
+        }
+        const std::wstring cut = path.substr(0, MAX_PATH - 1);
+        const std::size_t slash = cut.find_last_of(L"/\\");
+        const std::wstring cut_folder = folder + L"\\" + cut.substr(0, slash);
+        std::vector<std::wstring> beside = names(cut_folder, L"*");
+        check(beside.empty() || (beside.size() == 1 && beside[0] == cut.substr(slash + 1)),
+              "nothing written beside the file the first 259 bytes of the long path name (found " +
+                  joined(beside) + ")");
+        for (const std::string* text : {&report, &linux_report}) {
+            // The record: the path's line, a message, the code.
+            const std::size_t at = text->find(utf8(path) + "\r\n");
+            std::string code_line;
+            if (at != std::string::npos) {
+                const std::size_t message = text->find('\n', at) + 1;
+                const std::size_t code = text->find('\n', message) + 1;
+                code_line = text->substr(code, text->find('\n', code) - code);
+            }
+            check(contains(code_line, "(Err:6)"),
+                  std::string(text == &report ? "" : "Linux ") + "record of the " +
+                      std::to_string(path.size()) + "-byte path, in full, ends in code 6 (got \"" +
+                      code_line + "\")");
+        }
+    }
+}
+
+// ---- the window on the screen -------------------------------------------------------------
+
+struct Pixels {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint32_t> rgb;  // 0x00RRGGBB, top row first
+
+    std::uint32_t at(int x, int y) const { return rgb[static_cast<std::size_t>(y) * width + x]; }
+};
+
+// What the screen shows in `area` (screen coordinates).
+Pixels capture(const RECT& area)
+{
+    Pixels pixels;
+    pixels.width = area.right - area.left;
+    pixels.height = area.bottom - area.top;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = pixels.width;
+    info.bmiHeader.biHeight = -pixels.height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap != nullptr) {
+        HGDIOBJ previous = SelectObject(memory, bitmap);
+        BitBlt(memory, 0, 0, pixels.width, pixels.height, screen, area.left, area.top, SRCCOPY);
+        GdiFlush();
+        const auto* words = static_cast<const std::uint32_t*>(bits);
+        pixels.rgb.assign(words, words + static_cast<std::size_t>(pixels.width) * pixels.height);
+        for (std::uint32_t& pixel : pixels.rgb) {
+            pixel &= 0xFFFFFF;
+        }
+        SelectObject(memory, previous);
+        DeleteObject(bitmap);
+    }
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+// As a 24-bit bitmap file, for people to look at (and for ImageMagick).
+bool save_bitmap(const Pixels& pixels, const std::wstring& path)
+{
+    const int stride = (pixels.width * 3 + 3) & ~3;
+    BITMAPFILEHEADER file{};
+    BITMAPINFOHEADER header{};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof header;
+    file.bfSize = file.bfOffBits + static_cast<DWORD>(stride) * pixels.height;
+    header.biSize = sizeof header;
+    header.biWidth = pixels.width;
+    header.biHeight = pixels.height;  // bottom row first
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    header.biCompression = BI_RGB;
+    std::string bytes(reinterpret_cast<const char*>(&file), sizeof file);
+    bytes.append(reinterpret_cast<const char*>(&header), sizeof header);
+    for (int y = pixels.height - 1; y >= 0; --y) {
+        std::string line(static_cast<std::size_t>(stride), '\0');
+        for (int x = 0; x < pixels.width; ++x) {
+            const std::uint32_t pixel = pixels.at(x, y);
+            line[3 * x] = static_cast<char>(pixel & 0xFF);
+            line[3 * x + 1] = static_cast<char>((pixel >> 8) & 0xFF);
+            line[3 * x + 2] = static_cast<char>((pixel >> 16) & 0xFF);
+        }
+        bytes += line;
+    }
+    return write_file(path, bytes);
+}
+
+// A bitmap written by save_bitmap.
+bool load_bitmap(const std::wstring& path, Pixels* pixels)
+{
+    std::string bytes;
+    BITMAPFILEHEADER file{};
+    BITMAPINFOHEADER header{};
+    if (!read_file(path, &bytes) || bytes.size() < sizeof file + sizeof header) {
+        return false;
+    }
+    std::memcpy(&file, bytes.data(), sizeof file);
+    std::memcpy(&header, bytes.data() + sizeof file, sizeof header);
+    const int stride = (header.biWidth * 3 + 3) & ~3;
+    if (header.biBitCount != 24 || header.biHeight <= 0 ||
+        bytes.size() < file.bfOffBits + static_cast<std::size_t>(stride) * header.biHeight) {
+        return false;
+    }
+    pixels->width = header.biWidth;
+    pixels->height = header.biHeight;
+    pixels->rgb.assign(static_cast<std::size_t>(pixels->width) * pixels->height, 0);
+    for (int y = 0; y < pixels->height; ++y) {
+        const auto* line = reinterpret_cast<const unsigned char*>(bytes.data()) + file.bfOffBits +
+                           static_cast<std::size_t>(pixels->height - 1 - y) * stride;
+        for (int x = 0; x < pixels->width; ++x) {
+            pixels->rgb[static_cast<std::size_t>(y) * pixels->width + x] =
+                line[3 * x] | (line[3 * x + 1] << 8) | (line[3 * x + 2] << 16);
+        }
+    }
+    return true;
+}
+
+bool is_dark(std::uint32_t pixel)
+{
+    const unsigned red = (pixel >> 16) & 0xFF;
+    const unsigned green = (pixel >> 8) & 0xFF;
+    const unsigned blue = pixel & 0xFF;
+    return 2126 * red + 7152 * green + 722 * blue < 10000 * 128;  // Rec. 709 luma
+}
+
+// Pixels in a rectangle (client coordinates) that pass `test`.
+template <typename Test>
+int count(const Pixels& pixels, int left, int top, int width, int height, Test test)
+{
+    int found = 0;
+    for (int y = std::max(top, 0); y < std::min(top + height, pixels.height); ++y) {
+        for (int x = std::max(left, 0); x < std::min(left + width, pixels.width); ++x) {
+            found += test(pixels.at(x, y)) ? 1 : 0;
+        }
+    }
+    return found;
+}
+
+// The line as the window draws it: converted from code page 932 and
+// measured through the wide call in the window's font.
+SIZE line_extent(HDC dc, const char* text, std::size_t length)
+{
+    const std::wstring line = wide(std::string(text, length), 932);
+    SIZE extent{0, 0};
+    GetTextExtentPoint32W(dc, line.c_str(), static_cast<int>(line.size()), &extent);
+    return extent;
+}
+
+std::wstring shot_name(const wchar_t* kind, UINT code_page, int dpi)
+{
+    return work + L"\\shots\\" + kind + L"-" + std::to_wstring(code_page) + L"-" + std::to_wstring(dpi) + L".bmp";
+}
+
+// Title, class, style, size and drop target of the main window of
+// melno2quaz.exe, and its pixels: both lines drawn where they belong, in
+// full, the client area white everywhere else.
+void check_window(const Run& run, HWND window)
+{
+    wchar_t title[256] = L"";
+    GetWindowTextW(window, title, 256);
+    check_eq("title", wide(u8"Melno→Quazデータ変換"), std::wstring(title));
+    check_eq("class style (CS_HREDRAW | CS_VREDRAW)", 0x3ul,
+             static_cast<unsigned long>(GetClassLongPtrW(window, GCL_STYLE)));
+    check_eq("window style (WS_OVERLAPPEDWINDOW)", static_cast<unsigned long>(WS_OVERLAPPEDWINDOW),
+             static_cast<unsigned long>(GetWindowLongPtrW(window, GWL_STYLE)) &
+                 ~static_cast<unsigned long>(WS_VISIBLE | WS_CLIPSIBLINGS));
+    check((GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_ACCEPTFILES) != 0, "the window takes dropped files");
+    const UINT dpi = window_dpi(window);
+    check_eq("the window's dpi", static_cast<UINT>(run.dpi), dpi);
+    RECT frame{};
+    GetWindowRect(window, &frame);
+    if (run.window_size.cx != 0) {
+        check_eq("window size", std::to_string(run.window_size.cx) + "x" + std::to_string(run.window_size.cy),
+                 std::to_string(frame.right - frame.left) + "x" + std::to_string(frame.bottom - frame.top));
+    }
+
+    RECT client{};
+    GetClientRect(window, &client);
+    MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&client), 2);
+    HDC dc = GetDC(window);
+    HFONT font = create_instruction_font(dpi);
+    HGDIOBJ previous = SelectObject(dc, font);
+    const SIZE extents[] = {line_extent(dc, INSTRUCTION_LINE_1, INSTRUCTION_LINE_1_LENGTH),
+                            line_extent(dc, INSTRUCTION_LINE_2, INSTRUCTION_LINE_2_LENGTH)};
+    SelectObject(dc, previous);
+    DeleteObject(font);
+    ReleaseDC(window, dc);
+    const int x = scale_to_dpi(INSTRUCTION_X, dpi);
+    const POINT starts[] = {{x, scale_to_dpi(INSTRUCTION_LINE_1_Y, dpi)},
+                            {x, scale_to_dpi(INSTRUCTION_LINE_2_Y, dpi)}};
+    // At another dpi than 96, everything scales from the 96-dpi window seen
+    // before: the client area exactly, the text's height within a pixel
+    // (fonts come in whole pixel sizes).
+    static SIZE client_at_96{0, 0};
+    static LONG line_heights_at_96[2] = {0, 0};
+    const SIZE client_size{client.right - client.left, client.bottom - client.top};
+    if (run.dpi == 96) {
+        client_at_96 = client_size;
+        line_heights_at_96[0] = extents[0].cy;
+        line_heights_at_96[1] = extents[1].cy;
+    } else if (check(client_at_96.cx != 0, "a window at 96 dpi was seen before")) {
+        check_eq("client area", std::to_string(scale_to_dpi(client_at_96.cx, dpi)) + "x" +
+                                    std::to_string(scale_to_dpi(client_at_96.cy, dpi)),
+                 std::to_string(client_size.cx) + "x" + std::to_string(client_size.cy));
+        for (int line = 0; line < 2; ++line) {
+            const LONG wanted = scale_to_dpi(line_heights_at_96[line], dpi);
+            check(extents[line].cy >= wanted - 1 && extents[line].cy <= wanted + 1,
+                  "line " + std::to_string(line + 1) + " " + std::to_string(extents[line].cy) +
+                      " pixels high, about " + std::to_string(wanted));
+        }
+    }
+    const int area = static_cast<int>(dpi * dpi / (96 * 96));  // pixels of a 96-dpi pixel
+
+    const Pixels shot = capture(client);
+    const Pixels whole = capture(frame);
+    CreateDirectoryW((work + L"\\shots").c_str(), nullptr);
+    check(save_bitmap(whole, shot_name(L"window", run.code_page, run.dpi)) &&
+              save_bitmap(shot, shot_name(L"client", run.code_page, run.dpi)),
+          "the window's pixels saved in " + utf8(work) + "\\shots");
+    const auto dark = [](std::uint32_t pixel) { return is_dark(pixel); };
+    const auto not_white = [](std::uint32_t pixel) { return pixel != 0xFFFFFF; };
+    int outside_dark = count(shot, 0, 0, shot.width, shot.height, dark);
+    int outside_not_white = count(shot, 0, 0, shot.width, shot.height, not_white);
+    for (int line = 0; line < 2; ++line) {
+        const SIZE size = extents[line];
+        const POINT at = starts[line];
+        const int band = count(shot, at.x, at.y, size.cx, size.cy, dark);
+        const int tail = count(shot, at.x + size.cx - size.cx / 10, at.y, size.cx / 10, size.cy, dark);
+        std::printf("%s: line %d, %ldx%ld at (%ld,%ld): %d dark pixels, %d in its last tenth\n", row.c_str(),
+                    line + 1, size.cx, size.cy, at.x, at.y, band, tail);
+        check(band > 500 * area, "line " + std::to_string(line + 1) + " drawn (" + std::to_string(band) + " dark pixels)");
+        check(tail > 20 * area, "line " + std::to_string(line + 1) + " drawn in full (" + std::to_string(tail) +
+                             " dark pixels in its last tenth)");
+        outside_dark -= band;
+        outside_not_white -= count(shot, at.x, at.y, size.cx, size.cy, not_white);
+    }
+    check_eq("dark pixels outside the two lines", 0, outside_dark);
+    check_eq("pixels not white outside the two lines", 0, outside_not_white);
+
+    if (run.same_pixels_as != 0) {
+        Pixels other;
+        if (check(load_bitmap(shot_name(L"client", run.same_pixels_as, run.dpi), &other),
+                  "the client area seen under code page " + std::to_string(run.same_pixels_as))) {
+            int differing = other.width == shot.width && other.height == shot.height ? 0 : -1;
+            for (std::size_t i = 0; differing >= 0 && i < shot.rgb.size(); ++i) {
+                differing += shot.rgb[i] != other.rgb[i] ? 1 : 0;
+            }
+            check_eq("pixels of the client area differing from code page " +
+                         std::to_string(run.same_pixels_as) + " (-1: another size)",
+                     0, differing);
+        }
+    }
+}
+
+// ---- programs --------------------------------------------------------------------------
+
+std::wstring command_line(const std::wstring& exe, const std::vector<std::wstring>& arguments)
+{
+    std::wstring line = L"\"" + exe + L"\"";
+    for (const std::wstring& argument : arguments) {
+        line += L" \"" + argument + L"\"";
+    }
+    return line;
+}
+
+bool wait_exit(HANDLE process, DWORD ms, unsigned long* exit_code)
+{
+    DWORD code = STILL_ACTIVE;
+    if (!wait_pumping(process, ms)) {
+        TerminateProcess(process, 99);
+        return check(false, "the program ended within " + std::to_string(ms / 1000) + " s");
+    }
+    GetExitCodeProcess(process, &code);
+    *exit_code = code;
+    return true;
 }
 
 HWND wait_for_main_window(HANDLE process)
@@ -479,172 +1020,245 @@ HWND wait_for_main_window(HANDLE process)
     return nullptr;
 }
 
-// Measured as the window draws it: converted from code page 932, through
-// the wide call, in the font selected into `dc`.
-void print_extent(HDC dc, const char* key, const char* text, std::size_t length)
+// melno2quaz.exe in `folder` with `arguments`: the batch's report opened,
+// the window checked, closed, exit code.
+void run_window_program(const Run& run, const std::wstring& folder, const std::vector<std::wstring>& arguments)
 {
-    std::wstring wide(length, L'\0');
-    const int converted = MultiByteToWideChar(932, 0, text, static_cast<int>(length), &wide[0],
-                                              static_cast<int>(length));
-    wide.resize(converted > 0 ? static_cast<std::size_t>(converted) : 0);
-    SIZE extent{0, 0};
-    GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &extent);
-    std::printf("%s=%ld %ld\n", key, static_cast<long>(extent.cx), static_cast<long>(extent.cy));
-}
-
-void print_window(HWND window)
-{
-    wchar_t title[256] = L"";
-    GetWindowTextW(window, title, 256);
-    std::printf("title_sjis_hex=%s\n", hex(to_code_page(title, 932)).c_str());
-    std::printf("class_style=0x%lx\n", static_cast<unsigned long>(GetClassLongPtrW(window, GCL_STYLE)));
-    std::printf("window_style=0x%lx\n", static_cast<unsigned long>(GetWindowLongPtrW(window, GWL_STYLE)) &
-                                            ~static_cast<unsigned long>(WS_VISIBLE | WS_CLIPSIBLINGS));
-    std::printf("accepts_files=%d\n",
-                (GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_ACCEPTFILES) != 0 ? 1 : 0);
-    std::printf("code_page=%u\n", GetACP());
-
-    RECT frame{};
-    GetWindowRect(window, &frame);
-    std::printf("window_rect=%ld %ld %ld %ld\n", static_cast<long>(frame.left),
-                static_cast<long>(frame.top), static_cast<long>(frame.right - frame.left),
-                static_cast<long>(frame.bottom - frame.top));
-    RECT client{};
-    GetClientRect(window, &client);
-    POINT origin{0, 0};
-    ClientToScreen(window, &origin);
-    std::printf("client_rect=%ld %ld %ld %ld\n", static_cast<long>(origin.x),
-                static_cast<long>(origin.y), static_cast<long>(client.right),
-                static_cast<long>(client.bottom));
-
-    // The two lines measured in the font the window paints them in, at its DPI.
-    const UINT dpi = window_dpi(window);
-    std::printf("dpi=%u\n", dpi);
-    HDC dc = GetDC(window);
-    HFONT font = create_instruction_font(dpi);
-    HGDIOBJ previous = SelectObject(dc, font);
-    wchar_t face[LF_FACESIZE] = L"";
-    GetTextFaceW(dc, LF_FACESIZE, face);
-    print_text("font_face", face);
-    print_extent(dc, "line1_extent", INSTRUCTION_LINE_1, INSTRUCTION_LINE_1_LENGTH);
-    print_extent(dc, "line2_extent", INSTRUCTION_LINE_2, INSTRUCTION_LINE_2_LENGTH);
-    SelectObject(dc, previous);
-    DeleteObject(font);
-    ReleaseDC(window, dc);
-    std::printf("line1_at=%d %d\n", scale_to_dpi(INSTRUCTION_X, dpi), scale_to_dpi(INSTRUCTION_LINE_1_Y, dpi));
-    std::printf("line2_at=%d %d\n", scale_to_dpi(INSTRUCTION_X, dpi), scale_to_dpi(INSTRUCTION_LINE_2_Y, dpi));
-}
-
-int run_program(const std::wstring& folder, const std::wstring& exe, const std::vector<std::wstring>& arguments)
-{
-    std::wstring command_line = L"\"" + exe + L"\"";
-    for (const std::wstring& argument : arguments) {
-        command_line += L" \"" + argument + L"\"";
-    }
+    check(set_dword(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LogPixels", static_cast<DWORD>(run.dpi)),
+          "LogPixels set");
+    const std::wstring exe = exe_dir + L"\\melno2quaz.exe";
+    std::wstring line = command_line(exe, arguments);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     clear_observed();
-    if (!CreateProcessW(exe.c_str(), &command_line[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        folder.c_str(), &startup, &process)) {
-        std::printf("error=cannot start the program (%lu)\n", GetLastError());
-        return 1;
+    if (!check(CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+                              &startup, &process),
+               "melno2quaz.exe started")) {
+        return;
     }
-    std::printf("started=1\n");
     if (!arguments.empty()) {
-        report_observed(WINDOW_WAIT_MS);
+        check_report_opened(wait_observed(WINDOW_WAIT_MS), folder);
     }
     HWND window = wait_for_main_window(process.hProcess);
-    int code = 1;
-    if (window == nullptr) {
-        std::printf("error=no window of class %s\n", MAIN_WINDOW_CLASS);
-    } else {
+    if (check(window != nullptr, "a window of class cnvtmelnotoquaz shown")) {
         wait_pumping(nullptr, 1000);  // the first paint reaches the screen
-        print_window(window);
-        std::printf("ready_for_screenshot=1\n");
-        std::fflush(stdout);
-        const std::wstring done = folder + L"\\shot.done";
-        for (DWORD waited = 0; waited < SHOT_WAIT_MS; waited += WAIT_STEP_MS) {
-            if (GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES) {
-                break;
-            }
-            wait_pumping(nullptr, WAIT_STEP_MS);
-        }
+        check_window(run, window);
         PostMessageW(window, WM_CLOSE, 0, 0);
-        code = 0;
     }
-    DWORD exit_code = STILL_ACTIVE;
-    if (wait_pumping(process.hProcess, EXIT_WAIT_MS)) {
-        GetExitCodeProcess(process.hProcess, &exit_code);
-        std::printf("program_exit=%lu\n", exit_code);
-    } else {
-        std::printf("error=the program did not end\n");
-        TerminateProcess(process.hProcess, 99);
-        code = 1;
+    unsigned long exit_code = 0;
+    if (wait_exit(process.hProcess, EXIT_WAIT_MS, &exit_code)) {
+        check_eq("exit code of melno2quaz.exe after its window was closed", run.exit_code, exit_code);
     }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    return code;
 }
 
-std::wstring full_path(const std::wstring& path)
+// melno2quaz-cli.exe in `folder` with `arguments`: exit code, and lines of
+// its output (standard output and error).
+void run_console_program(const Run& run, const std::wstring& folder, const std::vector<std::wstring>& arguments)
 {
-    wchar_t out[1024] = L"";
-    const DWORD length = GetFullPathNameW(path.c_str(), 1024, out, nullptr);
-    return length > 0 && length < 1024 ? std::wstring(out) : path;
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE read_end = nullptr;
+    HANDLE write_end = nullptr;
+    if (!check(CreatePipe(&read_end, &write_end, &inherit, 0), "a pipe for the console program")) {
+        return;
+    }
+    SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+    const std::wstring exe = exe_dir + L"\\melno2quaz-cli.exe";
+    std::wstring line = command_line(exe, arguments);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nullptr;
+    startup.hStdOutput = write_end;
+    startup.hStdError = write_end;
+    PROCESS_INFORMATION process{};
+    const bool started = CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                                        nullptr, folder.c_str(), &startup, &process);
+    CloseHandle(write_end);
+    std::string output;
+    if (check(started, "melno2quaz-cli.exe started")) {
+        std::thread reader([&] {
+            char buffer[4096];
+            DWORD got = 0;
+            while (ReadFile(read_end, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+                output.append(buffer, got);
+            }
+        });
+        unsigned long exit_code = 0;
+        const bool ended = wait_exit(process.hProcess, CONSOLE_WAIT_MS, &exit_code);
+        reader.join();
+        if (ended) {
+            check_eq("exit code of melno2quaz-cli.exe", run.exit_code, exit_code);
+        }
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(read_end);
+
+    std::vector<std::string> lines;
+    for (std::size_t start = 0; start < output.size();) {
+        std::size_t end = output.find('\n', start);
+        end = end == std::string::npos ? output.size() : end;
+        std::string text = output.substr(start, end - start);
+        if (!text.empty() && text.back() == '\r') {
+            text.pop_back();
+        }
+        lines.push_back(text);
+        start = end + 1;
+    }
+    const int failed_before = failures;
+    for (const char* expected : run.lines) {
+        // As often as the row lists it, and no other line about the same
+        // file ("name: ...").
+        const std::string wanted = expected;
+        const std::size_t colon = wanted.find(": ");
+        const std::string head = colon == std::string::npos ? wanted : wanted.substr(0, colon + 2);
+        const auto listed = std::count(run.lines.begin(), run.lines.end(), wanted);
+        const auto same = std::count(lines.begin(), lines.end(), wanted);
+        const auto about = std::count_if(lines.begin(), lines.end(),
+                                         [&](const std::string& l) { return l.compare(0, head.size(), head) == 0; });
+        check(same == listed && about == listed,
+              "the output has the line \"" + wanted + "\" " + std::to_string(listed) + " time(s) (" +
+                  std::to_string(same) + " times, " + std::to_string(about) + " lines starting so)");
+    }
+    if (failures != failed_before) {
+        std::printf("--- output of melno2quaz-cli.exe (last lines):\n");
+        for (std::size_t i = lines.size() > 20 ? lines.size() - 20 : 0; i < lines.size(); ++i) {
+            std::printf("%s\n", lines[i].c_str());
+        }
+    }
+}
+
+void run_row(const Run& run)
+{
+    row = std::string(run.label) + " (code page " + std::to_string(run.code_page) + ")";
+    const std::wstring folder = work + L"\\" + run.folder;
+    std::vector<std::wstring> arguments;
+    if (run.list != nullptr) {
+        check(read_list(work + L"\\" + run.list, &arguments), "the list " + utf8(run.list) + " read");
+    }
+    for (const char* argument : run.args) {
+        arguments.push_back(wide(argument));
+    }
+    const int failed_before = failures;
+    switch (run.via) {
+    case Via::DROP: {
+        const DropResult result = drop(folder, arguments);
+        check_eq("files DragQueryFileA counts in the drop", arguments.size(), std::size_t{result.count});
+        check_report_opened(result.seen, folder);
+        check_eq("exit code of the message loop", static_cast<int>(run.exit_code), result.loop_exit);
+        break;
+    }
+    case Via::WINDOW:
+        run_window_program(run, folder, arguments);
+        break;
+    case Via::CONSOLE:
+        run_console_program(run, folder, arguments);
+        break;
+    }
+    if (run.same_as != nullptr) {
+        compare_batch(run, folder, arguments);
+    }
+    std::printf("%s: %s\n", failures == failed_before ? "ok" : "failed", row.c_str());
+    std::fflush(stdout);
+}
+
+// A drop without files. Wine's DragQueryFileA counts such a drop as one
+// file with an empty name, and the window converts what the drop reports;
+// either way the report is written and opened.
+void check_empty_drop()
+{
+    row = "empty drop";
+    const int failed_before = failures;
+    const std::wstring folder = work + L"\\empty";
+    const DropResult result = drop(folder, {});
+    check_report_opened(result.seen, folder);
+    std::string report;
+    check(read_file(folder + L"\\report.txt", &report), "report.txt written");
+    if (result.count == 0) {
+        check_eq("report of an empty drop", std::string(), report);
+    } else if (check_eq("files DragQueryFileA counts in an empty drop (0, or 1 with an empty name)", 1u,
+                        result.count)) {
+        const std::string expected = bytes_in(932, u8"0001/0001\r\n  変換元:\r\n  Melnoのデータではありません。\n"
+                                                   u8"  (Err:2)\r\n\r\n");
+        check(report == expected, "the report holds the one empty name with code 2");
+        std::printf("note: Wine's DragQueryFileA reports an empty drop as one file with an empty name\n");
+    }
+    std::printf("%s: %s\n", failures == failed_before ? "ok" : "failed", row.c_str());
+}
+
+// A drop whose report cannot be written: a read-only folder holding an
+// older report (or, where the stage could not mount one, report.txt is a
+// folder). The saves are converted all the same, a message box in Japanese
+// and English names the folder and the counts, no report is opened.
+void check_report_not_written()
+{
+    row = "drop where report.txt cannot be written";
+    const int failed_before = failures;
+    const std::wstring folder = work + L"\\readonly";
+    std::vector<std::wstring> paths;
+    check(read_list(work + L"\\readonly.lst", &paths), "the list readonly.lst read");
+    const DropResult result = drop(folder, paths);
+    check_eq("requests to edit a report", 0u, result.seen.edits.size());
+    if (check_eq("message boxes", 1u, result.seen.boxes.size())) {
+        const std::wstring& box = result.seen.boxes[0];
+        for (const char* part : {u8"report.txtをこのフォルダに書き込めませんでした。",
+                                 "report.txt could not be written in this folder:", u8"変換: 1 件、失敗: 1 件",
+                                 "Converted: 1, failed: 1", "\\readonly"}) {
+            check(contains(box, wide(part)), std::string("the message box says \"") + part + "\"");
+        }
+    }
+    check(is_file(work + L"\\readonly-sources\\gamedata_city.dat"), "the save converted all the same");
+    if (!is_folder(folder + L"\\report.txt")) {
+        std::string older;
+        check(read_file(folder + L"\\report.txt", &older) && older == "an older report\r\n",
+              "the older report.txt unchanged");
+    }
+    std::printf("%s: %s\n", failures == failed_before ? "ok" : "failed", row.c_str());
 }
 
 }  // namespace
 
 int main()
 {
-    // DPI-aware, so that the windows it measures report their own pixels and DPI.
-    SetProcessDPIAware();
-    // The arguments as Unicode: names of files need not fit the code page.
+    // The arguments as Unicode: names of folders need not fit the code page.
     int argc = 0;
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     std::vector<std::wstring> args(argv, argv + argc);
     LocalFree(argv);
+    if (args.size() != 4) {
+        std::printf("usage: m2q_window_harness.exe WORK EXE_DIR CODE_PAGE\n");
+        return 2;
+    }
+    SetProcessDPIAware();  // measures in pixels at every dpi
+    work = full_path(args[1]);
+    exe_dir = full_path(args[2]);
+    const UINT code_page = static_cast<UINT>(std::stoul(args[3]));
+    SetCurrentDirectoryW(work.c_str());
 
-    const std::wstring start_folder = full_path(L".");
     watching = true;
     std::thread watcher(watch);
-    int failures = 0;
-    std::size_t i = 1;
-    while (i < args.size()) {
-        const std::wstring command = args[i++];
-        std::printf("command=%s\n", to_code_page(command, CP_UTF8).c_str());
-        int code = 2;
-        if (command == L"setup") {
-            code = run_setup();
-        } else if (command == L"resources" && i + 1 <= args.size()) {
-            code = run_resources(full_path(args[i++]));
-        } else if (command == L"drop" && i + 2 <= args.size()) {
-            const std::wstring folder = full_path(args[i++]);
-            const std::wstring list = full_path(args[i++]);
-            if (SetCurrentDirectoryW(folder.c_str())) {
-                code = run_drop(to_code_page(list, CP_ACP).c_str());
-            }
-            SetCurrentDirectoryW(start_folder.c_str());
-        } else if (command == L"run" && i + 2 <= args.size()) {
-            const std::wstring folder = full_path(args[i++]);
-            const std::wstring exe = full_path(args[i++]);
-            std::vector<std::wstring> arguments;
-            while (i < args.size() && args[i] != L"end") {
-                arguments.push_back(args[i++]);
-            }
-            ++i;
-            code = run_program(folder, exe, arguments);
-        } else {
-            std::printf("error=unknown command or missing arguments\n");
-            i = args.size();
-        }
-        std::printf("command_result=%d\n", code);
-        std::fflush(stdout);
-        failures += code != 0;
+    check_eq("ANSI code page", code_page, GetACP());
+    set_up_prefix();
+    if (code_page == 932) {
+        check_resources(exe_dir + L"\\melno2quaz.exe");
     }
+    for (const Run& run : RUNS) {
+        if (run.code_page == code_page) {
+            run_row(run);
+        }
+    }
+    if (code_page == 932) {
+        check_empty_drop();
+        check_report_not_written();
+    }
+    // Later programs start at 96 dpi again.
+    set_dword(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LogPixels", 96);
     watching = false;
     watcher.join();
+    std::printf("window harness, code page %u: %d checks, %d failed\n", code_page, checks, failures);
     std::fflush(stdout);
     return failures == 0 ? 0 : 1;
 }
