@@ -114,7 +114,7 @@ printf '%s\r\n' "${batch[@]}" | iconv -f CP932 -t UTF-8 >"$work/drop.lst"
 # Linux batch runs in a UTF-8 locale: its report shows what Shift-JIS lacks
 # as '?', as Windows' must.
 names=(夹心.psu Café.psu 東京.psu 表.psu report.txt)
-for dir in names-linux names-{932,1252}-{drop,cmdline,console}; do
+for dir in names-linux names-{932,1252}-{drop,cmdline,console,terminal}; do
   mkdir -p "$work/$dir"
   for name in "${names[@]:0:4}"; do "$make_save" --name "Names" --map 5 "$work/$dir/$name" >/dev/null; done
   printf 'an older report\r\n' >"$work/$dir/report.txt"

@@ -45,7 +45,8 @@ namespace {
 enum class Via {
     DROP,     // WM_DROPFILES to the window, in this process
     WINDOW,   // melno2quaz.exe, the files on its command line; its window measured
-    CONSOLE,  // melno2quaz-cli.exe, the files on its command line
+    CONSOLE,  // melno2quaz-cli.exe, the files on its command line, its output a pipe
+    TERMINAL, // the same writing to a console, whose characters are read back
 };
 
 // One batch or one start of a program. Folders and lists are relative to
@@ -82,6 +83,10 @@ const std::vector<const char*> NAME_CONSOLE_LINES = {
     "  -> gamedata_\x95\x5C.dat",            // 表
     "4 converted, 1 failed"};
 
+const std::vector<const char*> NAME_TERMINAL_LINES = {
+    u8"  変換元:夹心.psu", u8"  -> gamedata_夹心.dat", u8"  -> gamedata_Café.dat",
+    u8"  -> gamedata_東京.dat", u8"  -> gamedata_表.dat", "4 converted, 1 failed"};
+
 const Run RUNS[] = {
     {"drop", 932, Via::DROP, L"window", L"drop.lst", {}, L"linux", BATCH_OUTPUTS, 0, {}, 96, {0, 0}, 0},
     {"command line", 932, Via::WINDOW, L"cmdline", L"drop.lst", {}, L"linux", BATCH_OUTPUTS, 0, {},
@@ -108,6 +113,11 @@ const Run RUNS[] = {
      NAME_OUTPUTS, 0, {}, 96, {480, 224}, 0},
     {"names console", 1252, Via::CONSOLE, L"names-1252-console", L"names.lst", {}, L"names-linux",
      NAME_OUTPUTS, 1, NAME_CONSOLE_LINES, 96, {0, 0}, 0},
+    // On a console the text reads right whatever the code page.
+    {"names on a console", 932, Via::TERMINAL, L"names-932-terminal", L"names.lst", {}, L"names-linux",
+     NAME_OUTPUTS, 1, NAME_TERMINAL_LINES, 96, {0, 0}, 0},
+    {"names on a console", 1252, Via::TERMINAL, L"names-1252-terminal", L"names.lst", {}, L"names-linux",
+     NAME_OUTPUTS, 1, NAME_TERMINAL_LINES, 96, {0, 0}, 0},
     // At 200 %: the client area twice the 96-dpi one, the text twice as tall.
     {"window 192 dpi", 932, Via::WINDOW, L"window-192", nullptr, {}, nullptr, {}, 0, {}, 192, {0, 0}, 0},
 };
@@ -1056,46 +1066,102 @@ void run_window_program(const Run& run, const std::wstring& folder, const std::v
 
 // melno2quaz-cli.exe in `folder` with `arguments`: exit code, and lines of
 // its output (standard output and error).
-void run_console_program(const Run& run, const std::wstring& folder, const std::vector<std::wstring>& arguments)
+// melno2quaz-cli.exe writing to a console screen buffer of this process's
+// own console (a new one, whatever the harness was started with): what the
+// console shows, a line a row, in UTF-8.
+std::string console_output(const Run& run, const std::wstring& folder,
+                           const std::vector<std::wstring>& arguments)
 {
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE read_end = nullptr;
-    HANDLE write_end = nullptr;
-    if (!check(CreatePipe(&read_end, &write_end, &inherit, 0), "a pipe for the console program")) {
-        return;
+    static bool console = false;
+    if (!console) {
+        FreeConsole();
+        console = check(AllocConsole() != FALSE, "a console for melno2quaz-cli.exe");
     }
-    SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    const HANDLE screen = CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE,
+                                                    FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                                    CONSOLE_TEXTMODE_BUFFER, nullptr);
+    if (!check(screen != INVALID_HANDLE_VALUE, "a console screen buffer")) {
+        return {};
+    }
+    constexpr SHORT COLUMNS = 160;
+    constexpr SHORT ROWS = 200;
+    SetConsoleScreenBufferSize(screen, COORD{COLUMNS, ROWS});
     const std::wstring exe = exe_dir + L"\\melno2quaz-cli.exe";
     std::wstring line = command_line(exe, arguments);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = nullptr;
-    startup.hStdOutput = write_end;
-    startup.hStdError = write_end;
+    startup.hStdOutput = screen;
+    startup.hStdError = screen;
     PROCESS_INFORMATION process{};
-    const bool started = CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                                        nullptr, folder.c_str(), &startup, &process);
-    CloseHandle(write_end);
     std::string output;
-    if (check(started, "melno2quaz-cli.exe started")) {
-        std::thread reader([&] {
-            char buffer[4096];
-            DWORD got = 0;
-            while (ReadFile(read_end, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-                output.append(buffer, got);
-            }
-        });
+    if (check(CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(),
+                             &startup, &process) != FALSE,
+              "melno2quaz-cli.exe started on a console")) {
         unsigned long exit_code = 0;
-        const bool ended = wait_exit(process.hProcess, CONSOLE_WAIT_MS, &exit_code);
-        reader.join();
-        if (ended) {
+        if (wait_exit(process.hProcess, CONSOLE_WAIT_MS, &exit_code)) {
             check_eq("exit code of melno2quaz-cli.exe", run.exit_code, exit_code);
         }
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
+        for (SHORT y = 0; y < ROWS; ++y) {
+            wchar_t row_text[COLUMNS] = {};
+            DWORD got = 0;
+            ReadConsoleOutputCharacterW(screen, row_text, COLUMNS, COORD{0, y}, &got);
+            std::wstring text(row_text, got);
+            text.erase(text.find_last_not_of(L' ') + 1);
+            output += utf8(text) + "\n";
+        }
     }
-    CloseHandle(read_end);
+    CloseHandle(screen);
+    return output;
+}
+
+void run_console_program(const Run& run, const std::wstring& folder, const std::vector<std::wstring>& arguments)
+{
+    std::string output;
+    if (run.via == Via::TERMINAL) {
+        output = console_output(run, folder, arguments);
+    } else {
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        HANDLE read_end = nullptr;
+        HANDLE write_end = nullptr;
+        if (!check(CreatePipe(&read_end, &write_end, &inherit, 0), "a pipe for the console program")) {
+            return;
+        }
+        SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+        const std::wstring exe = exe_dir + L"\\melno2quaz-cli.exe";
+        std::wstring line = command_line(exe, arguments);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = nullptr;
+        startup.hStdOutput = write_end;
+        startup.hStdError = write_end;
+        PROCESS_INFORMATION process{};
+        const bool started = CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                                            nullptr, folder.c_str(), &startup, &process);
+        CloseHandle(write_end);
+        if (check(started, "melno2quaz-cli.exe started")) {
+            std::thread reader([&] {
+                char buffer[4096];
+                DWORD got = 0;
+                while (ReadFile(read_end, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+                    output.append(buffer, got);
+                }
+            });
+            unsigned long exit_code = 0;
+            const bool ended = wait_exit(process.hProcess, CONSOLE_WAIT_MS, &exit_code);
+            reader.join();
+            if (ended) {
+                check_eq("exit code of melno2quaz-cli.exe", run.exit_code, exit_code);
+            }
+            CloseHandle(process.hThread);
+            CloseHandle(process.hProcess);
+        }
+        CloseHandle(read_end);
+    }
 
     std::vector<std::string> lines;
     for (std::size_t start = 0; start < output.size();) {
@@ -1155,6 +1221,7 @@ void run_row(const Run& run)
         run_window_program(run, folder, arguments);
         break;
     case Via::CONSOLE:
+    case Via::TERMINAL:
         run_console_program(run, folder, arguments);
         break;
     }
