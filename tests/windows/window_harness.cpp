@@ -1066,6 +1066,22 @@ void run_window_program(const Run& run, const std::wstring& folder, const std::v
 
 // melno2quaz-cli.exe in `folder` with `arguments`: exit code, and lines of
 // its output (standard output and error).
+// Starts melno2quaz-cli.exe in `folder` with `arguments`, its standard
+// output and error going to `output` (inherited).
+bool start_cli(const std::wstring& folder, const std::vector<std::wstring>& arguments, HANDLE output,
+               DWORD flags, PROCESS_INFORMATION* process)
+{
+    const std::wstring exe = exe_dir + L"\\melno2quaz-cli.exe";
+    std::wstring line = command_line(exe, arguments);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    return CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, TRUE, flags, nullptr, folder.c_str(),
+                          &startup, process) != FALSE;
+}
+
 // melno2quaz-cli.exe writing to a console screen buffer of this process's
 // own console (a new one, whatever the harness was started with): what the
 // console shows, a line a row, in UTF-8.
@@ -1087,18 +1103,9 @@ std::string console_output(const Run& run, const std::wstring& folder,
     constexpr SHORT COLUMNS = 160;
     constexpr SHORT ROWS = 200;
     SetConsoleScreenBufferSize(screen, COORD{COLUMNS, ROWS});
-    const std::wstring exe = exe_dir + L"\\melno2quaz-cli.exe";
-    std::wstring line = command_line(exe, arguments);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = screen;
-    startup.hStdError = screen;
     PROCESS_INFORMATION process{};
     std::string output;
-    if (check(CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(),
-                             &startup, &process) != FALSE,
-              "melno2quaz-cli.exe started on a console")) {
+    if (check(start_cli(folder, arguments, screen, 0, &process), "melno2quaz-cli.exe started on a console")) {
         unsigned long exit_code = 0;
         if (wait_exit(process.hProcess, CONSOLE_WAIT_MS, &exit_code)) {
             check_eq("exit code of melno2quaz-cli.exe", run.exit_code, exit_code);
@@ -1131,17 +1138,8 @@ void run_console_program(const Run& run, const std::wstring& folder, const std::
             return;
         }
         SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
-        const std::wstring exe = exe_dir + L"\\melno2quaz-cli.exe";
-        std::wstring line = command_line(exe, arguments);
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = nullptr;
-        startup.hStdOutput = write_end;
-        startup.hStdError = write_end;
         PROCESS_INFORMATION process{};
-        const bool started = CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                                            nullptr, folder.c_str(), &startup, &process);
+        const bool started = start_cli(folder, arguments, write_end, CREATE_NO_WINDOW, &process);
         CloseHandle(write_end);
         if (check(started, "melno2quaz-cli.exe started")) {
             std::thread reader([&] {
