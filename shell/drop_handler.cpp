@@ -22,15 +22,8 @@ struct WideBuffer {
     }
 };
 
-// The dropped name at `index` into `buffer` (room for `units` wide
-// characters); its UTF-8 size with the terminator, 0 when it has none.
-int query_name(HDROP drop, UINT index, wchar_t* buffer, UINT units)
-{
-    buffer[0] = L'\0';
-    DragQueryFileW(drop, index, buffer, units);
-    buffer[units - 1] = L'\0';
-    return wide_to_utf8(buffer, nullptr, 0);
-}
+// UTF-8 takes at most three bytes for each UTF-16 unit.
+constexpr UINT UTF8_BYTES_PER_UNIT = 3;
 
 // Copies every dropped name whole, in drop order, as Windows gives it (in
 // UTF-16, whatever the ANSI code page), converted to UTF-8 into one block
@@ -39,36 +32,32 @@ bool collect_dropped_paths(HDROP drop, PathList* list)
 {
     const UINT count = DragQueryFileW(drop, QUERY_FILE_COUNT, nullptr, 0);
     UINT longest = 0;
+    std::size_t text_size = 0;
     for (UINT i = 0; i < count; ++i) {
         const UINT length = DragQueryFileW(drop, i, nullptr, 0);
+        if (length >= 0x7FFFFFFF / UTF8_BYTES_PER_UNIT ||
+            !add_size(&text_size, std::size_t{length} * UTF8_BYTES_PER_UNIT + 1)) {
+            return false;
+        }
         longest = length > longest ? length : longest;
-    }
-    if (longest >= 0x7FFFFFFF / sizeof(wchar_t)) {
-        return false;
     }
     WideBuffer name;
     const UINT units = longest + 1;
     name.text = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, units * sizeof(wchar_t)));
-    if (name.text == nullptr) {
-        return false;
-    }
-    std::size_t text_size = 0;
-    for (UINT i = 0; i < count; ++i) {
-        const int size = query_name(drop, i, name.text, units);
-        if (!add_size(&text_size, size > 0 ? static_cast<std::size_t>(size) : 1)) {
-            return false;
-        }
-    }
-    if (!allocate_path_list(list, count, text_size)) {
+    if (name.text == nullptr || !allocate_path_list(list, count, text_size)) {
         return false;
     }
     for (UINT i = 0; i < count; ++i) {
-        const int size = query_name(drop, i, name.text, units);
-        char* slot = add_path(list, size > 0 ? static_cast<std::size_t>(size) : 1);
+        const UINT length = DragQueryFileW(drop, i, nullptr, 0);
+        const int size = static_cast<int>(length * UTF8_BYTES_PER_UNIT + 1);
+        char* slot = add_path(list, static_cast<std::size_t>(size));
         if (slot == nullptr) {
             return false;
         }
-        if (size <= 0 || wide_to_utf8(name.text, slot, size) <= 0) {
+        name.text[0] = L'\0';
+        DragQueryFileW(drop, i, name.text, units);
+        name.text[units - 1] = L'\0';
+        if (wide_to_utf8(name.text, slot, size) <= 0) {
             slot[0] = '\0';
         }
     }

@@ -648,7 +648,7 @@ HDROP make_drop(const std::vector<std::wstring>& paths)
 }
 
 struct DropResult {
-    UINT count = 0;  // as DragQueryFileA reports it
+    UINT count = 0;  // as DragQueryFileW reports it, which the window asks
     Seen seen;
     int loop_exit = -1;
 };
@@ -669,7 +669,7 @@ DropResult drop(const std::wstring& folder, const std::vector<std::wstring>& pat
     }
     HDROP dropped = make_drop(paths);
     // What the shell reports for this drop; the window asks the same.
-    result.count = DragQueryFileA(dropped, 0xFFFFFFFF, nullptr, 0);
+    result.count = DragQueryFileW(dropped, 0xFFFFFFFF, nullptr, 0);
     clear_observed();
     PostMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(dropped), 0);
 
@@ -1210,7 +1210,7 @@ void run_row(const Run& run)
     switch (run.via) {
     case Via::DROP: {
         const DropResult result = drop(folder, arguments);
-        check_eq("files DragQueryFileA counts in the drop", arguments.size(), std::size_t{result.count});
+        check_eq("files DragQueryFileW counts in the drop", arguments.size(), std::size_t{result.count});
         check_report_opened(result.seen, folder);
         check_eq("exit code of the message loop", static_cast<int>(run.exit_code), result.loop_exit);
         break;
@@ -1230,7 +1230,7 @@ void run_row(const Run& run)
     std::fflush(stdout);
 }
 
-// A drop without files. Wine's DragQueryFileA counts such a drop as one
+// A drop without files. Wine's DragQueryFileW counts such a drop as one
 // file with an empty name, and the window converts what the drop reports;
 // either way the report is written and opened.
 void check_empty_drop()
@@ -1244,12 +1244,12 @@ void check_empty_drop()
     check(read_file(folder + L"\\report.txt", &report), "report.txt written");
     if (result.count == 0) {
         check_eq("report of an empty drop", std::string(), report);
-    } else if (check_eq("files DragQueryFileA counts in an empty drop (0, or 1 with an empty name)", 1u,
+    } else if (check_eq("files DragQueryFileW counts in an empty drop (0, or 1 with an empty name)", 1u,
                         result.count)) {
         const std::string expected = bytes_in(932, u8"0001/0001\r\n  変換元:\r\n  Melnoのデータではありません。\n"
                                                    u8"  (Err:2)\r\n\r\n");
         check(report == expected, "the report holds the one empty name with code 2");
-        std::printf("note: Wine's DragQueryFileA reports an empty drop as one file with an empty name\n");
+        std::printf("note: Wine's DragQueryFileW reports an empty drop as one file with an empty name\n");
     }
     std::printf("%s: %s\n", failures == failed_before ? "ok" : "failed", row.c_str());
 }
