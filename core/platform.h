@@ -74,8 +74,8 @@ struct PlatformOps {
     // Opens an existing regular file for reading, excluding other openers
     // where the platform can. NO_FILE on failure (also for folders).
     PlatformFile (*open_read)(const char* path);
-    // The low 32 bits of the open file's size.
-    std::uint32_t (*size_low)(PlatformFile file);
+    // The open file's size, all 64 bits of it; 0 when it cannot be told.
+    std::uint64_t (*file_size)(PlatformFile file);
     // Reads up to `size` bytes; `*done` gets the count. False on an error.
     bool (*read)(PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t* done);
 

@@ -70,13 +70,13 @@ PlatformFile posix_open_read(const char* path)
     return fd;
 }
 
-std::uint32_t posix_size_low(PlatformFile file)
+std::uint64_t posix_file_size(PlatformFile file)
 {
     struct stat info;
-    if (::fstat(static_cast<int>(file), &info) != 0) {
+    if (::fstat(static_cast<int>(file), &info) != 0 || info.st_size < 0) {
         return 0;
     }
-    return static_cast<std::uint32_t>(static_cast<std::uint64_t>(info.st_size) & 0xFFFFFFFFu);
+    return static_cast<std::uint64_t>(info.st_size);
 }
 
 // One request as far as the caller is concerned: the loop only goes on
@@ -397,7 +397,7 @@ std::size_t posix_path_to_cp932(const char** text, std::size_t* left, char* out,
 }
 
 const PlatformOps POSIX_OPS = {
-    posix_alloc_block, posix_free_block,   posix_open_read, posix_size_low,
+    posix_alloc_block, posix_free_block,   posix_open_read, posix_file_size,
     posix_read,        posix_create_temp,  posix_write,     posix_flush,
     posix_close,       posix_remove_file,  posix_replace_file, posix_look_up,
     locale_is_lead_byte, posix_path_fits, posix_take_error_text, posix_path_to_cp932,

@@ -109,11 +109,14 @@ PlatformFile win32_open_read(const char* path)
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-// The high part of the size is deliberately not asked for.
-std::uint32_t win32_size_low(PlatformFile file)
+std::uint64_t win32_file_size(PlatformFile file)
 {
-    const DWORD low = GetFileSize(to_handle(file), nullptr);
-    return static_cast<std::uint32_t>(low);
+    DWORD high = 0;
+    const DWORD low = GetFileSize(to_handle(file), &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) {
+        return 0;
+    }
+    return (static_cast<std::uint64_t>(high) << 32) | low;
 }
 
 bool win32_read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t* done)
@@ -410,7 +413,7 @@ std::size_t win32_path_to_cp932(const char** text, std::size_t* left, char* out,
 }
 
 const PlatformOps WIN32_OPS = {
-    win32_alloc_block, win32_free_block,  win32_open_read, win32_size_low,
+    win32_alloc_block, win32_free_block,  win32_open_read, win32_file_size,
     win32_read,        win32_create_temp, win32_write,     win32_flush,
     win32_close,       win32_remove_file, win32_replace_file, win32_look_up,
     win32_is_lead_byte, win32_path_fits, win32_take_error_text, win32_path_to_cp932,

@@ -65,12 +65,13 @@ int32_t load_source(const char* path, SourceSave* save, char* message)
         set_result_text(ERR_NOT_SOURCE, message);
         return ERR_NOT_SOURCE;
     }
-    save->size = os.size_low(file);
-    if (save->size != SOURCE_SIZE) {
+    // All 64 bits count: a file 4 GiB longer than a save is no save.
+    if (os.file_size(file) != SOURCE_SIZE) {
         os.close(file);
         set_result_text(ERR_NOT_SOURCE, message);
         return ERR_NOT_SOURCE;
     }
+    save->size = SOURCE_SIZE;
 
     // Not cleared first: the read below fills the block whole, or the file
     // is refused.
@@ -81,8 +82,7 @@ int32_t load_source(const char* path, SourceSave* save, char* message)
         return ERR_SOURCE_MEMORY;
     }
 
-    // A file longer than 4 GiB whose low 32 bits match passes the size test
-    // and is read up to SOURCE_SIZE bytes; anything less than that is not a
+    // A file that shrank since its size was told reads short: it is not a
     // save that can be converted.
     std::uint32_t done = 0;
     const bool read_ok = os.read(file, image, save->size, &done);

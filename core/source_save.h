@@ -5,8 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// A Melno save is recognised by this exact size (of the low 32 bits of the
-// file's size).
+// A Melno save is recognised by this exact size.
 constexpr std::uint32_t SOURCE_SIZE = 5233664;
 
 // Offsets of the four summary fields in a Melno save (little-endian).
@@ -23,7 +22,7 @@ constexpr std::size_t FUNDS_TEXT_SIZE = 64;
 // and after release_source.
 struct SourceSave {
     unsigned char* image;    // the file's bytes, SOURCE_SIZE of them
-    std::uint32_t size;      // low 32 bits of the file size
+    std::uint32_t size;      // the file's size: SOURCE_SIZE once loaded
     std::int32_t map_number;
     char city_name[CITY_NAME_BYTES + 2];  // always NUL-terminated
     std::int32_t game_clock;

@@ -1,6 +1,7 @@
 #include "target_check.h"
 
 #include <cstdarg>
+#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 
@@ -93,14 +94,14 @@ void check_sum(const char* name, std::uint32_t stored, std::uint32_t computed, F
 
 }  // namespace
 
-int32_t check_target(unsigned char* image, std::size_t size, char* text, std::size_t text_size)
+int32_t check_target(unsigned char* image, std::uint64_t size, char* text, std::size_t text_size)
 {
     Findings findings{text, text_size, 0, 0};
     if (text_size > 0) {
         text[0] = '\0';
     }
     if (size != TARGET_SIZE) {
-        note(&findings, "wrong size %zu (%lu expected)", size,
+        note(&findings, "wrong size %" PRIu64 " (%lu expected)", size,
              static_cast<unsigned long>(TARGET_SIZE));
         return CHECK_DAMAGED;
     }
@@ -150,13 +151,13 @@ int32_t check_target_file(const char* path, char* text, std::size_t text_size)
                       reason);
         return CHECK_UNREADABLE;
     }
-    const std::uint32_t size = os.size_low(file);
+    const std::uint64_t size = os.file_size(file);
     if (size != TARGET_SIZE) {
         os.close(file);
         return check_target(nullptr, size, text, text_size);
     }
-    // One byte more than a save holds tells a longer file whose size only
-    // looks right in its low 32 bits.
+    // One byte more than a save holds tells a file that grew since its size
+    // was told.
     auto* image = static_cast<unsigned char*>(os.alloc_block(TARGET_SIZE + 1));
     if (image == nullptr) {
         os.close(file);
@@ -172,7 +173,7 @@ int32_t check_target_file(const char* path, char* text, std::size_t text_size)
         std::snprintf(text, text_size, "cannot be read in full%s%s", reason[0] != '\0' ? ": " : "",
                       reason);
     } else if (done > TARGET_SIZE) {
-        std::snprintf(text, text_size, "wrong size: more than 4 GiB");
+        std::snprintf(text, text_size, "wrong size: it grew while it was read");
         result = CHECK_DAMAGED;
     } else {
         result = check_target(image, TARGET_SIZE, text, text_size);

@@ -21,7 +21,7 @@ constexpr std::size_t CHECK_TEXT_SIZE = 512;
 // bytes it stores are put back, so `image` is unchanged on return. `text`
 // (`text_size` bytes, always terminated) gets "ok" or the problems found,
 // separated by "; ". Returns CHECK_INTACT or CHECK_DAMAGED.
-int32_t check_target(unsigned char* image, std::size_t size, char* text, std::size_t text_size);
+int32_t check_target(unsigned char* image, std::uint64_t size, char* text, std::size_t text_size);
 
 // Reads the file at `path` through the platform and checks it as above.
 // Writes nothing. CHECK_UNREADABLE, with the reason in `text`, when the

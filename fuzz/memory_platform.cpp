@@ -107,9 +107,9 @@ PlatformFile mem_open_read(const char* path)
     return g_state.files.count(path) != 0 ? take_handle(path) : NO_FILE;
 }
 
-std::uint32_t mem_size_low(PlatformFile file)
+std::uint64_t mem_file_size(PlatformFile file)
 {
-    return static_cast<std::uint32_t>(g_state.files[lookup(file)->name].size());
+    return static_cast<std::uint64_t>(g_state.files[lookup(file)->name].size());
 }
 
 bool mem_read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t* done)
@@ -232,7 +232,7 @@ std::size_t mem_path_to_cp932(const char** text, std::size_t* left, char* out, s
 }
 
 const PlatformOps MEMORY_OPS = {
-    mem_alloc_block, mem_free_block,  mem_open_read, mem_size_low,
+    mem_alloc_block, mem_free_block,  mem_open_read, mem_file_size,
     mem_read,        mem_create_temp, mem_write,     mem_flush,
     mem_close,       mem_remove_file, mem_replace_file, mem_look_up,
     mem_is_lead_byte, mem_path_fits, mem_take_error_text, mem_path_to_cp932,

@@ -43,7 +43,7 @@ enum class Role {
     SourceBlock,     // allocation of the source block (the image is built
                      // inside it: there is no second block)
     SourceOpen,      // open_read
-    SourceSize,      // size_low
+    SourceSize,      // file_size
     SourceRead,      // read
     SourceClose,     // close of the source
     OutputOwner,     // look_up of the source when its output is named
@@ -155,7 +155,7 @@ std::vector<Call> attribute(const std::vector<m2q_test::TraceEntry>& trace,
             }
             break;
         case PlatformCall::open_read: role = Role::SourceOpen; break;
-        case PlatformCall::size_low: role = Role::SourceSize; break;
+        case PlatformCall::file_size: role = Role::SourceSize; break;
         case PlatformCall::read: role = Role::SourceRead; break;
         case PlatformCall::create_temp:
             role = entry.path == "report.txt" ? Role::ReportOpen : Role::OutputOpen;

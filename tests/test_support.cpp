@@ -310,7 +310,7 @@ const char* platform_call_name(PlatformCall call) {
     case PlatformCall::alloc: return "alloc";
     case PlatformCall::free: return "free";
     case PlatformCall::open_read: return "open_read";
-    case PlatformCall::size_low: return "size_low";
+    case PlatformCall::file_size: return "file_size";
     case PlatformCall::read: return "read";
     case PlatformCall::create_temp: return "create_temp";
     case PlatformCall::write: return "write";
@@ -438,12 +438,12 @@ PlatformFile faulty_open_read(const char* path) {
     return opened(g_state->native->open_read(path), name, false);
 }
 
-std::uint32_t faulty_size_low(PlatformFile file) {
+std::uint64_t faulty_file_size(PlatformFile file) {
     const Fault* fault = nullptr;
-    if (enter_on(PlatformCall::size_low, file, 0, false, &fault) == nullptr || fault != nullptr) {
+    if (enter_on(PlatformCall::file_size, file, 0, false, &fault) == nullptr || fault != nullptr) {
         return 0;
     }
-    return g_state->native->size_low(file);
+    return g_state->native->file_size(file);
 }
 
 // Moves at most `size` bytes through `transfer`, or fails, as the fault says.
@@ -560,7 +560,7 @@ FaultyPlatform::FaultyPlatform() {
     ops.alloc_block = faulty_alloc;
     ops.free_block = faulty_free;
     ops.open_read = faulty_open_read;
-    ops.size_low = faulty_size_low;
+    ops.file_size = faulty_file_size;
     ops.read = faulty_read;
     ops.create_temp = faulty_create_temp;
     ops.write = faulty_write;

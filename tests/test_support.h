@@ -120,7 +120,7 @@ enum class PlatformCall {
     alloc,
     free,
     open_read,
-    size_low,
+    file_size,
     read,
     create_temp,
     write,
@@ -141,7 +141,7 @@ constexpr std::uint32_t NO_SHORT = std::numeric_limits<std::uint32_t>::max();
 // 1; the calls `first` ... `first + times - 1` of them are affected.
 //   alloc        -> null, nothing allocated
 //   open_read    -> NO_FILE, create_temp -> NO_FILE, nothing opened
-//   size_low     -> 0
+//   file_size     -> 0
 //   read, write  -> false with a count of 0, nothing moved; or, with
 //                   `short_to` set, success after moving at most `short_to`
 //                   bytes, the count telling how many
@@ -157,7 +157,7 @@ struct Fault {
     int times = 1;
     // Only calls on files whose path contains this (open_read, remove,
     // look_up: the path given; create_temp: the file it is to replace;
-    // replace: the name replaced; size_low, read, write, flush, close: the
+    // replace: the name replaced; file_size, read, write, flush, close: the
     // path the file was opened under, for a temporary file the file it is
     // to replace). Empty: every call.
     std::string path_part;
@@ -178,7 +178,7 @@ struct TraceEntry {
     bool failed;        // a planned fault was applied
     // Which opening of a file the call belongs to: open_read and
     // create_temp give each file they open a new number from 1 (0 when
-    // nothing was opened); size_low, read, write and close carry the
+    // nothing was opened); file_size, read, write and close carry the
     // number of the file they were handed (0 when it was not open). Two
     // openings of the same path are two files.
     int file = 0;
@@ -218,7 +218,7 @@ public:
     std::size_t open_files() const;
     std::vector<std::string> open_paths() const;
     // Uses by the core of what this table never handed out or already took
-    // back: frees of unknown blocks, closes of files not open, size_low and
+    // back: frees of unknown blocks, closes of files not open, file_size and
     // read on files not open for reading, write on files not open for
     // writing. None of them reaches the operating system (a second free or
     // close could hit a block or file reused meanwhile); each fails and is
