@@ -201,10 +201,11 @@ void process_dropped_files(const char* const* paths, std::size_t count, BatchObs
 {
     // Without its table the batch could not keep its outputs off its own
     // sources, so no file is converted then.
-    BatchFiles files{list_sources(paths, count), 0, 0};
+    BatchFiles files{list_sources(paths, count), 0, 0, nullptr};
     files.count = files.entries != nullptr ? count : 0;
     Report report{};
     report_open(&report);
+    files.report_target = report.open ? report.target : nullptr;
 
     BatchSummary totals{0, 0, false};
     char message[MESSAGE_SIZE];

@@ -6,6 +6,7 @@
 
 #include "melno2quaz.h"
 #include "platform.h"
+#include "temp_name.h"
 
 namespace {
 
@@ -55,6 +56,45 @@ void copy_part(const char* path, std::size_t from, std::size_t to,
     }
     std::memcpy(part, path + from, end - from);
     part[end - from] = '\0';
+}
+
+// The folder part of `path`, or "." for a name in the current folder.
+bool folder_of(const char* path, char* folder, std::size_t size)
+{
+    const std::size_t length = folder_length(path, platform().windows_paths);
+    const int written = length == 0 ? std::snprintf(folder, size, ".")
+                                     : std::snprintf(folder, size, "%.*s",
+                                                     static_cast<int>(length), path);
+    return written > 0 && static_cast<std::size_t>(written) < size;
+}
+
+// Whether the name `found` leads to is the one the report will take: the
+// same last component in the same folder. The report's rename replaces
+// whatever that name then holds, a save too, so no output may take it.
+// False with `*failed` when a folder cannot be looked up.
+bool is_report_name(const NameInfo& found, const BatchFiles* batch, bool* failed)
+{
+    *failed = false;
+    if (batch == nullptr || batch->report_target == nullptr) {
+        return false;
+    }
+    const bool windows_paths = platform().windows_paths;
+    const char* report = batch->report_target;
+    if (std::strcmp(found.target + folder_length(found.target, windows_paths),
+                    report + folder_length(report, windows_paths)) != 0) {
+        return false;
+    }
+    char folder[TEMP_PATH_SIZE];
+    NameInfo output_folder;
+    NameInfo report_folder;
+    if (!folder_of(found.target, folder, sizeof folder) ||
+        !platform().look_up(folder, &output_folder) || !folder_of(report, folder, sizeof folder) ||
+        !platform().look_up(folder, &report_folder)) {
+        *failed = true;
+        return false;
+    }
+    return output_folder.kind == NAME_FOLDER && report_folder.kind == NAME_FOLDER &&
+           same_file(output_folder.identity, report_folder.identity);
 }
 
 bool is_dot_name(const char* name, std::size_t length)
@@ -175,6 +215,7 @@ const char* name_use_text(NameUse use)
     case NAME_IS_IN_BATCH: return "it is another file of this batch";
     case NAME_IS_OTHER_OUTPUT: return "this batch wrote it for another file";
     case NAME_IS_HELD: return "the system refused to replace it";
+    case NAME_IS_REPORT: return "report.txt is written there";
     }
     return "";
 }
@@ -186,30 +227,53 @@ NameSearch find_output_name(const char* source_path, const char* prefix, const c
     PathParts parts;
     split_path(source_path, &parts);
     // A shortened directory or base name would put the file under another
-    // name, or in another folder: nothing is written under such a name. The
-    // source's extension is not part of the output name, so its length
-    // does not matter.
+    // name, or in another folder: nothing is written under such a name, nor
+    // under one longer than the system's calls take. The source's extension
+    // is not part of the output name, so its length does not matter.
     const int first = *number;
-    if (!parts.name_cut) {
-        for (; *number <= OUTPUT_NAME_MAX_NUMBER; ++*number) {
-            if (!compose(output, parts, prefix, *number, extension)) {
-                break;  // numbered names only grow longer
-            }
-            if (!platform().look_up(output, found)) {
-                output[0] = '\0';
-                return NAME_FAILED;
-            }
-            const NameUse use = name_use(*found, owner);
-            if (passed_over != nullptr && *number == first) {
-                *passed_over = use;
-            }
-            if (use == NAME_USABLE) {
-                return NAME_FOUND;
-            }
+    if (parts.name_cut) {
+        output[0] = '\0';
+        return NAME_TOO_LONG;
+    }
+    for (; *number <= OUTPUT_NAME_MAX_NUMBER; ++*number) {
+        if (!compose(output, parts, prefix, *number, extension) ||
+            !platform().path_fits(output)) {
+            output[0] = '\0';
+            return NAME_TOO_LONG;
+        }
+        if (!platform().look_up(output, found)) {
+            output[0] = '\0';
+            return NAME_FAILED;
+        }
+        NameUse use = name_use(*found, owner);
+        bool failed = false;
+        if (use == NAME_USABLE && is_report_name(*found, owner.batch, &failed)) {
+            use = NAME_IS_REPORT;
+        }
+        if (failed) {
+            output[0] = '\0';
+            return NAME_FAILED;
+        }
+        if (passed_over != nullptr && *number == first) {
+            *passed_over = use;
+        }
+        if (use == NAME_USABLE) {
+            return NAME_FOUND;
         }
     }
     output[0] = '\0';
     return NAME_NONE;
+}
+
+const char* name_search_text(NameSearch search)
+{
+    switch (search) {
+    case NAME_FOUND:
+    case NAME_FAILED: return "";
+    case NAME_NONE: return "every output name up to _9999 is taken";
+    case NAME_TOO_LONG: return "the output name would be too long";
+    }
+    return "";
 }
 
 bool make_output_name(const char* source_path, const char* prefix, const char* extension,

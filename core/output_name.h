@@ -55,6 +55,7 @@ enum NameUse : int {
     NAME_IS_IN_BATCH,   // a file the batch reads
     NAME_IS_OTHER_OUTPUT,  // what the batch wrote for another source
     NAME_IS_HELD,       // the system refused to replace it (held open)
+    NAME_IS_REPORT,     // report.txt leads there
 };
 
 // Whether an output may replace what `found` describes: nothing, or a
@@ -71,10 +72,16 @@ const char* name_use_text(NameUse use);
 
 enum NameSearch : int {
     NAME_FOUND = 0,
-    NAME_NONE = 1,    // every candidate was taken, or none fits the buffer
-    NAME_FAILED = 2,  // a candidate could not be looked up: nothing in that
-                      // folder can be
+    NAME_NONE = 1,      // every candidate up to OUTPUT_NAME_MAX_NUMBER was taken
+    NAME_FAILED = 2,    // a candidate could not be looked up: nothing in that
+                        // folder can be
+    NAME_TOO_LONG = 3,  // the next candidate is longer than the system's calls
+                        // take (numbered names only grow longer)
 };
+
+// A few English words on why no name was found ("" for NAME_FAILED, where
+// the system tells why).
+const char* name_search_text(NameSearch search);
 
 // Looks for the first usable name of the source at `source_path`, from
 // number `*number` on (with `passed_over`, it gets why the first candidate

@@ -36,7 +36,7 @@ enum NameKind : int {
     NAME_ABSENT = 0,   // nothing (the folder itself may be missing too)
     NAME_REGULAR = 1,  // a regular file
     NAME_FOLDER = 2,
-    NAME_OTHER = 3,    // a FIFO, device, socket, or a link that goes nowhere
+    NAME_OTHER = 3,    // a FIFO, device, socket, or a link not followed
 };
 
 // Which file a name is, whatever the path: the same pair means the same
@@ -72,7 +72,8 @@ struct PlatformOps {
     void (*free_block)(void* block);
 
     // Opens an existing regular file for reading, excluding other openers
-    // where the platform can. NO_FILE on failure (also for folders).
+    // where the platform can. A name that is no regular file (a folder, a
+    // FIFO, a device) is not opened at all. NO_FILE on failure.
     PlatformFile (*open_read)(const char* path);
     // The open file's size, all 64 bits of it; 0 when it cannot be told.
     std::uint64_t (*file_size)(PlatformFile file);
@@ -84,7 +85,10 @@ struct PlatformOps {
     // it for binary writing. `name` (TEMP_PATH_SIZE bytes) receives the
     // temporary name, which starts with TEMP_NAME_MARK. NO_FILE when the
     // folder cannot take a new file (missing, not a folder, no permission,
-    // read-only file system, name too long).
+    // read-only file system, name too long). When `beside` is a regular
+    // file, the new one takes its permissions (POSIX: its mode and, for
+    // root, its owner and group; Windows: its hidden, system, archive and
+    // not-indexed attributes), so the file that replaces it keeps them.
     PlatformFile (*create_temp)(const char* beside, char* name, std::size_t name_size);
     // Writes `size` bytes; `*done` gets the count. False on an error.
     bool (*write)(PlatformFile file, const void* data, std::uint32_t size, std::uint32_t* done);
@@ -96,13 +100,17 @@ struct PlatformOps {
     // Deletes a file. False on an error.
     bool (*remove_file)(const char* path);
     // Puts the closed file `from` in place of `to` in one step, replacing
-    // what `to` held; `to` never holds anything in between. `from` stays
-    // where it was unless the result is REPLACE_DONE.
+    // what `to` held; `to` never holds anything in between, and the new
+    // name is made durable where the system can. `from` stays where it was
+    // unless the result is REPLACE_DONE.
     ReplaceResult (*replace_file)(const char* from, const char* to);
     // Tells what `path` names, following symbolic links. False when it
     // cannot be told (a folder on the way cannot be searched, an I/O
-    // error); a link that loops, or leads to a path longer than
-    // NameInfo::target holds, is NAME_OTHER.
+    // error). A link that loops, leads to a path longer than
+    // NameInfo::target holds, or is another user's in a folder where
+    // everyone may create names but only owners delete them (/tmp), is
+    // NAME_OTHER: it is not followed; so is a link that leads nowhere
+    // unless it is this user's own.
     bool (*look_up)(const char* path, NameInfo* info);
 
     // True when `byte` starts a double-byte character of the paths'

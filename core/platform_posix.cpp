@@ -24,6 +24,7 @@ namespace {
 // Why the latest failed operation failed: an errno value, NOT_REGULAR, or 0
 // when nothing failed since take_error_text last asked.
 constexpr int NOT_REGULAR = -1;
+constexpr int SWAPPED = -2;  // another file took the name while it was opened
 int last_failure = 0;
 
 void note_failure(int error)
@@ -41,12 +42,31 @@ void posix_free_block(void* block)
     std::free(block);
 }
 
-// Only regular files are opened: a folder or a device is no save, and a
-// FIFO must not block the batch (hence O_NONBLOCK until the type is known).
-// POSIX has no exclusive open, so other readers are not kept out.
+// Why a file of this kind is not opened: 0 for a regular file.
+int not_openable(const struct stat& info)
+{
+    return S_ISREG(info.st_mode) ? 0 : S_ISDIR(info.st_mode) ? EISDIR : NOT_REGULAR;
+}
+
+// Only regular files are opened. What the name is is looked at first, so a
+// FIFO, a device or a socket is never opened at all: opening a device can
+// have effects of its own, and a FIFO's writer would lose its data. The
+// file opened must then be the very file looked at; should another have
+// taken the name in between, O_NONBLOCK and O_NOCTTY keep its opening from
+// blocking or taking a terminal, and it is closed again. POSIX has no
+// exclusive open, so other readers are not kept out.
 PlatformFile posix_open_read(const char* path)
 {
-    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat named;
+    if (::stat(path, &named) != 0) {
+        note_failure(errno);
+        return NO_FILE;
+    }
+    if (not_openable(named) != 0) {
+        note_failure(not_openable(named));
+        return NO_FILE;
+    }
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         note_failure(errno);
         return NO_FILE;
@@ -55,10 +75,10 @@ PlatformFile posix_open_read(const char* path)
     int failure = 0;
     if (::fstat(fd, &info) != 0) {
         failure = errno;
-    } else if (S_ISDIR(info.st_mode)) {
-        failure = EISDIR;
-    } else if (!S_ISREG(info.st_mode)) {
-        failure = NOT_REGULAR;
+    } else if (not_openable(info) != 0) {
+        failure = not_openable(info);
+    } else if (info.st_dev != named.st_dev || info.st_ino != named.st_ino) {
+        failure = SWAPPED;
     } else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
         failure = errno;
     }
@@ -104,16 +124,48 @@ bool posix_read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32
     return true;
 }
 
+// Gives the new file `fd` the permission bits of the regular file `old`
+// it will replace and, when run as root, its owner and group (a user's
+// private save stays the user's and private). Others keep the group where
+// they may. False when the bits cannot be given.
+bool take_over_mode(int fd, const struct stat& old)
+{
+    struct stat now;
+    if (::fstat(fd, &now) != 0) {
+        return false;
+    }
+    if (now.st_uid != old.st_uid || now.st_gid != old.st_gid) {
+        if (::geteuid() == 0) {
+            if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+                return false;
+            }
+        } else if (now.st_gid != old.st_gid) {
+            static_cast<void>(::fchown(fd, static_cast<uid_t>(-1), old.st_gid));
+        }
+    }
+    return ::fchmod(fd, old.st_mode & 07777) == 0;
+}
+
 // A temporary name that no other process or earlier call is likely to
-// pick; creation is exclusive, so a clash only costs another try.
+// pick; creation is exclusive, so a clash only costs another try. When
+// `beside` is a regular file, the new file starts private and takes its
+// mode; otherwise it gets the usual 0666 less the umask.
 PlatformFile posix_create_temp(const char* beside, char* name, std::size_t name_size)
 {
+    struct stat old;
+    const bool replacing = ::stat(beside, &old) == 0 && S_ISREG(old.st_mode);
     for (int attempt = 0; attempt < 100; ++attempt) {
         if (!compose_temp_name(beside, false, temp_name_mix(static_cast<std::uint32_t>(::getpid())),
                                name, name_size)) {
             break;
         }
-        const int fd = ::open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = ::open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, replacing ? 0600 : 0666);
+        if (fd >= 0 && replacing && !take_over_mode(fd, old)) {
+            note_failure(errno);
+            ::close(fd);
+            ::unlink(name);
+            break;
+        }
         if (fd >= 0) {
             return fd;
         }
@@ -178,9 +230,31 @@ bool posix_remove_file(const char* path)
     return true;
 }
 
+// Makes a rename in the folder of `path` durable, so that after a power
+// cut the name holds the new file, not the old one. Some file systems
+// cannot flush a folder; the rename is done all the same, so this is as far
+// as it goes.
+void flush_folder(const char* path)
+{
+    const std::size_t length = folder_length(path, false);
+    char folder[TEMP_PATH_SIZE];
+    const int written = length == 0 ? std::snprintf(folder, sizeof folder, ".")
+                                     : std::snprintf(folder, sizeof folder, "%.*s",
+                                                     static_cast<int>(length), path);
+    if (written < 0 || static_cast<std::size_t>(written) >= sizeof folder) {
+        return;
+    }
+    const int fd = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        static_cast<void>(::fsync(fd));
+        ::close(fd);
+    }
+}
+
 ReplaceResult posix_replace_file(const char* from, const char* to)
 {
     if (::rename(from, to) == 0) {
+        flush_folder(to);
         return REPLACE_DONE;
     }
     note_failure(errno);
@@ -198,12 +272,36 @@ ReplaceResult posix_replace_file(const char* from, const char* to)
     }
 }
 
-// Follows symbolic links from `path` to the name they finally lead to,
-// which need not exist. A relative link target counts from the link's own
-// folder. False for a loop or a path that does not fit.
-bool follow_links(const char* path, char* target, std::size_t size, bool* broken)
+// Whether the link `link` (as lstat told it) at `path` may be followed, by
+// the rule the kernel applies to its own walks where links are protected:
+// in a folder anyone may write to and only owners may delete from (/tmp),
+// only a link of this user or of the folder's owner. Another user's link
+// there could lead a run, above all root's, onto any file.
+bool may_follow(const char* path, const struct stat& link)
+{
+    const std::size_t length = folder_length(path, false);
+    char folder[TEMP_PATH_SIZE];
+    const int written = length == 0 ? std::snprintf(folder, sizeof folder, ".")
+                                     : std::snprintf(folder, sizeof folder, "%.*s",
+                                                     static_cast<int>(length), path);
+    struct stat info;
+    if (written < 0 || static_cast<std::size_t>(written) >= sizeof folder ||
+        ::stat(folder, &info) != 0) {
+        return false;
+    }
+    const bool shared = (info.st_mode & S_ISVTX) != 0 && (info.st_mode & S_IWOTH) != 0;
+    return !shared || link.st_uid == ::geteuid() || link.st_uid == info.st_uid;
+}
+
+// Follows symbolic links from `path` to the name they finally lead to.
+// A relative link target counts from the link's own folder. `*broken` for
+// a loop, a path that does not fit, or a link that may not be followed;
+// `*foreign` when a link followed is not this user's. False when a name on
+// the way cannot be looked at.
+bool follow_links(const char* path, char* target, std::size_t size, bool* broken, bool* foreign)
 {
     *broken = false;
+    *foreign = false;
     if (std::snprintf(target, size, "%s", path) >= static_cast<int>(size)) {
         *broken = true;
         return true;
@@ -220,6 +318,11 @@ bool follow_links(const char* path, char* target, std::size_t size, bool* broken
         if (!S_ISLNK(info.st_mode)) {
             return true;
         }
+        if (!may_follow(target, info)) {
+            *broken = true;
+            return true;
+        }
+        *foreign = *foreign || info.st_uid != ::geteuid();
         char link[TEMP_PATH_SIZE];
         const ssize_t got = ::readlink(target, link, sizeof link);
         if (got < 0) {
@@ -249,7 +352,8 @@ bool posix_look_up(const char* path, NameInfo* info)
 {
     *info = NameInfo{};
     bool broken = false;
-    if (!follow_links(path, info->target, sizeof info->target, &broken)) {
+    bool foreign = false;
+    if (!follow_links(path, info->target, sizeof info->target, &broken, &foreign)) {
         return false;
     }
     if (broken) {
@@ -259,7 +363,11 @@ bool posix_look_up(const char* path, NameInfo* info)
     struct stat found;
     if (::lstat(info->target, &found) != 0) {
         if (errno == ENOENT) {
-            info->kind = NAME_ABSENT;
+            // A file is created where a link leads only when every link on
+            // the way is this user's: another's link that leads nowhere is
+            // passed over like a FIFO, so nobody else can choose where a
+            // new file of this user's appears.
+            info->kind = foreign ? NAME_OTHER : NAME_ABSENT;
             return true;
         }
         if (errno == ELOOP) {
@@ -310,6 +418,7 @@ std::size_t posix_take_error_text(char* text, std::size_t size)
     }
     const char* words = failure == 0             ? ""
                         : failure == NOT_REGULAR ? "Not a regular file"
+                        : failure == SWAPPED     ? "Another file took the name while it was opened"
                                                  : std::strerror(failure);
     const int length = std::snprintf(text, size, "%s", words);
     return length < 0 ? 0 : std::min(static_cast<std::size_t>(length), size - 1);

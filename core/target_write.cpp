@@ -23,8 +23,14 @@ int32_t write_target(const unsigned char* image, const char* source_path, BatchF
     for (int number = 0;; ++number) {
         char name[OUTPUT_PATH_SIZE];
         NameInfo found;
-        if (find_output_name(source_path, "gamedata_", "dat", owner, &number, name, &found,
-                             number == 0 ? &plain_use : nullptr) != NAME_FOUND) {
+        const NameSearch search = find_output_name(source_path, "gamedata_", "dat", owner,
+                                                   &number, name, &found,
+                                                   number == 0 ? &plain_use : nullptr);
+        if (search != NAME_FOUND) {
+            if (outcome != nullptr) {
+                std::snprintf(outcome->reason, sizeof outcome->reason, "%s",
+                              name_search_text(search));
+            }
             return ERR_WRITE_TARGET;
         }
         // A symbolic link is replaced at the file it leads to, so that the
