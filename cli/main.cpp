@@ -3,7 +3,6 @@
 // together with each output's name and each failure's reason.
 // melno2quaz --check PATH...: checks Quaz saves and writes nothing.
 #include <cerrno>
-#include <clocale>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +13,9 @@
 
 #ifdef __GLIBC__
 #include <malloc.h>
+#endif
+#ifndef _WIN32
+#include <fcntl.h>
 #endif
 
 #include "melno2quaz.h"
@@ -101,13 +103,14 @@ int finish(int status) {
     return 1;
 }
 
-// A path or a system text as it is, but for control bytes, shown as '?'.
+// The terminal's view of the texts the core keeps in Shift-JIS.
+TerminalText g_terminal;
+
+// A path or a system text as it is, but for control characters and bytes
+// that are no character, shown as '?'.
 std::string shown(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) c = '?';
-    }
+    std::string out;
+    terminal_text_append_own(&g_terminal, text, &out);
     return out;
 }
 
@@ -164,11 +167,8 @@ void show_record(void* context, std::size_t index, std::size_t count, const char
 }
 
 int convert(const std::vector<const char*>& paths) {
-    TerminalText terminal;
-    terminal_text_open_for_locale(&terminal);
-
     BatchSummary summary{};
-    process_dropped_files(paths.data(), paths.size(), show_record, &terminal, &summary);
+    process_dropped_files(paths.data(), paths.size(), show_record, &g_terminal, &summary);
 
     emit(std::to_string(summary.converted) + " converted, " + std::to_string(summary.failed) +
          " failed\n");
@@ -181,7 +181,6 @@ int convert(const std::vector<const char*>& paths) {
 }
 
 int check(const std::vector<const char*>& paths) {
-    std::setlocale(LC_ALL, "");  // reasons in the user's language and encoding
     bool all_intact = true;
     char text[CHECK_TEXT_SIZE];
     for (const char* path : paths) {
@@ -200,6 +199,20 @@ int usage_error(const std::string& problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifndef _WIN32
+    // Descriptors 0, 1 and 2 are open before anything else is, to
+    // /dev/null where they were closed: otherwise the first file opened
+    // (report.txt's temporary file) would become standard output and take
+    // the terminal's lines into the report.
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/dev/null", O_RDWR) != fd) {
+            return 1;
+        }
+    }
+    // A file-size limit (ulimit -f) makes the write that passes it fail
+    // with EFBIG, told for that file, instead of killing the batch.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
 #ifdef _WIN32
     // Names as Windows gives them, whatever the ANSI code page.
     std::vector<std::string> wide_arguments = windows_arguments();
@@ -236,6 +249,9 @@ int main(int argc, char** argv) {
         }
     }
     if (paths.empty()) return usage_error("no files given");
+    // The user's locale: the terminal's encoding, and the system's reasons
+    // in the user's language.
+    terminal_text_open_for_locale(&g_terminal);
 
 #ifdef M_MMAP_THRESHOLD
     // Each file is loaded into one block of about 5 MB. Kept in the heap

@@ -3,6 +3,7 @@
 #include "terminal_text.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #ifdef _WIN32
@@ -13,6 +14,7 @@
 #else
 #include <cerrno>
 #include <clocale>
+#include <cwchar>
 #include <iconv.h>
 #include <langinfo.h>
 #endif
@@ -173,6 +175,7 @@ void terminal_text_close(TerminalText* text) {
 
 void terminal_text_open(TerminalText* text, const char* codeset) {
     terminal_text_close(text);
+    text->own_utf8 = true;
 #ifdef _WIN32
     // The console program's own text is UTF-8; it goes to the console as
     // UTF-16 and into files and pipes as Shift-JIS.
@@ -181,6 +184,7 @@ void terminal_text_open(TerminalText* text, const char* codeset) {
     text->mode = TERMINAL_CONVERT;
 #else
     const std::string key = codeset_key(codeset != nullptr ? codeset : "");
+    text->own_utf8 = is_ascii_codeset(key) || key == "UTF8";
     if (is_shift_jis_codeset(key)) return;
     const char* target = is_ascii_codeset(key) ? "UTF-8" : codeset;
     const iconv_t cd = iconv_open(target, "CP932");
@@ -217,6 +221,68 @@ void append_lines(TerminalText* text, const std::string& lines, std::string* out
 }
 
 }  // namespace
+
+namespace {
+
+bool is_control(std::uint32_t character) {
+    return character < 0x20 || (character >= 0x7F && character <= 0x9F);
+}
+
+// The length of the UTF-8 character at the start of `text` and, in
+// `*character`, its code point; 0 for a byte that starts none (overlong
+// forms, surrogates and values past U+10FFFF included).
+std::size_t utf8_character(std::string_view text, std::uint32_t* character) {
+    const auto byte = static_cast<unsigned char>(text[0]);
+    const std::size_t length = byte < 0x80 ? 1 : byte >= 0xC2 && byte <= 0xDF ? 2
+                               : byte >= 0xE0 && byte <= 0xEF           ? 3
+                               : byte >= 0xF0 && byte <= 0xF4           ? 4
+                                                                        : 0;
+    if (length == 0 || length > text.size()) return 0;
+    std::uint32_t value = length == 1 ? byte : byte & (0x7F >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        const auto next = static_cast<unsigned char>(text[i]);
+        if ((next & 0xC0) != 0x80) return 0;
+        value = (value << 6) | (next & 0x3F);
+    }
+    static constexpr std::uint32_t SMALLEST[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (value < SMALLEST[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+        return 0;
+    }
+    *character = value;
+    return length;
+}
+
+// The same by the C library's decoder for the locale's codeset, where wide
+// characters are Unicode code points.
+std::size_t locale_character(std::string_view text, std::uint32_t* character) {
+#ifdef _WIN32
+    return utf8_character(text, character);
+#else
+    std::mbstate_t state{};
+    wchar_t wide = 0;
+    const std::size_t length = std::mbrtowc(&wide, text.data(), text.size(), &state);
+    if (length == 0 || length > text.size()) return 0;  // -1, -2 and the terminator
+    *character = static_cast<std::uint32_t>(wide);
+    return length;
+#endif
+}
+
+}  // namespace
+
+void terminal_text_append_own(const TerminalText* text, std::string_view own, std::string* out) {
+    while (!own.empty()) {
+        std::uint32_t character = 0;
+        const std::size_t length = text->own_utf8 ? utf8_character(own, &character)
+                                                  : locale_character(own, &character);
+        if (length == 0 || is_control(character)) {
+            out->push_back('?');
+            own.remove_prefix(length == 0 ? 1 : length);
+        } else {
+            out->append(own.substr(0, length));
+            own.remove_prefix(length);
+        }
+    }
+}
 
 void terminal_text_append(TerminalText* text, std::string_view sjis, std::string* out) {
     append_lines(text, terminal_lines(sjis), out);

@@ -19,6 +19,10 @@ enum TerminalTextMode : int {
 struct TerminalText {
     TerminalTextMode mode = TERMINAL_PASS_THROUGH;
     void* converter = nullptr;  // the iconv descriptor in TERMINAL_CONVERT
+    // The terminal's own texts (paths, the system's words) are UTF-8: on
+    // Windows, and for UTF-8 and ASCII codesets; otherwise the C library
+    // decodes them by the locale.
+    bool own_utf8 = true;
 
     TerminalText() = default;
     TerminalText(const TerminalText&) = delete;
@@ -42,6 +46,14 @@ void terminal_text_close(TerminalText* text);
 // becomes LF; other control bytes (except tab and line feed) and bytes that
 // do not convert become '?'. Never fails and never stops early.
 void terminal_text_append(TerminalText* text, std::string_view sjis, std::string* out);
+
+// Appends `text`, which is in the terminal's own encoding already (a path,
+// the system's words), as it is, but for control characters and bytes that
+// are no character, each shown as one '?'. Control characters are C0,
+// DEL and C1 (U+0080 to U+009F: a terminal takes U+009B for the start of
+// an escape sequence), so no name can move the cursor or recolour the
+// screen, nor break a line.
+void terminal_text_append_own(const TerminalText* text, std::string_view own, std::string* out);
 
 // The same for a field read from a save (a city name): there every control
 // byte, line feed and tab included, becomes '?', so that the field cannot

@@ -100,7 +100,9 @@ void report_record(Report* report, std::size_t index, std::size_t count, const c
                                index, count);
     report_piece(report, piece, length);
     // The path goes out whole, whatever its length, in code page 932 like
-    // the rest of the report.
+    // the rest of the report. Its control bytes show as '?', so that a line
+    // end in a name cannot forge a record; no byte of a double-byte
+    // character is below 0x20 or 0x7F, so none is cut.
     const PlatformOps& os = platform();
     const char* left_text = path;
     std::size_t left = std::strlen(path);
@@ -108,6 +110,12 @@ void report_record(Report* report, std::size_t index, std::size_t count, const c
         const std::size_t put = os.path_to_cp932(&left_text, &left, piece, sizeof piece);
         if (put == 0) {
             break;  // cannot happen with a piece of this size; never loop forever
+        }
+        for (std::size_t i = 0; i < put; ++i) {
+            const auto byte = static_cast<unsigned char>(piece[i]);
+            if (byte < 0x20 || byte == 0x7F) {
+                piece[i] = '?';
+            }
         }
         report_write(report, piece, put);
     }

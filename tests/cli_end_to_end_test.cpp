@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -170,36 +172,48 @@ TEST_F(CliTest, ConvertsSeveralSavesBesideTheirSourcesAndExitsZero) {
     EXPECT_FALSE(fs::exists(folder_ / "gamedata_a.dat"));
 }
 
+// A FIFO is never opened (its writer would lose data), and a file 4 GiB
+// longer than a save is none: all 64 bits of its size count.
 TEST_F(CliTest, FilesThatAreNoSavesAreFailedRecordsAndTheBatchGoesOn) {
     make_sized("short.psu", SOURCE_SIZE - 1);
     make_sized("long.psu", SOURCE_SIZE + 1);
+    fs::resize_file(make_sized("huge.psu", 0), (std::uintmax_t{1} << 32) + SOURCE_SIZE);
     fs::create_directory(folder_ / "folder.psu");
+    ASSERT_EQ(mkfifo((folder_ / "fifo.psu").c_str(), 0644), 0);
+    const int watch = inotify_init1(IN_NONBLOCK);
+    ASSERT_GE(inotify_add_watch(watch, (folder_ / "fifo.psu").c_str(), IN_OPEN), 0);
     make("good.psu", city());
     ASSERT_TRUE(m2q_test::write_file((folder_ / "report.txt").string(), std::string("an older report\r\n")));
     const std::string overlong(300, 'p');
 
-    const ProcessResult result = run(
-        {"short.psu", "long.psu", "missing.psu", "folder.psu", "report.txt", overlong, "good.psu"});
+    const ProcessResult result = run({"short.psu", "long.psu", "huge.psu", "missing.psu", "folder.psu",
+                                      "fifo.psu", "report.txt", overlong, "good.psu"});
     EXPECT_EQ(result.exit_code, 1);
     EXPECT_EQ(result.err, "");
+    const ProcessResult checked = run({"--check", "fifo.psu"});
+    EXPECT_EQ(checked.out, "fifo.psu: cannot be opened: Not a regular file\n");
+    char event[sizeof(inotify_event) + 256];
+    EXPECT_LT(read(watch, event, sizeof event), 0) << "the FIFO was opened";
+    close(watch);
 
     const std::string not_melno = sjis("  Melnoのデータではありません。\n  (Err:2)\r\n\r\n");
     const std::string text = report();
-    for (const char* name : {"short.psu", "long.psu", "missing.psu", "folder.psu", "report.txt"}) {
+    for (const char* name : {"short.psu", "long.psu", "huge.psu", "missing.psu", "folder.psu",
+                             "fifo.psu", "report.txt"}) {
         EXPECT_NE(text.find(sjis("  変換元:") + name + "\r\n" + not_melno), std::string::npos)
             << name;
         EXPECT_FALSE(fs::exists(folder_ / ("gamedata_" + fs::path(name).stem().string() + ".dat")));
     }
     // The over-long argument is refused by its length, recorded in full.
-    EXPECT_NE(text.find(sjis("0006/0007\r\n  変換元:") + overlong + "\r\n" +
+    EXPECT_NE(text.find(sjis("0008/0009\r\n  変換元:") + overlong + "\r\n" +
                         sjis("  パスが長すぎます。\r\n  (Err:6)\r\n\r\n")),
               std::string::npos);
     EXPECT_NE(result.out.find(overlong + "\n  パスが長すぎます。\n  (Err:6)\n"), std::string::npos);
-    EXPECT_NE(text.find(sjis("0007/0007\r\n  変換元:good.psu\r\n  都市名:")), std::string::npos);
+    EXPECT_NE(text.find(sjis("0009/0009\r\n  変換元:good.psu\r\n  都市名:")), std::string::npos);
     EXPECT_TRUE(fs::exists(folder_ / "gamedata_good.dat"));
-    EXPECT_EQ(text.rfind("0001/0007", 0), 0u) << "the report replaces the older one";
+    EXPECT_EQ(text.rfind("0001/0009", 0), 0u) << "the report replaces the older one";
     EXPECT_EQ(result.out.substr(result.out.rfind('\n', result.out.size() - 2) + 1),
-              "1 converted, 6 failed\n");
+              "1 converted, 8 failed\n");
 }
 
 // Besides the report's records the terminal tells where each save went and
@@ -212,6 +226,20 @@ TEST_F(CliTest, TerminalShowsOutputPathsNumberedNamesReasonsAndOneLinePerField) 
     SampleSave broken = city();
     ASSERT_TRUE(sample_set_name_hex(&broken, "41 0A 42 0D 0A 43 09 44"));  // A LF B CR LF C TAB D
     make("broken.psu", broken);
+    // A C1 escape (U+009B) and a line end in a path; a path whose output
+    // name would pass the limit.
+    const std::string odd = "c\xC2\x9B" "31m\r\n0002/0004.psu";
+    make(odd, city());
+    const std::string deep = std::string(200, 'd') + "/" + std::string(52, 'b') + ".psu";
+    make(deep, city());
+
+    const ProcessResult tricky = run({odd, deep});
+    EXPECT_NE(tricky.out.find("  変換元:c?31m??0002/0004.psu\n  都市名:"), std::string::npos) << tricky.out;
+    EXPECT_NE(tricky.out.find("  -> c?31m??0002/gamedata_0004.dat\n"), std::string::npos) << tricky.out;
+    EXPECT_NE(tricky.out.find("(Err:4)\n  the output name would be too long\n"), std::string::npos)
+        << tricky.out;
+    EXPECT_NE(report().find(sjis("0001/0002\r\n  変換元:c?31m??0002/0004.psu\r\n")), std::string::npos)
+        << m2q_test::show_bytes(report());
 
     const ProcessResult result = run({"saves/city.psu", "missing.psu", "folder.psu", "broken.psu"});
     EXPECT_EQ(result.exit_code, 1);
@@ -267,11 +295,41 @@ TEST_F(CliTest, ReportHoldsUtf8PathsInShiftJis) {
     expect_city_output(folder_ / "gamedata_東京.dat", city());
 }
 
+// A standard output that fails, is closed, or a file-size limit: each is
+// told where it belongs and reaches no file.
 TEST_F(CliTest, OutputErrorsAreToldAndFailTheRun) {
     make("city.psu", city());
+    make("town.psu", city());
     ProcessOptions options;
     options.directory = folder_.string();
     options.environment = {"LC_ALL=C.UTF-8"};
+    const std::string shell = "exec \"$0\" \"$@\"";
+
+    // Closed descriptors 0, 1 and 2: the report is still only the report.
+    ASSERT_EQ(run({"city.psu", "town.psu"}).exit_code, 0);
+    const std::string whole_report = report();
+    const ProcessResult closed =
+        run_process({"/bin/sh", "-c", shell + " <&- >&- 2>&-", M2Q_CLI_PATH, "city.psu", "town.psu"}, options);
+    EXPECT_EQ(closed.exit_code, 0);
+    EXPECT_EQ(report(), whole_report);
+
+    // A file-size limit below a save's size: each save fails with the
+    // system's reason, the batch goes on, and nothing is left behind.
+    fs::remove(folder_ / "gamedata_city.dat");
+    const std::string town_save = read_file(folder_ / "gamedata_town.dat");
+    const ProcessResult limited =
+        run_process({"/bin/sh", "-c", "ulimit -f 4000; " + shell, M2Q_CLI_PATH, "city.psu", "town.psu"},
+                    options);
+    EXPECT_EQ(limited.exit_code, 1) << limited.err;
+    EXPECT_NE(limited.out.find("(Err:4)\n  File too large\n\n0002/0002"), std::string::npos) << limited.out;
+    EXPECT_NE(limited.out.find("0 converted, 2 failed"), std::string::npos);
+    EXPECT_TRUE(read_file(folder_ / "gamedata_town.dat") == town_save) << "the old save changed";
+    EXPECT_FALSE(fs::exists(folder_ / "gamedata_city.dat"));
+    EXPECT_NE(report().find("(Err:4)\r\n\r\n0002/0002"), std::string::npos);
+    for (const auto& entry : fs::directory_iterator(folder_)) {
+        EXPECT_NE(entry.path().filename().string().rfind(TEMP_NAME_MARK, 0), 0u) << entry.path();
+    }
+
     const ProcessResult full =
         run_process({"/bin/sh", "-c", "exec \"$0\" \"$@\" >/dev/full", M2Q_CLI_PATH, "city.psu"}, options);
     EXPECT_EQ(full.exit_code, 1);
@@ -487,6 +545,13 @@ TEST_F(CliTest, OutputsNeverDamageAnotherFile) {
         std::vector<std::string> outputs;       // new saves, in the row's folder
         std::function<void(const fs::path&)> setup;
         std::vector<std::string> kept;          // files whose bytes must not change
+        std::function<void(const fs::path&)> check = nullptr;  // more to see afterwards
+        bool needs_root = false;  // makes a link of another user's
+    };
+    constexpr uid_t OTHER_USER = 65534;
+    const auto others_link = [](const std::string& to, const fs::path& link) {
+        fs::create_symlink(to, link);
+        ASSERT_EQ(lchown(link.c_str(), OTHER_USER, OTHER_USER), 0);
     };
     const auto file = [](const fs::path& path, const std::string& bytes) {
         ASSERT_TRUE(m2q_test::write_file(path.string(), bytes));
@@ -526,10 +591,55 @@ TEST_F(CliTest, OutputsNeverDamageAnotherFile) {
              file(d / "game/gamedata_city.dat", old_save);
              fs::create_symlink("game/gamedata_city.dat", d / "gamedata_city.dat");
          }, {}},
+        // report.txt takes the name it leads to when the batch ends, so no
+        // save may take that name, whichever way the link goes.
+        {"link to report.txt", {"city.psu"}, {"gamedata_city_1.dat"},
+         [&](const fs::path& d) {
+             file(folder_ / "report.txt", "an older report\r\n");
+             fs::create_symlink("../report.txt", d / "gamedata_city.dat");
+         }, {}},
+        {"report.txt a link to the output's name", {"city.psu"}, {"gamedata_city_1.dat"},
+         [&](const fs::path& d) {
+             fs::create_symlink(d.filename() / "gamedata_city.dat", folder_ / "report.txt");
+         }, {}},
+        // In a folder all may write to and only owners delete from, another
+        // user's link is not followed, to a file or to nowhere; the
+        // replaced save keeps its mode and, for root, its owner.
+        {"another user's link in a sticky folder", {"city.psu"}, {"gamedata_city_1.dat"},
+         [&](const fs::path& d) {
+             file(folder_ / "private.dat", "another user's file");
+             fs::permissions(d, fs::perms::all | fs::perms::sticky_bit);
+             others_link("../private.dat", d / "gamedata_city.dat");
+         }, {"../private.dat"}, nullptr, true},
+        {"another user's link to nowhere", {"city.psu"}, {"gamedata_city_1.dat"},
+         [&](const fs::path& d) { others_link("../created.dat", d / "gamedata_city.dat"); },
+         {}, [&](const fs::path&) { EXPECT_FALSE(fs::exists(folder_ / "created.dat")); }, true},
+        {"private save of another user", {"city.psu"}, {"gamedata_city.dat"},
+         [&](const fs::path& d) {
+             file(d / "gamedata_city.dat", old_save);
+             ASSERT_EQ(chmod((d / "gamedata_city.dat").c_str(), 0640), 0);
+             if (geteuid() == 0) {
+                 ASSERT_EQ(chown((d / "gamedata_city.dat").c_str(), OTHER_USER, 100), 0);
+             }
+         }, {},
+         [&](const fs::path& d) {
+             struct stat info;
+             ASSERT_EQ(stat((d / "gamedata_city.dat").c_str(), &info), 0);
+             EXPECT_EQ(info.st_mode & 07777, 0640u);
+             if (geteuid() == 0) {
+                 EXPECT_EQ(info.st_uid, OTHER_USER);
+                 EXPECT_EQ(info.st_gid, 100u);
+             }
+         }},
     };
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const Row& row = rows[i];
         SCOPED_TRACE(row.what);
+        if (row.needs_root && geteuid() != 0) {
+            std::printf("row \"%s\" needs root to make another user's link: not run\n", row.what);
+            continue;
+        }
+        fs::remove(folder_ / "report.txt");
         const std::string dir = "row" + std::to_string(i);
         make(dir + "/city.psu", save);
         row.setup(folder_ / dir);
@@ -547,6 +657,8 @@ TEST_F(CliTest, OutputsNeverDamageAnotherFile) {
         for (const auto& entry : fs::recursive_directory_iterator(folder_ / dir)) {
             EXPECT_NE(entry.path().filename().string().rfind(TEMP_NAME_MARK, 0), 0u) << entry.path();
         }
+        if (row.check) row.check(folder_ / dir);
+        EXPECT_EQ(report().rfind("0001/", 0), 0u) << "report.txt holds no report";
     }
     EXPECT_FALSE(fs::exists(folder_ / "row8/gamedata_city_1.dat")) << "the same file got two outputs";
     EXPECT_FALSE(fs::exists(folder_ / "row2/gamedata_city_1.dat"));
