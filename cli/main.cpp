@@ -48,15 +48,16 @@ const char USAGE[] =
     "      --version  show the version and exit\n"
     "      --check    check each FILE as a Quaz save: its size, fixed header and\n"
     "                 block, sealing constants, both checksums and the zero end;\n"
-    "                 one line per FILE, \"ok\" or what is wrong; writes nothing,\n"
-    "                 not even report.txt\n"
+    "                 one line per FILE, \"ok\" (the size, fixed parts and both\n"
+    "                 checksums match) or what is wrong; writes nothing, not\n"
+    "                 even report.txt\n"
     "      --         end of options: every later argument is a FILE\n"
     "\n"
     "A lone '-' is a FILE named '-' (standard input is never read).\n"
     "\n"
-    "Exit status: 0 when every FILE was converted (or, with --check, is\n"
-    "intact), 1 when any FILE failed or standard output could not be written,\n"
-    "2 for a usage error.\n";
+    "Exit status: 0 when every FILE was converted (or, with --check, is \"ok\"),\n"
+    "1 when any FILE failed or standard output could not be written, 2 for a\n"
+    "usage error.\n";
 
 const char TRY_HELP[] = "Try 'melno2quaz --help' for more information.\n";
 

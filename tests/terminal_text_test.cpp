@@ -63,6 +63,30 @@ TEST(TerminalText, BrokenShiftJisAndControlBytesBecomeQuestionMarks) {
     EXPECT_EQ(shown("SHIFT_JIS", "A\x1B[2J"), "A?[2J");
 }
 
+// Paths and the system's words are the terminal's own text: kept as they
+// are but for control characters (C0, DEL, C1) and bytes that are no
+// UTF-8, one '?' each.
+TEST(TerminalText, OwnTextsKeepTheirCharactersAndShowControlsAsQuestionMarks) {
+    const struct {
+        const char* codeset;
+        std::string text;
+        std::string expected;
+    } rows[] = {
+        {"UTF-8", "東京 café €", "東京 café €"},
+        {"UTF-8", "a\xC2\x9B" "31mb\xC2\x85" "c\xC2\xA0", "a?31mb?c\xC2\xA0"},  // CSI, NEL; NBSP kept
+        {"UTF-8", "a\r\nb\x1B[2J\x7F", "a??b?[2J?"},
+        {"", "a\xFF" "b\xC0\xAF" "c", "a?b??c"},          // no UTF-8; an overlong '/'
+        {"UTF-8", "\xED\xA0\x80" "x\xE6\x9D", "???x??"},  // a surrogate; a character cut off
+    };
+    for (const auto& row : rows) {
+        TerminalText terminal;
+        terminal_text_open(&terminal, row.codeset);
+        std::string out;
+        terminal_text_append_own(&terminal, row.text, &out);
+        EXPECT_EQ(out, row.expected) << m2q_test::show_bytes(row.text);
+    }
+}
+
 TEST(TerminalText, LongTextsConvertWhole) {
     // Far more than one round of the converter's output buffer.
     std::string text;
