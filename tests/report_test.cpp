@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "melno2quaz.h"
 #include "source_save.h"
 #include "test_support.h"
@@ -197,6 +199,30 @@ TEST(Report, ReportTxtAmongTheFilesIsARecordAndIsReplacedUnlessItIsASave) {
         } else {
             EXPECT_EQ(run.report, not_source_record(1, 1, report));
         }
+    }
+}
+
+// A save's name that leads to report.txt is passed over: the report takes
+// that name at the end. When that name's folder cannot be looked at, the
+// file fails with code 4, and nothing is left behind.
+TEST(Report, NoSaveTakesTheNameReportTxtLeadsTo) {
+    for (const bool lookup_fails : {false, true}) {
+        TempFolder folder;
+        const std::string a = folder.file("a.psu");
+        ASSERT_TRUE(m2q_test::write_file(a, m2q_test::zero_source()));
+        std::filesystem::create_symlink("report.txt", folder.path() / "gamedata_a.dat");
+        m2q_test::FaultyPlatform os;
+        // The source twice, report.txt, the output's name; then its folder.
+        if (lookup_fails) os.add_fault(m2q_test::fault_on(m2q_test::PlatformCall::look_up, 5));
+        const BatchRun run = run_batch(folder, {a});
+        ASSERT_EQ(run.seen.size(), 1u);
+        EXPECT_EQ(run.seen[0].code, lookup_fails ? ERR_WRITE_TARGET : CONVERT_OK);
+        EXPECT_TRUE(run.summary.report_written);
+        EXPECT_EQ(run.report.rfind("0001/0001", 0), 0u);
+        std::vector<std::string> entries = {"a.psu", "gamedata_a.dat", "report.txt"};
+        if (!lookup_fails) entries.push_back("gamedata_a_1.dat");
+        std::sort(entries.begin(), entries.end());
+        EXPECT_EQ(folder.entries(), entries);
     }
 }
 
