@@ -82,9 +82,11 @@ struct PlatformOps {
     // Creates a new, empty file under a fresh temporary name in the folder
     // of `beside` (a file path; its folder may be the current one) and opens
     // it for binary writing. `name` (TEMP_PATH_SIZE bytes) receives the
-    // temporary name, which starts with TEMP_NAME_MARK. NO_FILE when the
-    // folder cannot take a new file (missing, not a folder, no permission,
-    // read-only file system, name too long).
+    // temporary name, which starts with TEMP_NAME_MARK. The new file takes
+    // the attributes of `beside` where it exists, so that the file it
+    // replaces keeps them. NO_FILE when the folder cannot take a new file
+    // (missing, not a folder, no permission, read-only file system, name
+    // too long).
     PlatformFile (*create_temp)(const char* beside, char* name, std::size_t name_size);
     // Writes `size` bytes; `*done` gets the count. False on an error.
     bool (*write)(PlatformFile file, const void* data, std::uint32_t size, std::uint32_t* done);

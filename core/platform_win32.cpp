@@ -296,11 +296,35 @@ bool win32_read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32
     return ok != FALSE;
 }
 
-// A new file under a fresh name beside `beside`; creation is exclusive, so
-// a clash with another process only costs another try. Other programs may
-// read it while it is written.
+// The hidden, system, archive and not-content-indexed attributes of the
+// file `beside`, for the file that replaces it; FILE_ATTRIBUTE_NORMAL when
+// there is no such file (or it is a folder). A read-only file is never
+// replaced, so that attribute is not taken.
+DWORD attributes_to_keep(const char* beside)
+{
+    constexpr DWORD KEPT = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                           FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    const DWORD noted = last_failure;
+    WidePath wide;
+    if (!to_wide(beside, &wide)) {
+        last_failure = noted;  // no failure of create_temp's own
+        return FILE_ATTRIBUTE_NORMAL;
+    }
+    const DWORD found = GetFileAttributesW(wide.data());
+    if (found == INVALID_FILE_ATTRIBUTES || (found & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+        (found & KEPT) == 0) {
+        return FILE_ATTRIBUTE_NORMAL;
+    }
+    return found & KEPT;
+}
+
+// A new file under a fresh name beside `beside`, with the attributes it
+// keeps (a hidden save stays hidden once replaced); creation is exclusive,
+// so a clash with another process only costs another try. Other programs
+// may read it while it is written.
 PlatformFile win32_create_temp(const char* beside, char* name, std::size_t name_size)
 {
+    const DWORD attributes = attributes_to_keep(beside);
     for (int attempt = 0; attempt < 100; ++attempt) {
         WidePath wide;
         if (!compose_temp_name(beside, true, temp_name_mix(GetCurrentProcessId()), name,
@@ -309,7 +333,7 @@ PlatformFile win32_create_temp(const char* beside, char* name, std::size_t name_
             break;
         }
         const HANDLE file = CreateFileW(wide.data(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                        CREATE_NEW, attributes, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             return from_handle(file);
         }

@@ -324,7 +324,8 @@ TEST(Win32Exclusive, OnlyRegularFilesCanBeOpened)
 
 // A read-only file, a folder and a file held open without sharing are
 // never replaced: the next numbered name is taken, and each keeps what it
-// held. No temporary file is left.
+// held (the read-only file its attribute too). No temporary file is left.
+// A hidden save is replaced and stays hidden.
 TEST(Win32Files, NamesThatRefuseTheReplacePassTheTurnToTheNextNumber)
 {
     Win32Folder folder;
@@ -341,6 +342,7 @@ TEST(Win32Files, NamesThatRefuseTheReplacePassTheTurnToTheNextNumber)
     EXPECT_EQ(convert_file(folder.narrow(L"city.psu").c_str(), message), CONVERT_OK) << message;
     CloseHandle(held);
     EXPECT_EQ(size_on_disk(folder.wide(L"gamedata_city_3.dat")), TARGET_SIZE);
+    EXPECT_NE(GetFileAttributesW(folder.wide(L"gamedata_city.dat").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
     SetFileAttributesW(folder.wide(L"gamedata_city.dat").c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(size_on_disk(folder.wide(L"gamedata_city.dat")), 10);
     EXPECT_EQ(size_on_disk(folder.wide(L"gamedata_city_2.dat")), 20);
@@ -350,6 +352,17 @@ TEST(Win32Files, NamesThatRefuseTheReplacePassTheTurnToTheNextNumber)
         ++entries;
     }
     EXPECT_EQ(entries, 5u);
+
+    const DWORD hidden = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE;
+    ASSERT_TRUE(make_file(folder.wide(L"town.psu"), SOURCE_SIZE));
+    ASSERT_TRUE(make_file(folder.wide(L"gamedata_town.dat"), 10));
+    ASSERT_TRUE(SetFileAttributesW(folder.wide(L"gamedata_town.dat").c_str(), hidden));
+    if (GetFileAttributesW(folder.wide(L"gamedata_town.dat").c_str()) != hidden) {
+        GTEST_SKIP() << "this file system does not keep the hidden attribute";
+    }
+    EXPECT_EQ(convert_file(folder.narrow(L"town.psu").c_str(), message), CONVERT_OK) << message;
+    EXPECT_EQ(size_on_disk(folder.wide(L"gamedata_town.dat")), TARGET_SIZE);
+    EXPECT_EQ(GetFileAttributesW(folder.wide(L"gamedata_town.dat").c_str()), hidden);
 }
 
 TEST(Win32Files, TheHighPartOfTheSizeCounts)
