@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "code_page.h"
 #include "melno2quaz.h"
@@ -96,17 +97,182 @@ void win32_free_block(void* block)
     GlobalFree(memory);
 }
 
+bool is_separator(char c)
+{
+    return c == '\\' || c == '/';
+}
+
+char ascii_upper(char c)
+{
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// True when `text` starts with `word` (upper case ASCII), in any case.
+bool starts_with_word(const char* text, const char* word)
+{
+    for (; *word != '\0'; ++text, ++word) {
+        if (ascii_upper(*text) != *word) {
+            return false;  // also at the end of `text`
+        }
+    }
+    return true;
+}
+
+// The first `length` bytes of `text` are `word` (upper case ASCII), in any case.
+bool is_word(const char* text, std::size_t length, const char* word)
+{
+    return std::strlen(word) == length && starts_with_word(text, word);
+}
+
+// Paths that leave the file system for the object namespace: "\\.\" (a
+// pipe, a mailslot, a volume, any device) and "\\?\" or "\??\" before
+// anything but a drive ("\\?\C:\") or a share ("\\?\UNC\"), either slash.
+bool in_device_namespace(const char* path)
+{
+    if (!is_separator(path[0])) {
+        return false;
+    }
+    if (is_separator(path[1]) && path[2] == '.' && is_separator(path[3])) {
+        return true;
+    }
+    if (!((is_separator(path[1]) || path[1] == '?') && path[2] == '?' && is_separator(path[3]))) {
+        return false;
+    }
+    const char* rest = path + 4;
+    const bool drive = ((rest[0] >= 'A' && rest[0] <= 'Z') || (rest[0] >= 'a' && rest[0] <= 'z')) &&
+                       rest[1] == ':' && is_separator(rest[2]);
+    return !drive && !(starts_with_word(rest, "UNC") && is_separator(rest[3]));
+}
+
+// "\\server\pipe\name" (or "\\?\UNC\server\pipe\name") is a named pipe on
+// that server: the share PIPE is no folder on any server.
+bool names_remote_pipe(const char* path)
+{
+    const char* rest = nullptr;
+    if (is_separator(path[0]) && is_separator(path[1]) && path[2] == '?' &&
+        is_separator(path[3]) && starts_with_word(path + 4, "UNC") && is_separator(path[7])) {
+        rest = path + 8;
+    } else if (is_separator(path[0]) && is_separator(path[1])) {
+        rest = path + 2;
+    } else {
+        return false;
+    }
+    while (*rest != '\0' && !is_separator(*rest)) {
+        ++rest;  // the server
+    }
+    if (*rest == '\0') {
+        return false;
+    }
+    ++rest;
+    return starts_with_word(rest, "PIPE") && (rest[4] == '\0' || is_separator(rest[4]));
+}
+
+// True when Windows opens the last component of `path` as a DOS device in
+// whatever folder it stands: CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM1 to
+// COM9 and LPT1 to LPT9 (the superscripts ¹ ² ³ count as digits), in any
+// case. Windows first drops trailing dots and spaces from the component,
+// then ends the name at its first '.' or ':' and drops the spaces before
+// that, so "nul.psu", "COM1.txt", "con . psu", "aux:" and "lpt9.a.b" are
+// the devices too, while "nullity.psu" and "COM10" are files. Not every
+// version of Windows goes as far (some open a name with an extension as a
+// file); the wider rule is kept, as no such file can be made where the
+// device is meant, so refusing it loses nothing.
+bool is_device_name(const char* path)
+{
+    if (path[0] == '\\' && (path[1] == '\\' || path[1] == '?') && path[2] == '?' &&
+        path[3] == '\\') {
+        return false;  // "\\?\C:\nul" is taken as written: a file
+    }
+    const std::size_t length = strnlen(path, TEMP_PATH_SIZE);
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        if (is_separator(path[i])) {
+            start = i + 1;
+        }
+    }
+    if (start == 0 && length >= 2 && path[1] == ':') {
+        start = 2;  // "C:nul" is the device as well
+    }
+    std::size_t end = length;
+    while (end > start && (path[end - 1] == '.' || path[end - 1] == ' ')) {
+        --end;
+    }
+    std::size_t stem = start;
+    while (stem < end && path[stem] != '.' && path[stem] != ':') {
+        ++stem;
+    }
+    while (stem > start && path[stem - 1] == ' ') {
+        --stem;
+    }
+    const char* name = path + start;
+    const std::size_t size = stem - start;
+    for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+        if (is_word(name, size, device)) {
+            return true;
+        }
+    }
+    if (size < 4 || !(starts_with_word(name, "COM") || starts_with_word(name, "LPT"))) {
+        return false;
+    }
+    const auto digit = static_cast<unsigned char>(name[3]);
+    const auto next = size == 5 ? static_cast<unsigned char>(name[4]) : 0;
+    return (size == 4 && digit >= '1' && digit <= '9') ||
+           (size == 5 && digit == 0xC2 && (next == 0xB9 || next == 0xB2 || next == 0xB3));
+}
+
+PlatformFile refuse_open(DWORD error)
+{
+    SetLastError(error);
+    note_failure();
+    return NO_FILE;
+}
+
+// Only a regular file is opened: a folder is no save, and opening a device
+// can act on it (a pipe's writer loses what it sent to this reader), so a
+// device, a pipe or a folder is refused by its name and attributes before
+// anything opens it (the attributes of a pipe cannot be asked: asking
+// connects to it), and by its handle afterwards. A device is refused as
+// ERROR_BAD_DEVICE, a folder as ERROR_ACCESS_DENIED, which is what Windows
+// itself says when asked to open a folder as a file.
+//
 // Read access with no sharing: while a save is being loaded nobody else may
-// open it, and a file someone else holds open cannot be loaded. Without
-// FILE_FLAG_BACKUP_SEMANTICS a folder cannot be opened at all.
+// open it, and a file someone else holds open cannot be loaded.
 PlatformFile win32_open_read(const char* path)
 {
+    if (in_device_namespace(path) || names_remote_pipe(path) || is_device_name(path)) {
+        return refuse_open(ERROR_BAD_DEVICE);
+    }
     WidePath wide;
     if (!to_wide(path, &wide)) {
         return NO_FILE;
     }
-    return from_handle(CreateFileW(wide.data(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    // When the attributes cannot be told, opening tells why.
+    const DWORD attributes = GetFileAttributesW(wide.data());
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
+        return refuse_open((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? ERROR_ACCESS_DENIED
+                                                                       : ERROR_BAD_DEVICE);
+    }
+    const HANDLE file = CreateFileW(wide.data(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        note_failure();
+        return NO_FILE;
+    }
+    BY_HANDLE_FILE_INFORMATION found{};
+    DWORD failure = 0;
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        failure = ERROR_BAD_DEVICE;
+    } else if (GetFileInformationByHandle(file, &found) == FALSE) {
+        failure = GetLastError() != 0 ? GetLastError() : ERROR_GEN_FAILURE;
+    } else if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        failure = ERROR_ACCESS_DENIED;
+    }
+    if (failure != 0) {
+        CloseHandle(file);
+        return refuse_open(failure);
+    }
+    return from_handle(file);
 }
 
 std::uint64_t win32_file_size(PlatformFile file)
@@ -130,11 +296,35 @@ bool win32_read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32
     return ok != FALSE;
 }
 
-// A new file under a fresh name beside `beside`; creation is exclusive, so
-// a clash with another process only costs another try. Other programs may
-// read it while it is written.
+// The hidden, system, archive and not-content-indexed attributes of the
+// file `beside`, for the file that replaces it; FILE_ATTRIBUTE_NORMAL when
+// there is no such file (or it is a folder). A read-only file is never
+// replaced, so that attribute is not taken.
+DWORD attributes_to_keep(const char* beside)
+{
+    constexpr DWORD KEPT = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                           FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    const DWORD noted = last_failure;
+    WidePath wide;
+    if (!to_wide(beside, &wide)) {
+        last_failure = noted;  // no failure of create_temp's own
+        return FILE_ATTRIBUTE_NORMAL;
+    }
+    const DWORD found = GetFileAttributesW(wide.data());
+    if (found == INVALID_FILE_ATTRIBUTES || (found & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+        (found & KEPT) == 0) {
+        return FILE_ATTRIBUTE_NORMAL;
+    }
+    return found & KEPT;
+}
+
+// A new file under a fresh name beside `beside`, with the attributes it
+// keeps (a hidden save stays hidden once replaced); creation is exclusive,
+// so a clash with another process only costs another try. Other programs
+// may read it while it is written.
 PlatformFile win32_create_temp(const char* beside, char* name, std::size_t name_size)
 {
+    const DWORD attributes = attributes_to_keep(beside);
     for (int attempt = 0; attempt < 100; ++attempt) {
         WidePath wide;
         if (!compose_temp_name(beside, true, temp_name_mix(GetCurrentProcessId()), name,
@@ -143,7 +333,7 @@ PlatformFile win32_create_temp(const char* beside, char* name, std::size_t name_
             break;
         }
         const HANDLE file = CreateFileW(wide.data(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                        CREATE_NEW, attributes, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             return from_handle(file);
         }

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "code_page.h"
 #include "melno2quaz.h"
@@ -124,7 +125,7 @@ TEST(Win32Names, NamesOfAnyScriptConvertAndAreReportedInCodePage932)
         std::wstring name;
         std::string in_report;
     };
-    const Row rows[] = {
+    std::vector<Row> rows = {
         {L"\u5939\u5fc3", "?\x90S"},  // 夹心: 夹 has no CP932 form
         {L"Caf\u00e9", "Caf?"},                                       // Café
         {L"\u6771\u4eac", "\x93\x8C\x8B\x9E"},                      // 東京
@@ -227,20 +228,104 @@ TEST(Win32Exclusive, OpenSourceKeepsOtherOpenersOut)
     EXPECT_TRUE(platform_native().close(file));
 }
 
-TEST(Win32Exclusive, FolderAndMissingFileCannotBeOpened)
+// The system's words for `error`, as take_error_text gives them.
+std::string system_words(DWORD error)
+{
+    wchar_t wide[REASON_SIZE] = {};
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                  error, 0, wide, REASON_SIZE, nullptr);
+    while (length > 0 && (wide[length - 1] == L'\r' || wide[length - 1] == L'\n' || wide[length - 1] == L' ')) {
+        --length;
+    }
+    return utf8(std::wstring(wide, length));
+}
+
+// Only a regular file is opened. A folder, a missing file, a DOS device by
+// any name Windows gives it and a pipe are refused, each with its reason,
+// and the pipe's server sees no client: nothing was opened. Names that only
+// look like a device are files, and so is a device's name written after
+// "\\?\". com¹.psu is a save on disk that Wine, unlike Windows, would open.
+TEST(Win32Exclusive, OnlyRegularFilesCanBeOpened)
 {
     Win32Folder folder;
     ASSERT_TRUE(CreateDirectoryW(folder.wide(L"saves.psu").c_str(), nullptr));
-    EXPECT_EQ(platform_native().open_read(folder.narrow(L"saves.psu").c_str()), NO_FILE);
-    EXPECT_EQ(platform_native().open_read(folder.narrow(L"missing.psu").c_str()), NO_FILE);
+    const std::wstring literal = L"\\\\?\\" + folder.wide(L"com\u00b9.psu").wstring();
+    ASSERT_TRUE(make_file(literal, SOURCE_SIZE));
+    for (const wchar_t* name : {L"nullity.psu", L"COM10.psu", L"CONOUT.psu", L"con_city.psu"}) {
+        ASSERT_TRUE(make_file(folder.wide(name), 3));
+    }
+    const std::wstring pipe_name = L"m2q-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                   std::to_wstring(GetTickCount());
+    HANDLE pipe = CreateNamedPipeW((L"\\\\.\\pipe\\" + pipe_name).c_str(),
+                                   PIPE_ACCESS_OUTBOUND | FILE_FLAG_OVERLAPPED, PIPE_TYPE_BYTE, 1, 0, 0,
+                                   0, nullptr);
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+    OVERLAPPED waiting{};
+    waiting.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_FALSE(ConnectNamedPipe(pipe, &waiting));
+    ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
+    struct Row {
+        std::string path;
+        DWORD refused_as;  // 0: opened
+    };
+    std::vector<Row> rows = {
+        {folder.narrow(L"saves.psu"), ERROR_ACCESS_DENIED},
+        {folder.narrow(L"missing.psu"), ERROR_FILE_NOT_FOUND},
+        {folder.narrow(L"NUL"), ERROR_BAD_DEVICE},
+        {folder.narrow(L"nul.psu"), ERROR_BAD_DEVICE},
+        {folder.narrow(L"COM1"), ERROR_BAD_DEVICE},
+        {folder.narrow(L"com1.TXT"), ERROR_BAD_DEVICE},
+        {folder.narrow(L"con . psu"), ERROR_BAD_DEVICE},
+        {folder.narrow(L"lpt9.a.b"), ERROR_BAD_DEVICE},
+        {folder.narrow(L"CONOUT$.psu"), ERROR_BAD_DEVICE},
+        {folder.narrow(L"Aux:"), ERROR_BAD_DEVICE},
+        {folder.narrow(L"com\u00b9.psu"), ERROR_BAD_DEVICE},
+        {utf8(L"\\\\.\\pipe\\" + pipe_name), ERROR_BAD_DEVICE},
+        {utf8(L"//./pipe/" + pipe_name), ERROR_BAD_DEVICE},
+        {utf8(L"\\\\?\\pipe\\" + pipe_name), ERROR_BAD_DEVICE},
+        {utf8(L"\\\\localhost\\PIPE\\" + pipe_name), ERROR_BAD_DEVICE},
+        {"\\\\.\\C:", ERROR_BAD_DEVICE},
+        {utf8(L"\\\\.\\" + folder.wide(L"nullity.psu").wstring()), ERROR_BAD_DEVICE},
+        {folder.narrow(L"nullity.psu"), 0},
+        {folder.narrow(L"COM10.psu"), 0},
+        {folder.narrow(L"CONOUT.psu"), 0},
+        {folder.narrow(L"con_city.psu"), 0},
+        {utf8(literal), 0},
+    };
+    if (GetFileAttributesW(L"Z:\\dev") != INVALID_FILE_ATTRIBUTES) {
+        rows.push_back({"Z:\\dev\\zero", ERROR_BAD_DEVICE});  // Wine's way to a POSIX device
+    }
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.path);
+        platform_native().take_error_text(nullptr, 0);
+        const PlatformFile file = platform_native().open_read(row.path.c_str());
+        char reason[REASON_SIZE];
+        platform_native().take_error_text(reason, sizeof reason);
+        if (row.refused_as == 0) {
+            EXPECT_NE(file, NO_FILE);
+            EXPECT_TRUE(file == NO_FILE || platform_native().close(file));
+        } else {
+            EXPECT_EQ(file, NO_FILE);
+            EXPECT_EQ(reason, system_words(row.refused_as));
+        }
+    }
+    EXPECT_EQ(WaitForSingleObject(waiting.hEvent, 0), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "a client connected to the pipe";
+    CancelIo(pipe);
+    CloseHandle(pipe);
+    CloseHandle(waiting.hEvent);
+
     char message[MESSAGE_SIZE];
     EXPECT_EQ(convert_file(folder.narrow(L"saves.psu").c_str(), message), ERR_NOT_SOURCE);
+    EXPECT_EQ(convert_file(folder.narrow(L"com\u00b9.psu").c_str(), message), ERR_NOT_SOURCE);
     EXPECT_EQ(size_on_disk(folder.wide(L"missing.psu")), -1) << "opening must never create";
+    DeleteFileW(literal.c_str());
 }
 
 // A read-only file, a folder and a file held open without sharing are
 // never replaced: the next numbered name is taken, and each keeps what it
-// held. No temporary file is left.
+// held (the read-only file its attribute too). No temporary file is left.
+// A hidden save is replaced and stays hidden.
 TEST(Win32Files, NamesThatRefuseTheReplacePassTheTurnToTheNextNumber)
 {
     Win32Folder folder;
@@ -257,6 +342,7 @@ TEST(Win32Files, NamesThatRefuseTheReplacePassTheTurnToTheNextNumber)
     EXPECT_EQ(convert_file(folder.narrow(L"city.psu").c_str(), message), CONVERT_OK) << message;
     CloseHandle(held);
     EXPECT_EQ(size_on_disk(folder.wide(L"gamedata_city_3.dat")), TARGET_SIZE);
+    EXPECT_NE(GetFileAttributesW(folder.wide(L"gamedata_city.dat").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
     SetFileAttributesW(folder.wide(L"gamedata_city.dat").c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(size_on_disk(folder.wide(L"gamedata_city.dat")), 10);
     EXPECT_EQ(size_on_disk(folder.wide(L"gamedata_city_2.dat")), 20);
@@ -266,6 +352,17 @@ TEST(Win32Files, NamesThatRefuseTheReplacePassTheTurnToTheNextNumber)
         ++entries;
     }
     EXPECT_EQ(entries, 5u);
+
+    const DWORD hidden = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE;
+    ASSERT_TRUE(make_file(folder.wide(L"town.psu"), SOURCE_SIZE));
+    ASSERT_TRUE(make_file(folder.wide(L"gamedata_town.dat"), 10));
+    ASSERT_TRUE(SetFileAttributesW(folder.wide(L"gamedata_town.dat").c_str(), hidden));
+    if (GetFileAttributesW(folder.wide(L"gamedata_town.dat").c_str()) != hidden) {
+        GTEST_SKIP() << "this file system does not keep the hidden attribute";
+    }
+    EXPECT_EQ(convert_file(folder.narrow(L"town.psu").c_str(), message), CONVERT_OK) << message;
+    EXPECT_EQ(size_on_disk(folder.wide(L"gamedata_town.dat")), TARGET_SIZE);
+    EXPECT_EQ(GetFileAttributesW(folder.wide(L"gamedata_town.dat").c_str()), hidden);
 }
 
 TEST(Win32Files, TheHighPartOfTheSizeCounts)
