@@ -125,7 +125,7 @@ TEST(Win32Names, NamesOfAnyScriptConvertAndAreReportedInCodePage932)
         std::wstring name;
         std::string in_report;
     };
-    std::vector<Row> rows = {
+    const Row rows[] = {
         {L"\u5939\u5fc3", "?\x90S"},  // 夹心: 夹 has no CP932 form
         {L"Caf\u00e9", "Caf?"},                                       // Café
         {L"\u6771\u4eac", "\x93\x8C\x8B\x9E"},                      // 東京
