@@ -58,16 +58,6 @@ void copy_part(const char* path, std::size_t from, std::size_t to,
     part[end - from] = '\0';
 }
 
-// The folder part of `path`, or "." for a name in the current folder.
-bool folder_of(const char* path, char* folder, std::size_t size)
-{
-    const std::size_t length = folder_length(path, platform().windows_paths);
-    const int written = length == 0 ? std::snprintf(folder, size, ".")
-                                     : std::snprintf(folder, size, "%.*s",
-                                                     static_cast<int>(length), path);
-    return written > 0 && static_cast<std::size_t>(written) < size;
-}
-
 // Whether the name `found` leads to is the one the report will take: the
 // same last component in the same folder. The report's rename replaces
 // whatever that name then holds, a save too, so no output may take it.
@@ -87,8 +77,9 @@ bool is_report_name(const NameInfo& found, const BatchFiles* batch, bool* failed
     char folder[TEMP_PATH_SIZE];
     NameInfo output_folder;
     NameInfo report_folder;
-    if (!folder_of(found.target, folder, sizeof folder) ||
-        !platform().look_up(folder, &output_folder) || !folder_of(report, folder, sizeof folder) ||
+    if (!folder_of(found.target, windows_paths, folder, sizeof folder) ||
+        !platform().look_up(folder, &output_folder) ||
+        !folder_of(report, windows_paths, folder, sizeof folder) ||
         !platform().look_up(folder, &report_folder)) {
         *failed = true;
         return false;

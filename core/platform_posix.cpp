@@ -236,12 +236,8 @@ bool posix_remove_file(const char* path)
 // as it goes.
 void flush_folder(const char* path)
 {
-    const std::size_t length = folder_length(path, false);
     char folder[TEMP_PATH_SIZE];
-    const int written = length == 0 ? std::snprintf(folder, sizeof folder, ".")
-                                     : std::snprintf(folder, sizeof folder, "%.*s",
-                                                     static_cast<int>(length), path);
-    if (written < 0 || static_cast<std::size_t>(written) >= sizeof folder) {
+    if (!folder_of(path, false, folder, sizeof folder)) {
         return;
     }
     const int fd = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -279,14 +275,9 @@ ReplaceResult posix_replace_file(const char* from, const char* to)
 // there could lead a run, above all root's, onto any file.
 bool may_follow(const char* path, const struct stat& link)
 {
-    const std::size_t length = folder_length(path, false);
     char folder[TEMP_PATH_SIZE];
-    const int written = length == 0 ? std::snprintf(folder, sizeof folder, ".")
-                                     : std::snprintf(folder, sizeof folder, "%.*s",
-                                                     static_cast<int>(length), path);
     struct stat info;
-    if (written < 0 || static_cast<std::size_t>(written) >= sizeof folder ||
-        ::stat(folder, &info) != 0) {
+    if (!folder_of(path, false, folder, sizeof folder) || ::stat(folder, &info) != 0) {
         return false;
     }
     const bool shared = (info.st_mode & S_ISVTX) != 0 && (info.st_mode & S_IWOTH) != 0;

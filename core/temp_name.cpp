@@ -17,6 +17,15 @@ std::size_t folder_length(const char* path, bool windows_paths)
     return folder;
 }
 
+bool folder_of(const char* path, bool windows_paths, char* folder, std::size_t size)
+{
+    const std::size_t length = folder_length(path, windows_paths);
+    const int written = length == 0 ? std::snprintf(folder, size, ".")
+                                     : std::snprintf(folder, size, "%.*s",
+                                                     static_cast<int>(length), path);
+    return written > 0 && static_cast<std::size_t>(written) < size;
+}
+
 bool compose_temp_name(const char* beside, bool windows_paths, std::uint32_t mix, char* name,
                        std::size_t size)
 {

@@ -12,6 +12,10 @@
 // is '/', and Windows paths are UTF-8.
 std::size_t folder_length(const char* path, bool windows_paths);
 
+// The folder part of `path` into `folder` (`size` bytes), "." for a name in
+// the current folder. False when it does not fit.
+bool folder_of(const char* path, bool windows_paths, char* folder, std::size_t size);
+
 // Composes TEMP_NAME_MARK and five hex digits of `mix` in the folder of
 // `beside` into `name` (`size` bytes). False when it does not fit.
 bool compose_temp_name(const char* beside, bool windows_paths, std::uint32_t mix, char* name,
