@@ -2,6 +2,8 @@
 // converting with iconv, one '?' for every character that does not convert.
 #include "terminal_text.h"
 
+#include "code_page.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -21,12 +23,7 @@
 
 namespace {
 
-// 0x81-0x9F and 0xE0-0xFC start a double-byte character of code page 932;
-// its second byte is 0x40-0x7E or 0x80-0xFC.
-bool is_lead_byte(unsigned char byte) {
-    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
-
+// The second byte of a double-byte character of code page 932.
 bool is_trail_byte(unsigned char byte) {
     return (byte >= 0x40 && byte <= 0x7E) || (byte >= 0x80 && byte <= 0xFC);
 }
@@ -51,7 +48,7 @@ std::string terminal_lines(std::string_view sjis, bool field = false) {
 // shown: a lead byte with a valid second byte takes two.
 std::size_t unshown_length(std::string_view text, std::size_t at) {
     const unsigned char byte = static_cast<unsigned char>(text[at]);
-    if (is_lead_byte(byte) && at + 1 < text.size() &&
+    if (cp932_is_lead_byte(byte) && at + 1 < text.size() &&
         is_trail_byte(static_cast<unsigned char>(text[at + 1]))) {
         return 2;
     }

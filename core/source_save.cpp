@@ -5,29 +5,12 @@
 
 #include "funds.h"
 #include "game_time.h"
+#include "little_endian.h"
 #include "melno2quaz.h"
 #include "platform.h"
 #include "result_codes.h"
 
 namespace {
-
-std::int32_t read_int32(const unsigned char* bytes)
-{
-    std::uint32_t value = 0;
-    for (int i = 3; i >= 0; --i) {
-        value = (value << 8) | bytes[i];
-    }
-    return static_cast<std::int32_t>(value);
-}
-
-std::int64_t read_int64(const unsigned char* bytes)
-{
-    std::uint64_t value = 0;
-    for (int i = 7; i >= 0; --i) {
-        value = (value << 8) | bytes[i];
-    }
-    return static_cast<std::int64_t>(value);
-}
 
 // 都市名:%s\r\n  マップ:%d\r\n  時  間:%s\r\n  資  金:%s\r\n
 const char SUMMARY_FORMAT[] =
@@ -41,9 +24,9 @@ void summarise(SourceSave* save, char* message)
     std::memcpy(save->city_name, image + SOURCE_NAME_OFFSET, CITY_NAME_BYTES);
     save->city_name[CITY_NAME_BYTES] = '\0';
     save->city_name[CITY_NAME_BYTES + 1] = '\0';
-    save->map_number = read_int32(image + SOURCE_MAP_OFFSET);
-    save->game_clock = read_int32(image + SOURCE_CLOCK_OFFSET);
-    save->funds = read_int64(image + SOURCE_FUNDS_OFFSET);
+    save->map_number = static_cast<std::int32_t>(load_le32(image + SOURCE_MAP_OFFSET));
+    save->game_clock = static_cast<std::int32_t>(load_le32(image + SOURCE_CLOCK_OFFSET));
+    save->funds = static_cast<std::int64_t>(load_le64(image + SOURCE_FUNDS_OFFSET));
 
     format_game_time(save->game_clock, save->game_time, sizeof save->game_time);
     char funds_text[FUNDS_TEXT_SIZE];

@@ -12,6 +12,7 @@
 #endif
 
 #include "melno2quaz.h"
+#include "little_endian.h"
 #include "result_codes.h"
 #include "source_save.h"
 
@@ -19,13 +20,6 @@ namespace {
 
 // Both checksums start inside the header, at its last two (zero) bytes.
 constexpr std::size_t CHECKSUM_START = 50;
-
-void store_uint32(unsigned char* at, std::uint32_t value)
-{
-    for (int i = 0; i < 4; ++i) {
-        at[i] = static_cast<unsigned char>(value >> (8 * i));
-    }
-}
 
 #ifdef M2Q_X86_SUMS
 // Sixteen bytes a step, where the processor has SSE2 (every x86-64 one): the
@@ -113,14 +107,14 @@ void seal_target(unsigned char* image)
     // range; the image checksum covers the stored header checksum and adds
     // the constants once more.
     std::uint32_t header = byte_sum(image + CHECKSUM_START, image + TARGET_HEADER_CHECKSUM_OFFSET);
-    store_uint32(image + TARGET_SEAL_A_OFFSET, TARGET_SEAL_A);
-    store_uint32(image + TARGET_SEAL_B_OFFSET, TARGET_SEAL_B);
+    store_le32(image + TARGET_SEAL_A_OFFSET, TARGET_SEAL_A);
+    store_le32(image + TARGET_SEAL_B_OFFSET, TARGET_SEAL_B);
     header += TARGET_SEAL_A + TARGET_SEAL_B;
-    store_uint32(image + TARGET_HEADER_CHECKSUM_OFFSET, header);
+    store_le32(image + TARGET_HEADER_CHECKSUM_OFFSET, header);
 
     std::uint32_t whole = byte_sum(image + CHECKSUM_START, image + TARGET_IMAGE_CHECKSUM_OFFSET);
     whole += TARGET_SEAL_A + TARGET_SEAL_B;
-    store_uint32(image + TARGET_IMAGE_CHECKSUM_OFFSET, whole);
+    store_le32(image + TARGET_IMAGE_CHECKSUM_OFFSET, whole);
 }
 
 int32_t build_target(const char* path, SourceSave* save, char* message, BatchFiles* batch,

@@ -5,18 +5,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "little_endian.h"
 #include "platform.h"
 #include "target_save.h"
 
 namespace {
 
 constexpr std::size_t TARGET_END_ZEROS_OFFSET = TARGET_SIZE - 4;
-
-std::uint32_t load_uint32(const unsigned char* at)
-{
-    return static_cast<std::uint32_t>(at[0]) | static_cast<std::uint32_t>(at[1]) << 8 |
-           static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
-}
 
 // The problems found so far, joined by "; ", cut to the text's size.
 struct Findings {
@@ -77,7 +72,7 @@ void check_fixed_runs(const unsigned char* image, Findings* findings)
 void check_constant(const unsigned char* image, std::size_t offset, std::uint32_t expected,
                     Findings* findings)
 {
-    const std::uint32_t stored = load_uint32(image + offset);
+    const std::uint32_t stored = load_le32(image + offset);
     if (stored != expected) {
         note(findings, "sealing constant at offset %zu is %lu, %lu expected", offset,
              static_cast<unsigned long>(stored), static_cast<unsigned long>(expected));
@@ -119,15 +114,15 @@ int32_t check_target(unsigned char* image, std::uint64_t size, char* text, std::
         std::memcpy(kept[i], image + SEALED[i], 4);
     }
     seal_target(image);
-    const std::uint32_t header = load_uint32(image + TARGET_HEADER_CHECKSUM_OFFSET);
-    const std::uint32_t whole = load_uint32(image + TARGET_IMAGE_CHECKSUM_OFFSET);
+    const std::uint32_t header = load_le32(image + TARGET_HEADER_CHECKSUM_OFFSET);
+    const std::uint32_t whole = load_le32(image + TARGET_IMAGE_CHECKSUM_OFFSET);
     for (std::size_t i = 0; i < 4; ++i) {
         std::memcpy(image + SEALED[i], kept[i], 4);
     }
-    check_sum("header", load_uint32(image + TARGET_HEADER_CHECKSUM_OFFSET), header, &findings);
-    check_sum("image", load_uint32(image + TARGET_IMAGE_CHECKSUM_OFFSET), whole, &findings);
+    check_sum("header", load_le32(image + TARGET_HEADER_CHECKSUM_OFFSET), header, &findings);
+    check_sum("image", load_le32(image + TARGET_IMAGE_CHECKSUM_OFFSET), whole, &findings);
 
-    if (load_uint32(image + TARGET_END_ZEROS_OFFSET) != 0) {
+    if (load_le32(image + TARGET_END_ZEROS_OFFSET) != 0) {
         note(&findings, "the last four bytes are not zero");
     }
 

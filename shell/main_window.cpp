@@ -302,9 +302,6 @@ LRESULT CALLBACK main_window_procedure(HWND window, UINT message, WPARAM wparam,
         return on_close(window);
     case WM_DESTROY:
         return on_destroy();
-    case WM_COMMAND:
-    case WM_INITMENU:
-        return 0;
     default:
         return DefWindowProcW(window, message, wparam, lparam);
     }

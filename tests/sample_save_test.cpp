@@ -37,7 +37,8 @@ TEST(SampleSave, FieldsLandLittleEndianAtTheirOffsetsOverTheFill) {
 
     const std::vector<unsigned char> bytes = sample_bytes(save);
     ASSERT_EQ(bytes.size(), SOURCE_SIZE);
-    EXPECT_EQ(static_cast<std::int32_t>(m2q_test::get_le32(bytes, 49184)), 0x01020304);
+    EXPECT_EQ(std::vector<unsigned char>(bytes.begin() + 49184, bytes.begin() + 49188),
+              (std::vector<unsigned char>{0x04, 0x03, 0x02, 0x01}));  // least significant first
     EXPECT_EQ(std::string(bytes.begin() + 49507, bytes.begin() + 49507 + 16),
               std::string("Harbor\0\0\0\0\0\0\0\0\0\0", 16));
     EXPECT_EQ(static_cast<std::int64_t>(m2q_test::get_le64(bytes, 49752)), -1234567890123LL);

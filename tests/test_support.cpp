@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "little_endian.h"
 #include "melno2quaz.h"
 #include "source_save.h"
 
@@ -254,24 +255,25 @@ std::string show_bytes(const std::string& bytes) {
 // ---------------------------------------------------------------------------
 // Synthetic Melno images
 
+// Bounds are checked by at() on the field's last byte.
 void put_le32(Bytes& image, std::size_t offset, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) image.at(offset + i) = static_cast<unsigned char>(value >> (8 * i));
+    image.at(offset + 3);
+    store_le(image.data() + offset, value, 4);
 }
 
 void put_le64(Bytes& image, std::size_t offset, std::uint64_t value) {
-    for (int i = 0; i < 8; ++i) image.at(offset + i) = static_cast<unsigned char>(value >> (8 * i));
+    image.at(offset + 7);
+    store_le(image.data() + offset, value, 8);
 }
 
 std::uint32_t get_le32(const Bytes& image, std::size_t offset) {
-    std::uint32_t value = 0;
-    for (int i = 3; i >= 0; --i) value = (value << 8) | image.at(offset + i);
-    return value;
+    image.at(offset + 3);
+    return load_le32(image.data() + offset);
 }
 
 std::uint64_t get_le64(const Bytes& image, std::size_t offset) {
-    std::uint64_t value = 0;
-    for (int i = 7; i >= 0; --i) value = (value << 8) | image.at(offset + i);
-    return value;
+    image.at(offset + 7);
+    return load_le64(image.data() + offset);
 }
 
 Bytes zero_source() { return Bytes(SOURCE_SIZE, 0); }

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "little_endian.h"
+
 namespace {
 
 // One summary field as the bytes it puts into the file.
@@ -15,24 +17,22 @@ struct FieldBytes {
     std::array<unsigned char, CITY_NAME_BYTES> bytes;
 };
 
-void store_le(std::uint64_t value, std::size_t width, FieldBytes* field) {
+void store_field(std::uint64_t value, std::size_t width, FieldBytes* field) {
     field->length = width;
-    for (std::size_t i = 0; i < width; ++i) {
-        field->bytes[i] = static_cast<unsigned char>(value >> (8 * i));
-    }
+    store_le(field->bytes.data(), value, width);
 }
 
 std::array<FieldBytes, 4> field_bytes(const SampleSave& save) {
     std::array<FieldBytes, 4> fields{};
     fields[0].offset = SOURCE_CLOCK_OFFSET;
-    store_le(static_cast<std::uint32_t>(save.game_clock), 4, &fields[0]);
+    store_field(static_cast<std::uint32_t>(save.game_clock), 4, &fields[0]);
     fields[1].offset = SOURCE_NAME_OFFSET;
     fields[1].length = CITY_NAME_BYTES;
     fields[1].bytes = save.city_name;
     fields[2].offset = SOURCE_FUNDS_OFFSET;
-    store_le(static_cast<std::uint64_t>(save.funds), 8, &fields[2]);
+    store_field(static_cast<std::uint64_t>(save.funds), 8, &fields[2]);
     fields[3].offset = SOURCE_MAP_OFFSET;
-    store_le(static_cast<std::uint32_t>(save.map_number), 4, &fields[3]);
+    store_field(static_cast<std::uint32_t>(save.map_number), 4, &fields[3]);
     return fields;
 }
 
