@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "melno2quaz.h"
 #include "platform.h"
 #include "process_run.h"
 #include "sample_save.h"
@@ -126,17 +127,11 @@ TEST_F(CliTest, TwoRecordBatchWritesTheReportByteForByteAndShowsItReadably) {
     EXPECT_EQ(result.exit_code, 1);
     EXPECT_EQ(result.err, "");
 
-    const std::string expected = sjis("0001/0002\r\n  変換元:city.psu\r\n  都市名:") +
-                                 sjis(CITY_UTF8) +
-                                 sjis("\r\n  マップ:3\r\n"
-                                      "  時  間:001.Spring 1  13:07'09\r\n"
-                                      "  資  金:1,234,567\r\n"
-                                      "\r\n"
-                                      "0002/0002\r\n"
-                                      "  変換元:notes.txt\r\n"
-                                      "  Melnoのデータではありません。\n"
-                                      "  (Err:2)\r\n"
-                                      "\r\n");
+    const std::string expected =
+        m2q_test::expected_record(1, 2, "city.psu", CONVERT_OK,
+                                  m2q_test::expected_summary(CITY_UTF8, 3, "001.Spring 1  13:07'09",
+                                                             "1,234,567")) +
+        m2q_test::expected_record(2, 2, "notes.txt", ERR_NOT_SOURCE);
     EXPECT_EQ(report(), expected);
 
     // The terminal shows the same records in UTF-8 with plain line feeds,

@@ -418,16 +418,6 @@ void expect_nothing_held(const RunResult& result, bool report_open, bool table_h
     }
 }
 
-// The record of a failed file: the counter and path lines of its record in
-// the reference report, then the error text and code.
-std::string failed_record(const std::string& reference_record, int32_t code)
-{
-    std::size_t head_end = reference_record.find("\r\n");
-    head_end = reference_record.find("\r\n", head_end + 2) + 2;
-    return reference_record.substr(0, head_end) + "  " + m2q_test::error_text_cp932(code) +
-           "  (Err:" + std::to_string(code) + ")\r\n\r\n";
-}
-
 TEST_F(FaultMatrix, EveryFailurePointOfABatch)
 {
     // The reference run: nothing fails.
@@ -552,7 +542,8 @@ TEST_F(FaultMatrix, EveryFailurePointOfABatch)
                     EXPECT_EQ(result.outcomes[i].message, m2q_test::error_text_cp932(codes[i]));
                     expected_report += codes[i] == reference_codes[i]
                                            ? records[i]
-                                           : failed_record(records[i], codes[i]);
+                                           : m2q_test::expected_record(i + 1, files_.size(),
+                                                                       paths_[i], codes[i]);
                 }
             }
             EXPECT_EQ(result.summary.converted, converted);

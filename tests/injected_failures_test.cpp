@@ -73,12 +73,6 @@ void watch_file(void* context, std::size_t index, std::size_t, const char*, int3
     }
 }
 
-std::string record(std::size_t index, const std::string& path, const std::string& body) {
-    char counter[32];
-    std::snprintf(counter, sizeof counter, "%04zu/0002", index);
-    return counter + utf8_to_cp932(u8"\r\n  変換元:") + path + "\r\n  " + body;
-}
-
 TEST_P(InjectedFailure, FileFailsAloneAndLeavesNothingBehind) {
     const FailureCase& c = GetParam();
     TempFolder folder;
@@ -100,10 +94,9 @@ TEST_P(InjectedFailure, FileFailsAloneAndLeavesNothingBehind) {
     ASSERT_GT(os.faults_applied(), 0) << "the fault never fired";
 
     const std::string expected =
-        record(1, a, m2q_test::error_text_cp932(c.code) + "  (Err:" + std::to_string(c.code) + ")\r\n\r\n") +
-        record(2, b,
-               utf8_to_cp932(u8"都市名:beta\r\n  マップ:2\r\n  時  間:000.Winter 4   0:00'00\r\n"
-                             u8"  資  金:2\r\n\r\n"));
+        m2q_test::expected_record(1, 2, a, c.code) +
+        m2q_test::expected_record(2, 2, b, CONVERT_OK,
+                                  m2q_test::expected_summary("beta", 2, "000.Winter 4   0:00'00", "2"));
     const std::string report = m2q_test::read_text(folder.file("report.txt"));
     EXPECT_EQ(report, expected) << m2q_test::show_bytes(report);
     EXPECT_EQ(watch.codes, (std::vector<int32_t>{c.code, CONVERT_OK}));

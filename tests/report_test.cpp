@@ -54,10 +54,7 @@ BatchRun run_batch(const TempFolder& folder, const std::vector<std::string>& pat
 }
 
 std::string not_source_record(std::size_t index, std::size_t count, const std::string& path) {
-    char counter[32];
-    std::snprintf(counter, sizeof counter, "%04zu/%04zu", index, count);
-    return counter + utf8_to_cp932(u8"\r\n  変換元:") + path +
-           utf8_to_cp932(u8"\r\n  Melnoのデータではありません。\n  (Err:2)\r\n\r\n");
+    return m2q_test::expected_record(index, count, path, ERR_NOT_SOURCE);
 }
 
 TEST(Report, TwoRecordExample) {
@@ -70,10 +67,10 @@ TEST(Report, TwoRecordExample) {
 
     const BatchRun run = run_batch(folder, {city, notes});
     const std::string expected =
-        utf8_to_cp932(u8"0001/0002\r\n  変換元:") + city +
-        utf8_to_cp932(u8"\r\n  都市名:新市街\r\n  マップ:3\r\n  時  間:001.Spring 5  13:07'09\r\n"
-                      u8"  資  金:1,234,567\r\n\r\n0002/0002\r\n  変換元:") +
-        notes + utf8_to_cp932(u8"\r\n  Melnoのデータではありません。\n  (Err:2)\r\n\r\n");
+        m2q_test::expected_record(1, 2, city, CONVERT_OK,
+                                  m2q_test::expected_summary(u8"新市街", 3, "001.Spring 5  13:07'09",
+                                                             "1,234,567")) +
+        not_source_record(2, 2, notes);
     EXPECT_EQ(run.report, expected) << m2q_test::show_bytes(run.report);
     EXPECT_EQ(run.summary.converted, 1u);
     EXPECT_EQ(run.summary.failed, 1u);
@@ -134,10 +131,9 @@ TEST(Report, SameSourceTwiceGivesTwoRecordsAndOneOutput) {
     const std::string city = folder.file("city.psu");
     ASSERT_TRUE(m2q_test::write_file(city, m2q_test::city_source("Twice", 1, 0, 5)));
     const BatchRun run = run_batch(folder, {city, city});
-    const std::string record = utf8_to_cp932(u8"\r\n  変換元:") + city +
-                               utf8_to_cp932(u8"\r\n  都市名:Twice\r\n  マップ:1\r\n  時  間:"
-                                             u8"000.Winter 4   0:00'00\r\n  資  金:5\r\n\r\n");
-    EXPECT_EQ(run.report, "0001/0002" + record + "0002/0002" + record);
+    const std::string summary = m2q_test::expected_summary("Twice", 1, "000.Winter 4   0:00'00", "5");
+    EXPECT_EQ(run.report, m2q_test::expected_record(1, 2, city, CONVERT_OK, summary) +
+                              m2q_test::expected_record(2, 2, city, CONVERT_OK, summary));
     EXPECT_EQ(folder.entries(), (std::vector<std::string>{"city.psu", "gamedata_city.dat", "report.txt"}));
     EXPECT_EQ(std::filesystem::file_size(folder.path() / "gamedata_city.dat"), 5184406u);
 }
@@ -170,10 +166,9 @@ TEST(Report, TooLongPathIsRecordedInFullWithCode6) {
     ASSERT_EQ(long_path.size(), 300u);
 
     const BatchRun run = run_batch(folder, {long_path, limit_path, fitting_path});
-    const std::string too_long = utf8_to_cp932(u8"\r\n  パスが長すぎます。\r\n  (Err:6)\r\n\r\n");
-    const std::string head = utf8_to_cp932(u8"\r\n  変換元:");
-    EXPECT_EQ(run.report, "0001/0003" + head + long_path + too_long + "0002/0003" + head + limit_path +
-                              too_long + not_source_record(3, 3, fitting_path));
+    EXPECT_EQ(run.report, m2q_test::expected_record(1, 3, long_path, ERR_PATH_TOO_LONG) +
+                              m2q_test::expected_record(2, 3, limit_path, ERR_PATH_TOO_LONG) +
+                              not_source_record(3, 3, fitting_path));
     ASSERT_EQ(run.seen.size(), 3u);
     EXPECT_EQ(run.seen[0].code, ERR_PATH_TOO_LONG);
     EXPECT_EQ(run.seen[1].code, ERR_PATH_TOO_LONG);

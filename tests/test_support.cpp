@@ -235,6 +235,21 @@ std::string error_text_utf8(std::int32_t code) {
 
 std::string error_text_cp932(std::int32_t code) { return utf8_to_cp932(error_text_utf8(code)); }
 
+std::string expected_summary(const std::string& city, std::int32_t map, const std::string& time,
+                             const std::string& funds) {
+    return utf8_to_cp932(u8"都市名:" + city + u8"\r\n  マップ:" + std::to_string(map) +
+                         u8"\r\n  時  間:" + time + u8"\r\n  資  金:" + funds + "\r\n");
+}
+
+std::string expected_record(std::size_t index, std::size_t count, const std::string& path,
+                            std::int32_t code, const std::string& summary) {
+    char counter[32];
+    std::snprintf(counter, sizeof counter, "%04zu/%04zu", index, count);
+    const std::string head = counter + utf8_to_cp932(u8"\r\n  変換元:") + path + "\r\n  ";
+    if (code == CONVERT_OK) return head + summary + "\r\n";
+    return head + error_text_cp932(code) + "  (Err:" + std::to_string(code) + ")\r\n\r\n";
+}
+
 std::string show_bytes(const std::string& bytes) {
     std::string out;
     char hex[4];

@@ -89,6 +89,18 @@ std::string error_text_utf8(std::int32_t code);
 // The same text in code page 932, converted by the operating system.
 std::string error_text_cp932(std::int32_t code);
 
+// The summary of a converted save as report.txt holds it (code page 932),
+// from its fields as a reader writes them: the city name (UTF-8), the map
+// number, the time ("001.Spring 1  13:07'09") and the funds ("1,234,567").
+std::string expected_summary(const std::string& city, std::int32_t map, const std::string& time,
+                             const std::string& funds);
+// One record of report.txt: the counter and source lines (`path` as the
+// report holds it), then `summary` for a converted file (CONVERT_OK) or
+// the error text and code of a failed one. Every expected report of the
+// tests is built here, so a change of the format is one edit.
+std::string expected_record(std::size_t index, std::size_t count, const std::string& path,
+                            std::int32_t code, const std::string& summary = "");
+
 // Shows bytes as "41 42 0D 0A" (printable ASCII also as text) for messages.
 std::string show_bytes(const std::string& bytes);
 
