@@ -105,7 +105,7 @@ TEST(SourceLoading, AnyContentOfTheRightSizeIsAccepted) {
 TEST(SourceLoading, ImageHoldsTheWholeFile) {
     TempFolder folder;
     const std::string path = folder.file("pattern.psu");
-    const Bytes source = m2q_test::pattern_source(5);
+    const Bytes source = m2q_test::pattern_source();
     ASSERT_TRUE(m2q_test::write_file(path, source));
     SourceSave save{};
     char message[MESSAGE_SIZE];
@@ -145,7 +145,7 @@ TEST(SourceLoading, SixteenByteNameWithoutZeroIsPrintedInFull) {
     TempFolder folder;
     const std::string path = folder.file("name16.psu");
     // The bytes after the name are not zero either.
-    Bytes image = m2q_test::pattern_source(9);
+    Bytes image = m2q_test::pattern_source();
     std::memcpy(image.data() + SOURCE_NAME_OFFSET, "ABCDEFGHIJKLMNOP", 16);
     ASSERT_NE(image[SOURCE_NAME_OFFSET + 16], 0);
     ASSERT_TRUE(m2q_test::write_file(path, image));
@@ -205,7 +205,7 @@ TEST(SourceLoading, ReleaseTwiceAndReleaseOfAnEmptyRecordAreHarmless) {
 TEST(SourceLoading, FilesPast4GiBAreNoSavesWhateverTheirLowBits) {
     TempFolder folder;
     const std::string path = folder.file("huge.psu");
-    const Bytes source = m2q_test::pattern_source(11);
+    const Bytes source = m2q_test::pattern_source();
     ASSERT_TRUE(m2q_test::write_file(path, source));
     std::error_code error;
     std::filesystem::resize_file(folder.path() / "huge.psu", (std::uintmax_t{1} << 32) + SOURCE_SIZE, error);

@@ -229,7 +229,7 @@ TEST(TargetImage, BuiltInPlaceInsideTheSourceBlock) {
     // Where the converter builds it: in the loaded block, which then holds
     // source bytes under every byte the image has not yet written. Moving a
     // run over bytes still to be moved, or leaving the last four bytes, shows.
-    for (const Bytes& source : {m2q_test::pattern_source(5), Bytes(SOURCE_SIZE, 0xFF)}) {
+    for (const Bytes& source : {m2q_test::pattern_source(), Bytes(SOURCE_SIZE, 0xFF)}) {
         Bytes block = source;
         unsigned char* image = block.data() + TARGET_IMAGE_START;
         fill_target(image, block.data());
@@ -239,7 +239,7 @@ TEST(TargetImage, BuiltInPlaceInsideTheSourceBlock) {
 }
 
 TEST(TargetImage, SealingTouchesOnlyItsFourValues) {
-    const Bytes source = m2q_test::pattern_source(7);
+    const Bytes source = m2q_test::pattern_source();
     Bytes image(TARGET_SIZE, 0);
     fill_target(image.data(), source.data());
     const Bytes unsealed = image;
@@ -275,7 +275,7 @@ TEST(TargetImage, SummaryFieldsLandAtTheirTargetOffsets) {
 }
 
 TEST(TargetImage, DroppedSourceBytesHaveNoInfluence) {
-    const Bytes source = m2q_test::pattern_source(1);
+    const Bytes source = m2q_test::pattern_source();
     Bytes changed = source;
     std::size_t differing = 0;
     for (const DroppedRun& run : DROPPED) {
@@ -310,7 +310,7 @@ TEST(TargetImage, ChecksumsCountCarriedBytesAfterTheHeaderChecksumIsStored) {
 
 TEST(TargetFile, ConvertedFileIsTheExpectedImage) {
     m2q_test::TempFolder folder;
-    const Bytes source = m2q_test::pattern_source(3);
+    const Bytes source = m2q_test::pattern_source();
     const std::string path = folder.file("city.psu");
     ASSERT_TRUE(m2q_test::write_file(path, source));
     char message[MESSAGE_SIZE];

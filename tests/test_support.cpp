@@ -14,6 +14,7 @@
 
 #include "little_endian.h"
 #include "melno2quaz.h"
+#include "sample_save.h"
 #include "source_save.h"
 
 #ifdef _WIN32
@@ -291,32 +292,23 @@ std::uint64_t get_le64(const Bytes& image, std::size_t offset) {
     return load_le64(image.data() + offset);
 }
 
-Bytes zero_source() { return Bytes(SOURCE_SIZE, 0); }
+Bytes zero_source() { return sample_bytes(sample_save_defaults()); }
 
-unsigned char pattern_byte(std::size_t offset, std::uint32_t seed) {
-    std::uint32_t x = static_cast<std::uint32_t>(offset) * 2654435761u + seed * 40503u;
-    x ^= x >> 15;
-    x *= 2246822519u;
-    x ^= x >> 13;
-    return static_cast<unsigned char>(x >> 24);
-}
-
-Bytes pattern_source(std::uint32_t seed) {
-    Bytes image(SOURCE_SIZE);
-    for (std::size_t i = 0; i < image.size(); ++i) image[i] = pattern_byte(i, seed);
-    return image;
+Bytes pattern_source() {
+    SampleSave save = sample_save_defaults();
+    save.fill = SAMPLE_FILL_PATTERN;
+    save.write_fields = false;
+    return sample_bytes(save);
 }
 
 Bytes city_source(const std::string& name, std::int32_t map_number, std::int32_t clock,
                   std::int64_t funds) {
-    Bytes image = zero_source();
-    EXPECT_LE(name.size(), CITY_NAME_BYTES);
-    std::copy_n(name.begin(), std::min(name.size(), CITY_NAME_BYTES),
-                image.begin() + static_cast<std::ptrdiff_t>(SOURCE_NAME_OFFSET));
-    put_le32(image, SOURCE_MAP_OFFSET, static_cast<std::uint32_t>(map_number));
-    put_le32(image, SOURCE_CLOCK_OFFSET, static_cast<std::uint32_t>(clock));
-    put_le64(image, SOURCE_FUNDS_OFFSET, static_cast<std::uint64_t>(funds));
-    return image;
+    SampleSave save = sample_save_defaults();
+    EXPECT_TRUE(sample_set_name(&save, name)) << "a name of more than 16 bytes";
+    save.map_number = map_number;
+    save.game_clock = clock;
+    save.funds = funds;
+    return sample_bytes(save);
 }
 
 // ---------------------------------------------------------------------------

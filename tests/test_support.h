@@ -112,12 +112,13 @@ void put_le64(Bytes& image, std::size_t offset, std::uint64_t value);
 std::uint32_t get_le32(const Bytes& image, std::size_t offset);
 std::uint64_t get_le64(const Bytes& image, std::size_t offset);
 
+// Melno images in memory, made by the sample-save library (tools/).
 // Every byte zero.
 Bytes zero_source();
-// Every byte a different-looking function of its offset, so that a byte
-// carried to a wrong place or from a wrong place shows.
-Bytes pattern_source(std::uint32_t seed = 0);
-unsigned char pattern_byte(std::size_t offset, std::uint32_t seed = 0);
+// Every byte a different-looking function of its offset
+// (sample_pattern_byte), so that a byte carried to a wrong place or from a
+// wrong place shows.
+Bytes pattern_source();
 
 // A zero image with the four summary fields set. `name` is at most 16
 // bytes (code page 932), copied without a terminator when it is 16 long.
