@@ -150,11 +150,6 @@ int main(int argc, char** argv)
         }
         dir = pattern;
     }
-    if (chdir(dir.c_str()) != 0) {  // report.txt goes here too
-        std::perror(dir.c_str());
-        return 1;
-    }
-
     // N different saves, written once: every later read finds them in the
     // page cache, for the conversion and the baseline alike.
     std::vector<std::string> sources, outputs;
@@ -180,7 +175,7 @@ int main(int argc, char** argv)
 
     // The whole batch once, report included: it must convert every file.
     BatchSummary summary{};
-    process_dropped_files(paths.data(), paths.size(), nullptr, nullptr, &summary);
+    process_dropped_files(paths.data(), paths.size(), dir.c_str(), nullptr, nullptr, &summary);
     if (summary.converted != static_cast<std::size_t>(files) || !summary.report_written) {
         std::fprintf(stderr, "conversion failed: %zu of %ld converted\n", summary.converted,
                      files);

@@ -169,7 +169,7 @@ void show_record(void* context, std::size_t index, std::size_t count, const char
 
 int convert(const std::vector<const char*>& paths) {
     BatchSummary summary{};
-    process_dropped_files(paths.data(), paths.size(), show_record, &g_terminal, &summary);
+    process_dropped_files(paths.data(), paths.size(), nullptr, show_record, &g_terminal, &summary);
 
     emit(std::to_string(summary.converted) + " converted, " + std::to_string(summary.failed) +
          " failed\n");

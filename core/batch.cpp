@@ -10,12 +10,13 @@
 #include "result_codes.h"
 #include "source_save.h"
 #include "target_save.h"
+#include "temp_name.h"
 
 namespace {
 
 const char REPORT_NAME[] = "report.txt";
 
-// The report in the current directory. Its pieces go to a temporary file
+// The report in the folder the batch was given. Its pieces go to a temporary file
 // beside it as soon as they are composed; only when the batch ends does it
 // take the name report.txt, whole, so a killed batch or one running at the
 // same time never leaves a mixed or partial report. A report that cannot
@@ -30,12 +31,18 @@ struct Report {
 // may write: a FIFO, a folder or a read-only report is left alone, and the
 // batch goes without a report. A report.txt given to the batch is a file
 // like any other; whether the report may replace it is told at the end.
-void report_open(Report* report)
+void report_open(Report* report, const char* folder)
 {
     report->open = false;
+    char name[TEMP_PATH_SIZE];
+    const bool separated = folder == nullptr || folder[0] == '\0' ||
+                           folder_length(folder, platform().windows_paths) == std::strlen(folder);
+    const int length = std::snprintf(name, sizeof name, "%s%s%s", folder != nullptr ? folder : "",
+                                     separated ? "" : "/", REPORT_NAME);
     NameInfo found;
     const OutputOwner owner{false, FileIdentity{}, nullptr};
-    if (!platform().look_up(REPORT_NAME, &found) || !name_usable(found, owner)) {
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof name || !platform().path_fits(name) ||
+        !platform().look_up(name, &found) || !name_usable(found, owner)) {
         return;
     }
     std::memcpy(report->target, found.target, sizeof report->target);
@@ -204,15 +211,15 @@ int32_t convert_file(const char* path, char* message, FileOutcome* outcome)
     return convert_in_batch(path, message, nullptr, outcome);
 }
 
-void process_dropped_files(const char* const* paths, std::size_t count, BatchObserver observer,
-                           void* context, BatchSummary* summary)
+void process_dropped_files(const char* const* paths, std::size_t count, const char* report_folder,
+                           BatchObserver observer, void* context, BatchSummary* summary)
 {
     // Without its table the batch could not keep its outputs off its own
     // sources, so no file is converted then.
     BatchFiles files{list_sources(paths, count), 0, 0, nullptr};
     files.count = files.entries != nullptr ? count : 0;
     Report report{};
-    report_open(&report);
+    report_open(&report, report_folder);
     files.report_target = report.open ? report.target : nullptr;
 
     BatchSummary totals{0, 0, false};

@@ -2,7 +2,7 @@
 //
 // convert_file converts one Melno save into a Quaz save beside it;
 // process_dropped_files runs a whole batch and records it in report.txt in
-// the current directory. Both take NUL-terminated byte paths in the
+// a folder the caller names (the front ends: the current directory). Both take NUL-terminated byte paths in the
 // system's own encoding: the locale's on POSIX, UTF-8 on Windows (the front
 // ends convert the names Windows gives in UTF-16). Nothing here throws.
 #ifndef MELNO2QUAZ_MELNO2QUAZ_H
@@ -72,10 +72,10 @@ using BatchObserver = void (*)(void* context, std::size_t index, std::size_t cou
                                const char* path, int32_t code, const char* message,
                                const FileOutcome* outcome);
 
-// Converts every path in order and writes report.txt in the current
-// directory. `observer` and `summary` may be null.
+// Converts every path in order and writes report.txt in `report_folder`
+// (null: the current directory). `observer` and `summary` may be null.
 void process_dropped_files(const char* const* paths, std::size_t count,
-                           BatchObserver observer = nullptr, void* context = nullptr,
-                           BatchSummary* summary = nullptr);
+                           const char* report_folder, BatchObserver observer = nullptr,
+                           void* context = nullptr, BatchSummary* summary = nullptr);
 
 #endif

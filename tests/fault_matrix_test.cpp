@@ -115,6 +115,14 @@ struct Call {
     std::size_t report_offset;  // report bytes written before this call
 };
 
+// True for the path of report.txt in the batch's report folder.
+bool names_report(const std::string& path)
+{
+    const std::string name = "report.txt";
+    return path.size() > name.size() && path.compare(path.size() - name.size(), name.size(), name) == 0 &&
+           (path[path.size() - name.size() - 1] == '/' || path[path.size() - name.size() - 1] == '\\');
+}
+
 // Works out what every traced call was for. `file_ends[i]` is the length
 // the trace had when file i's record was done: the calls after it belong to
 // file i + 1, those after the last one to the end of the batch.
@@ -143,7 +151,7 @@ std::vector<Call> attribute(const std::vector<m2q_test::TraceEntry>& trace,
             role = entry.size == SOURCE_SIZE ? Role::SourceBlock : Role::BatchTable;
             break;
         case PlatformCall::look_up:
-            if (entry.path == "report.txt") {
+            if (names_report(entry.path)) {
                 role = report_looked_up ? Role::ReportCheck : Role::ReportName;
                 report_looked_up = true;
             } else if (entry.path.find(TEMP_NAME_MARK) != std::string::npos) {
@@ -158,7 +166,7 @@ std::vector<Call> attribute(const std::vector<m2q_test::TraceEntry>& trace,
         case PlatformCall::file_size: role = Role::SourceSize; break;
         case PlatformCall::read: role = Role::SourceRead; break;
         case PlatformCall::create_temp:
-            role = entry.path == "report.txt" ? Role::ReportOpen : Role::OutputOpen;
+            role = names_report(entry.path) ? Role::ReportOpen : Role::OutputOpen;
             break;
         case PlatformCall::write:
             role = on_report ? Role::ReportWrite : Role::OutputWrite;
@@ -173,7 +181,7 @@ std::vector<Call> attribute(const std::vector<m2q_test::TraceEntry>& trace,
                                                 : Role::Other;
             break;
         case PlatformCall::replace:
-            role = entry.path == "report.txt" ? Role::ReportReplace : Role::OutputReplace;
+            role = names_report(entry.path) ? Role::ReportReplace : Role::OutputReplace;
             break;
         default: break;  // free, remove, lead byte: not failure points
         }
@@ -253,7 +261,6 @@ protected:
         run_dir_ = root_->path() / "run";
         fs::create_directories(sources_);
         fs::create_directories(run_dir_);
-        in_run_dir_ = std::make_unique<m2q_test::CurrentFolderGuard>(run_dir_);
 
         // Three saves with different fields and fills, a file one byte too
         // short, and a path that names nothing.
@@ -313,7 +320,8 @@ protected:
                 os.add_fault(*fault);
             }
             Observed seen{&os, {}, {}};
-            process_dropped_files(paths.data(), paths.size(), observe, &seen, &result.summary);
+            process_dropped_files(paths.data(), paths.size(), m2q_test::narrow(run_dir_).c_str(),
+                                  observe, &seen, &result.summary);
             result.outcomes = seen.outcomes;
             result.problems = os.misuses();
             result.calls = attribute(os.trace(), seen.file_ends, &result.problems);
@@ -373,7 +381,6 @@ protected:
     }
 
     std::unique_ptr<m2q_test::TempFolder> root_;
-    std::unique_ptr<m2q_test::CurrentFolderGuard> in_run_dir_;
     fs::path sources_, run_dir_;
     std::vector<BatchFile> files_;
     std::vector<std::string> paths_;
@@ -410,10 +417,10 @@ void expect_nothing_held(const RunResult& result, bool report_open, bool table_h
     EXPECT_EQ(result.problems, std::vector<std::string>{});
     EXPECT_EQ(result.live_blocks, 0u) << "blocks leaked";
     EXPECT_EQ(result.open_files, 0u) << "files left open";
-    const std::vector<std::string> open_between =
-        report_open ? std::vector<std::string>{"report.txt"} : std::vector<std::string>{};
     for (std::size_t i = 0; i < result.outcomes.size(); ++i) {
-        EXPECT_EQ(result.outcomes[i].open_paths, open_between) << "after file " << i + 1;
+        const std::vector<std::string>& open = result.outcomes[i].open_paths;
+        EXPECT_EQ(open.size(), report_open ? 1u : 0u) << "after file " << i + 1;
+        EXPECT_TRUE(std::all_of(open.begin(), open.end(), names_report)) << "after file " << i + 1;
         EXPECT_EQ(result.outcomes[i].live_blocks, table_held ? 1u : 0u) << "after file " << i + 1;
     }
 }

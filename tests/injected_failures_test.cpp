@@ -85,12 +85,11 @@ TEST_P(InjectedFailure, FileFailsAloneAndLeavesNothingBehind) {
     ASSERT_TRUE(m2q_test::write_file(folder.file("gamedata_a.dat"), old_save));
 
     FaultyPlatform os;
-    m2q_test::CurrentFolderGuard in_folder(folder.path());
     os.add_fault(c.fault);
 
     Watch watch{&os, {}, 0, {}};
     BatchSummary summary{};
-    process_dropped_files(paths, 2, watch_file, &watch, &summary);
+    process_dropped_files(paths, 2, folder.prefix().c_str(), watch_file, &watch, &summary);
     ASSERT_GT(os.faults_applied(), 0) << "the fault never fired";
 
     const std::string expected =
@@ -110,7 +109,7 @@ TEST_P(InjectedFailure, FileFailsAloneAndLeavesNothingBehind) {
     EXPECT_EQ(std::filesystem::file_size(folder.path() / "gamedata_b.dat"), 5184406u);
 
     // Right after the failed file only the report is open and no image is held.
-    EXPECT_EQ(watch.open_after_first, std::vector<std::string>{"report.txt"});
+    EXPECT_EQ(watch.open_after_first, std::vector<std::string>{folder.file("report.txt")});
     EXPECT_LT(watch.live_bytes_after_first, 4096u) << "an image is still held";
     EXPECT_EQ(os.open_files(), 0u);
     EXPECT_EQ(os.live_blocks(), 0u);
@@ -130,12 +129,11 @@ TEST(InjectedDoubleFailure, UndeletableTemporaryFileLeavesTheOldSaveWhole) {
     const char* paths[] = {a.c_str()};
 
     FaultyPlatform os;
-    m2q_test::CurrentFolderGuard in_folder(folder.path());
     os.add_fault(fault_of(PlatformCall::write, "gamedata_a", 1, TARGET_SIZE / 2));
     os.add_fault(fault_of(PlatformCall::remove, TEMP_NAME_MARK));
 
     BatchSummary summary{};
-    process_dropped_files(paths, 1, nullptr, nullptr, &summary);
+    process_dropped_files(paths, 1, folder.prefix().c_str(), nullptr, nullptr, &summary);
     EXPECT_EQ(os.faults_applied(), 2);
     EXPECT_EQ(summary.failed, 1u);
     EXPECT_EQ(m2q_test::read_text(folder.file("gamedata_a.dat")), "old save");

@@ -183,9 +183,8 @@ TEST(Win32Names, PathLimitIsCountedInUtf16UnitsAndTemporaryNamesFitWhereTheirFil
     // report.txt at exactly 259 units.
     const std::wstring here(MAX_PATH - 1 - base - 1 - 10, L'r');
     ASSERT_TRUE(CreateDirectoryW(folder.wide(here).c_str(), nullptr));
-    m2q_test::CurrentFolderGuard in_folder(folder.wide(here));
     BatchSummary summary{};
-    process_dropped_files(nullptr, 0, nullptr, nullptr, &summary);
+    process_dropped_files(nullptr, 0, folder.narrow(here).c_str(), nullptr, nullptr, &summary);
     EXPECT_TRUE(summary.report_written);
     EXPECT_EQ(size_on_disk(folder.wide(here + L"\\report.txt")), 0);
 }

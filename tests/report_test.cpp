@@ -15,7 +15,6 @@
 namespace {
 
 using m2q_test::Bytes;
-using m2q_test::CurrentFolderGuard;
 using m2q_test::TempFolder;
 using m2q_test::utf8_to_cp932;
 
@@ -38,17 +37,14 @@ struct BatchRun {
     std::vector<Seen> seen;
 };
 
-// Runs the batch with `folder` as the current directory and reads the
-// report it leaves there.
+// Runs the batch with its report in `folder` and reads the report.
 BatchRun run_batch(const TempFolder& folder, const std::vector<std::string>& paths) {
     std::vector<const char*> list;
     for (const std::string& path : paths) list.push_back(path.c_str());
     BatchRun run{};
     run.summary = BatchSummary{99, 99, false};
-    {
-        CurrentFolderGuard in_folder(folder.path());
-        process_dropped_files(list.data(), list.size(), remember, &run.seen, &run.summary);
-    }
+    process_dropped_files(list.data(), list.size(), folder.prefix().c_str(), remember, &run.seen,
+                          &run.summary);
     run.report = m2q_test::read_text(folder.file("report.txt"));
     return run;
 }
