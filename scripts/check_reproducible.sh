@@ -44,6 +44,9 @@ for archive in $(cd "$base/rel-a/dist" && ls melno2quaz-*.zip melno2quaz-*.tar.g
   fi
 done
 cmp -s "$base/rel-a/dist/SHA256SUMS" "$base/rel-b/dist/SHA256SUMS" || { echo "SHA256SUMS differ"; status=1; }
-[ "$status" -eq 0 ] && echo "reproducible: the two builds of $commit gave identical archives" ||
-  echo "NOT reproducible: the two builds of $commit differ"
+if [ "$status" -eq 0 ]; then
+  echo "reproducible: the two builds of $commit gave identical archives ($SECONDS s)"
+else
+  echo "NOT reproducible: the two builds of $commit differ ($SECONDS s)"
+fi
 exit "$status"
