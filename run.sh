@@ -16,8 +16,8 @@ if [ -f "$root/build/CMakeCache.txt" ] &&
   rm -rf "$root/build"
 fi
 echo "Building melno2quaz in build/ ..." >&2
-if ! { cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
-       cmake --build "$root/build" -j2 --target melno2quaz make_melno_save; } >"$log" 2>&1; then
+if ! (cd "$root" && cmake --preset native &&
+       cmake --build --preset native-programs -j2) >"$log" 2>&1; then
   cat "$log" >&2
   echo "run.sh: the build failed" >&2
   exit 1

@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # The conversion benchmark (not a test): builds Release in build-release/
-# and runs convert_bench for batches of 1, 10 and 100 saves, each in a
+# (preset release) and runs convert_bench for batches of 1, 10 and 100 saves, each in a
 # fresh process so that the peak resident memory of each batch size is its
 # own. Extra arguments go to convert_bench (e.g. --dir /dev/shm).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/apt_install.sh cmake ninja-build g++ >/dev/null
-cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build build-release --target convert_bench >/dev/null
+cmake --preset release >/dev/null
+cmake --build --preset release --target convert_bench >/dev/null
 
 for files in 1 10 100; do
     build-release/bench/convert_bench --files "$files" "$@"

@@ -39,9 +39,8 @@ max_len() {
     esac
 }
 
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DM2Q_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
-cmake --build build-fuzz -j "$(nproc 2>/dev/null || echo 2)" \
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$(nproc 2>/dev/null || echo 2)" \
     --target $(printf '%s_fuzz ' "${targets[@]}")
 
 export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Native stage: installs the toolchain and GoogleTest, builds everything in
-# build/ and runs the unit and end-to-end tests of the Linux build.
+# build/ (preset native) and runs the unit and end-to-end tests of the Linux build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,6 +11,6 @@ scripts/apt_install.sh cmake g++ ninja-build libgtest-dev libc-bin locales
 if [ -f build/CMakeCache.txt ] && ! grep -q '^CMAKE_GENERATOR:INTERNAL=Ninja$' build/CMakeCache.txt; then
   rm -rf build
 fi
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build -j2
-ctest --test-dir build --output-on-failure
+cmake --preset native
+cmake --build --preset native -j2
+ctest --preset native

@@ -11,20 +11,16 @@ scripts/apt_install.sh cmake ninja-build g++ libgtest-dev valgrind
 jobs=$(nproc 2>/dev/null || echo 2)
 
 echo "--- ASan + UBSan build of the test suite" >&2
-# -O1 with line tables: the usual sanitizer build, and much quicker to compile
-# than -O2 with full debug information.
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g1 -O1" \
-    -DM2Q_SANITIZE=ON >/dev/null
-cmake --build build-asan -j "$jobs"
-# Leaks are errors too; abort on the first report so it cannot scroll by.
-export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1
-export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-(cd build-asan && ctest --output-on-failure -j "$jobs")
-unset ASAN_OPTIONS UBSAN_OPTIONS
+# Preset asan: -O1 with line tables, the usual sanitizer build, and much
+# quicker to compile than -O2 with full debug information. Its test preset
+# makes leaks errors too and aborts on the first report so it cannot scroll by.
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j "$jobs"
+ctest --preset asan -j "$jobs"
 
 echo "--- valgrind memcheck of melno2quaz over a small batch" >&2
-cmake -S . -B build-valgrind -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
-cmake --build build-valgrind -j "$jobs" --target melno2quaz make_melno_save
+cmake --preset valgrind >/dev/null
+cmake --build --preset valgrind -j "$jobs"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

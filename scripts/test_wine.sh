@@ -33,27 +33,20 @@ if [ ! -d "$locales/ja_JP.SJIS" ]; then
 fi
 
 # --- builds: the 32-bit Windows programs, the Linux front end ----------------------------
-build() {  # WHAT CMAKE-ARGUMENTS... -- BUILD-ARGUMENTS...
-  local what="$1" log
-  shift
+build() {  # WHAT CONFIGURE-PRESET BUILD-PRESET
+  local log
   log="$(mktemp)"
-  local configure=() rest=()
-  while [ "$1" != -- ]; do configure+=("$1"); shift; done
-  shift
-  rest=("$@")
-  if ! { cmake "${configure[@]}" && cmake "${rest[@]}"; } >"$log" 2>&1; then
-    cat "$log" >&2; rm -f "$log"; fail "$what"
+  if ! { cmake --preset "$2" && cmake --build --preset "$3" -j2; } >"$log" 2>&1; then
+    cat "$log" >&2; rm -f "$log"; fail "$1"
   fi
   rm -f "$log"
 }
 note "building"
-build "cross build in build-win32" -S . -B build-win32 -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake -- --build build-win32 -j2
+build "cross build in build-win32" win32 win32
 if [ -f build/CMakeCache.txt ] && ! grep -q '^CMAKE_GENERATOR:INTERNAL=Ninja$' build/CMakeCache.txt; then
   rm -rf build
 fi
-build "native build of the Linux front end" -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -- --build build -j2 --target melno2quaz make_melno_save
+build "native build of the Linux front end" native native-programs
 exe_dir="$root/build-win32"
 
 # The release programs: 32-bit, importing system DLLs only.
@@ -230,11 +223,21 @@ for shot in 932:window.png 1252:window-cp1252.png; do
   if [ "${M2Q_UPDATE_SCREENSHOT:-0}" = 1 ]; then cp "$root/build-win32/${shot#*:}" docs/; fi
 done
 
-zip="$(scripts/package_windows.sh)"
+# The release zip (CPack, preset win32) holds the very programs tested here.
+zip="$(scripts/package_release.sh win32)" || fail "packaging the release zip"
+top="$(basename "$zip" .zip)"
 listing="$(cmake -E tar tf "$zip")"
 for entry in melno2quaz.exe melno2quaz-cli.exe README-windows.txt; do
-  grep -qx "melno2quaz/$entry" <<<"$listing" || { echo "test_wine: FAIL: $entry missing from $zip" >&2; status=1; }
+  grep -qx "$top/$entry" <<<"$listing" || { echo "test_wine: FAIL: $entry missing from $zip" >&2; status=1; }
 done
+unpacked="$work/release-zip"
+mkdir -p "$unpacked"
+(cd "$unpacked" && cmake -E tar xf "$zip")
+for exe in melno2quaz.exe melno2quaz-cli.exe; do
+  cmp -s "$exe_dir/$exe" "$unpacked/$top/$exe" || { echo "test_wine: FAIL: $exe in $zip is not the one tested" >&2; status=1; }
+done
+{ printf '\xef\xbb\xbf'; sed 's/$/\r/' docs/README-windows.txt; } | cmp -s - "$unpacked/$top/README-windows.txt" ||
+  { echo "test_wine: FAIL: README-windows.txt in $zip is not docs/README-windows.txt with a BOM and CR LF" >&2; status=1; }
 
 [ "$status" -eq 0 ] || fail "see above"
 note "Windows stage passed"
