@@ -52,5 +52,5 @@ done
 rm -rf dist/_CPack_Packages
 
 # Every archive in dist/, for `sha256sum -c SHA256SUMS`.
-(cd dist && LC_ALL=C ls melno2quaz-*.zip melno2quaz-*.tar.gz 2>/dev/null | LC_ALL=C sort |
-   xargs -r sha256sum >SHA256SUMS)
+(cd dist && shopt -s nullglob && archives=(melno2quaz-*.zip melno2quaz-*.tar.gz) &&
+   printf '%s\n' "${archives[@]}" | LC_ALL=C sort | xargs -r sha256sum >SHA256SUMS)
