@@ -63,72 +63,63 @@ void expect_split(const std::string& path, const std::string& drive, const std::
     EXPECT_FALSE(got.cut) << m2q_test::show_bytes(path);
 }
 
-TEST(SplitPath, DriveDirectoryBaseAndExtension) {
-    expect_split("C:\\saves\\city.psu", "C:", "\\saves\\", "city", ".psu");
-    expect_split("D:\\x\\my.save.psu", "D:", "\\x\\", "my.save", ".psu");
-    expect_split("E:/saves/city", "E:", "/saves/", "city", "");
-    expect_split("city.psu", "", "", "city", ".psu");
-    expect_split("city", "", "", "city", "");
-    expect_split("/home/user/city.psu", "", "/home/user/", "city", ".psu");
-    expect_split("\\\\server\\share\\city.psu", "", "\\\\server\\share\\", "city", ".psu");
-    expect_split("", "", "", "", "");
-}
-
-TEST(SplitPath, DotsAndExtensions) {
-    expect_split("a..b", "", "", "a.", ".b");
-    expect_split("x..", "", "", "x.", ".");
-    expect_split(".psu", "", "", "", ".psu");
-    expect_split("C:\\dir.d\\file", "C:", "\\dir.d\\", "file", "");
-    expect_split("dir.d/", "", "dir.d/", "", "");
-}
-
-TEST(SplitPath, DotAndDotDotBelongToTheDirectory) {
-    expect_split(".", "", ".", "", "");
-    expect_split("..", "", "..", "", "");
-    expect_split("C:\\a\\..", "C:", "\\a\\..", "", "");
-    expect_split("a/.", "", "a/.", "", "");
-    expect_split("C:..", "C:", "..", "", "");
-}
-
-TEST(SplitPath, MixedSeparators) {
-    expect_split("C:/a\\b/c.d", "C:", "/a\\b/", "c", ".d");
-    expect_split("a\\b/c\\d", "", "a\\b/c\\", "d", "");
-}
-
-TEST(SplitPath, ColonOnlyMakesADriveAsSecondByte) {
-    expect_split("C:", "C:", "", "", "");
-    expect_split("C:city.psu", "C:", "", "city", ".psu");
-    expect_split("ab:c.txt", "", "", "ab:c", ".txt");
-    expect_split(":x", "", "", ":x", "");
-    expect_split("C:\\x:y\\z", "C:", "\\x:y\\", "z", "");
-}
-
-// 0x5C as the second byte of a double-byte character is no separator.
-TEST(SplitPath, DoubleByteCharactersAreNeverSeparatorsDotsOrColons) {
-    expect_split("C:\\saves\\\x95\x5C.psu", "C:", "\\saves\\", "\x95\x5C", ".psu");  // 表
-    expect_split("C:\\\x83\x5C\x83\x5C\\\x83\x5C.psu", "C:", "\\\x83\x5C\x83\x5C\\", "\x83\x5C",
-                 ".psu");  // ソソ\ソ
-    expect_split("\x83.psu", "", "", "\x83.psu", "");
-    expect_split("\x81:abc", "", "", "\x81:abc", "");
-    expect_split("a\x95/b", "", "", "a\x95/b", "");
-}
-
-// On POSIX only '/' separates folders, and "C:" is part of a file name.
-TEST(SplitPath, PosixPathsHaveOnlySlashesAndNoDrives) {
-    const auto posix = [](const std::string& path, const std::string& directory,
-                          const std::string& base, const std::string& extension) {
-        expect_split(path, "", directory, base, extension, single_byte_is_lead_byte, false);
+// Drives, folders, base names and extensions; dots, "." and ".." (which
+// belong to the directory); both separators; a colon that is a drive only
+// as the second byte; double-byte characters, whose second byte (0x5C, '.',
+// ':') is never a separator, a dot or a colon; a single-byte code page,
+// which splits every byte; and POSIX rules, where only '/' separates
+// folders and "C:" is part of a name.
+TEST(SplitPath, PartsOfEveryKindOfPath) {
+    const auto sjis = cp932_is_lead_byte;
+    const auto single = single_byte_is_lead_byte;
+    const struct {
+        std::string path, drive, directory, base, extension;
+        bool (*lead)(unsigned char);
+        bool windows_paths;
+    } rows[] = {
+        {"C:\\saves\\city.psu", "C:", "\\saves\\", "city", ".psu", sjis, true},
+        {"D:\\x\\my.save.psu", "D:", "\\x\\", "my.save", ".psu", sjis, true},
+        {"E:/saves/city", "E:", "/saves/", "city", "", sjis, true},
+        {"city.psu", "", "", "city", ".psu", sjis, true},
+        {"city", "", "", "city", "", sjis, true},
+        {"/home/user/city.psu", "", "/home/user/", "city", ".psu", sjis, true},
+        {"\\\\server\\share\\city.psu", "", "\\\\server\\share\\", "city", ".psu", sjis, true},
+        {"", "", "", "", "", sjis, true},
+        {"a..b", "", "", "a.", ".b", sjis, true},
+        {"x..", "", "", "x.", ".", sjis, true},
+        {".psu", "", "", "", ".psu", sjis, true},
+        {"C:\\dir.d\\file", "C:", "\\dir.d\\", "file", "", sjis, true},
+        {"dir.d/", "", "dir.d/", "", "", sjis, true},
+        {".", "", ".", "", "", sjis, true},
+        {"..", "", "..", "", "", sjis, true},
+        {"C:\\a\\..", "C:", "\\a\\..", "", "", sjis, true},
+        {"a/.", "", "a/.", "", "", sjis, true},
+        {"C:..", "C:", "..", "", "", sjis, true},
+        {"C:/a\\b/c.d", "C:", "/a\\b/", "c", ".d", sjis, true},
+        {"a\\b/c\\d", "", "a\\b/c\\", "d", "", sjis, true},
+        {"C:", "C:", "", "", "", sjis, true},
+        {"C:city.psu", "C:", "", "city", ".psu", sjis, true},
+        {"ab:c.txt", "", "", "ab:c", ".txt", sjis, true},
+        {":x", "", "", ":x", "", sjis, true},
+        {"C:\\x:y\\z", "C:", "\\x:y\\", "z", "", sjis, true},
+        {"C:\\saves\\\x95\x5C.psu", "C:", "\\saves\\", "\x95\x5C", ".psu", sjis, true},  // 表
+        {"C:\\\x83\x5C\x83\x5C\\\x83\x5C.psu", "C:", "\\\x83\x5C\x83\x5C\\", "\x83\x5C", ".psu", sjis,
+         true},  // ソソ\ソ
+        {"\x83.psu", "", "", "\x83.psu", "", sjis, true},
+        {"\x81:abc", "", "", "\x81:abc", "", sjis, true},
+        {"a\x95/b", "", "", "a\x95/b", "", sjis, true},
+        {"C:\\saves\\\x95\x5C.psu", "C:", "\\saves\\\x95\x5C", "", ".psu", single, true},
+        {"\x83.psu", "", "", "\x83", ".psu", single, true},
+        {"\x81:abc", "\x81:", "", "abc", "", single, true},
+        {"back\\slash.psu", "", "", "back\\slash", ".psu", single, false},
+        {"C:city.psu", "", "", "C:city", ".psu", single, false},
+        {"C:\\saves\\city.psu", "", "", "C:\\saves\\city", ".psu", single, false},
+        {"/home/a\\b/c\\d.e", "", "/home/a\\b/", "c\\d", ".e", single, false},
     };
-    posix("back\\slash.psu", "", "back\\slash", ".psu");
-    posix("C:city.psu", "", "C:city", ".psu");
-    posix("C:\\saves\\city.psu", "", "C:\\saves\\city", ".psu");
-    posix("/home/a\\b/c\\d.e", "/home/a\\b/", "c\\d", ".e");
-}
-
-TEST(SplitPath, SingleByteCodePageSplitsEveryByte) {
-    expect_split("C:\\saves\\\x95\x5C.psu", "C:", "\\saves\\\x95\x5C", "", ".psu", single_byte_is_lead_byte);
-    expect_split("\x83.psu", "", "", "\x83", ".psu", single_byte_is_lead_byte);
-    expect_split("\x81:abc", "\x81:", "", "abc", "", single_byte_is_lead_byte);
+    for (const auto& row : rows) {
+        expect_split(row.path, row.drive, row.directory, row.base, row.extension, row.lead,
+                     row.windows_paths);
+    }
 }
 
 TEST(SplitPath, LoneLeadByteBeforeTheTerminatorEndsThePath) {
