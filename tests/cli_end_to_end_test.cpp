@@ -129,7 +129,7 @@ TEST_F(CliTest, TwoRecordBatchWritesTheReportByteForByteAndShowsItReadably) {
 
     const std::string expected =
         m2q_test::expected_record(1, 2, "city.psu", CONVERT_OK,
-                                  m2q_test::expected_summary(CITY_UTF8, 3, "001.Spring 1  13:07'09",
+                                  m2q_test::expected_summary(sjis(CITY_UTF8), 3, "001.Spring 1  13:07'09",
                                                              "1,234,567")) +
         m2q_test::expected_record(2, 2, "notes.txt", ERR_NOT_SOURCE);
     EXPECT_EQ(report(), expected);

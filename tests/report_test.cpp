@@ -64,7 +64,7 @@ TEST(Report, TwoRecordExample) {
     const BatchRun run = run_batch(folder, {city, notes});
     const std::string expected =
         m2q_test::expected_record(1, 2, city, CONVERT_OK,
-                                  m2q_test::expected_summary(u8"新市街", 3, "001.Spring 5  13:07'09",
+                                  m2q_test::expected_summary(utf8_to_cp932(u8"新市街"), 3, "001.Spring 5  13:07'09",
                                                              "1,234,567")) +
         not_source_record(2, 2, notes);
     EXPECT_EQ(run.report, expected) << m2q_test::show_bytes(run.report);

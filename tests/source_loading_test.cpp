@@ -57,13 +57,6 @@ Loaded load(const std::string& path, SourceSave* keep = nullptr) {
 
 std::string not_source_text() { return m2q_test::error_text_cp932(ERR_NOT_SOURCE); }
 
-std::string summary(const std::string& name_cp932, const std::string& map, const std::string& time,
-                    const std::string& funds) {
-    return utf8_to_cp932(u8"都市名:") + name_cp932 + "\r\n" + utf8_to_cp932(u8"  マップ:") + map +
-           "\r\n" + utf8_to_cp932(u8"  時  間:") + time + "\r\n" + utf8_to_cp932(u8"  資  金:") + funds +
-           "\r\n";
-}
-
 TEST(SourceLoading, WrongSizesAreNotMelnoSaves) {
     TempFolder folder;
     for (std::size_t size : {std::size_t{0}, std::size_t{SOURCE_SIZE - 1}, std::size_t{SOURCE_SIZE + 1}}) {
@@ -88,18 +81,45 @@ TEST(SourceLoading, FolderAndMissingFileAreNotMelnoSaves) {
     EXPECT_FALSE(m2q_test::file_exists(folder.file("missing.psu"))) << "the source was created";
 }
 
-TEST(SourceLoading, AnyContentOfTheRightSizeIsAccepted) {
+// The fields and the summary of saves of any content: a known save, every
+// byte 0xFF (all fields -1), negative fields, a name starting with a zero
+// byte (empty), and a lone lead byte as the 16th byte of the name (kept).
+TEST(SourceLoading, FieldsAndSummaryOfAnyContent) {
+    const std::string name = utf8_to_cp932(u8"新市街");
+    const struct {
+        Bytes image;
+        std::string name;
+        std::int32_t map, clock;
+        std::int64_t funds;
+        std::string time, funds_text;
+    } rows[] = {
+        {m2q_test::city_source(name, 3, 4021629, 1234567), name, 3, 4021629, 1234567,
+         "001.Spring 5  13:07'09", "1,234,567"},
+        {Bytes(SOURCE_SIZE, 0xFF), std::string(16, '\xFF'), -1, -1, -1, "000.Winter 4   0:00'-1", "-1"},
+        {m2q_test::city_source("x", -5, -1, -123456), "x", -5, -1, -123456, "000.Winter 4   0:00'-1",
+         "-123,456"},
+        {m2q_test::city_source(std::string("\0ABCDEF", 7), 1, 0, 0), "", 1, 0, 0,
+         "000.Winter 4   0:00'00", "0"},
+        {m2q_test::city_source("ABCDEFGHIJKLMNO\x93", 0, 0, 0), "ABCDEFGHIJKLMNO\x93", 0, 0, 0,
+         "000.Winter 4   0:00'00", "0"},
+    };
     TempFolder folder;
-    const std::string path = folder.file("ff.psu");
-    ASSERT_TRUE(m2q_test::write_file(path, Bytes(SOURCE_SIZE, 0xFF)));
-    SourceSave save{};
-    const Loaded loaded = load(path, &save);
-    EXPECT_EQ(loaded.code, CONVERT_OK) << loaded.message;
-    EXPECT_EQ(save.size, SOURCE_SIZE);
-    EXPECT_EQ(save.map_number, -1);
-    EXPECT_EQ(save.funds, -1);
-    EXPECT_EQ(save.game_clock, -1);
-    EXPECT_EQ(loaded.message, summary(std::string(16, '\xFF'), "-1", "000.Winter 4   0:00'-1", "-1"));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(m2q_test::show_bytes(row.name));
+        const std::string path = folder.file("city.psu");
+        ASSERT_TRUE(m2q_test::write_file(path, row.image));
+        SourceSave save{};
+        const Loaded loaded = load(path, &save);
+        ASSERT_EQ(loaded.code, CONVERT_OK) << loaded.message;
+        EXPECT_EQ(loaded.message, m2q_test::expected_summary(row.name, row.map, row.time, row.funds_text))
+            << m2q_test::show_bytes(loaded.message);
+        EXPECT_EQ(save.size, SOURCE_SIZE);
+        EXPECT_EQ(save.map_number, row.map);
+        EXPECT_EQ(save.game_clock, row.clock);
+        EXPECT_EQ(save.funds, row.funds);
+        EXPECT_EQ(std::string(save.game_time), row.time);
+        EXPECT_EQ(std::string(save.city_name), row.name);
+    }
 }
 
 TEST(SourceLoading, ImageHoldsTheWholeFile) {
@@ -113,32 +133,6 @@ TEST(SourceLoading, ImageHoldsTheWholeFile) {
     ASSERT_NE(save.image, nullptr);
     EXPECT_EQ(std::memcmp(save.image, source.data(), SOURCE_SIZE), 0);
     release_source(&save);
-}
-
-TEST(SourceLoading, SummaryOfAKnownSave) {
-    TempFolder folder;
-    const std::string name = utf8_to_cp932(u8"新市街");
-    const std::string path = folder.file("city.psu");
-    ASSERT_TRUE(m2q_test::write_file(path, m2q_test::city_source(name, 3, 4021629, 1234567)));
-    SourceSave save{};
-    const Loaded loaded = load(path, &save);
-    ASSERT_EQ(loaded.code, CONVERT_OK);
-    EXPECT_EQ(loaded.message, summary(name, "3", "001.Spring 5  13:07'09", "1,234,567"))
-        << m2q_test::show_bytes(loaded.message);
-    EXPECT_EQ(save.map_number, 3);
-    EXPECT_EQ(save.game_clock, 4021629);
-    EXPECT_EQ(save.funds, 1234567);
-    EXPECT_EQ(std::string(save.game_time), "001.Spring 5  13:07'09");
-    EXPECT_EQ(std::string(save.city_name), name);
-}
-
-TEST(SourceLoading, NegativeFieldsKeepTheirSign) {
-    TempFolder folder;
-    const std::string path = folder.file("neg.psu");
-    ASSERT_TRUE(m2q_test::write_file(path, m2q_test::city_source("x", -5, -1, -123456)));
-    const Loaded loaded = load(path);
-    ASSERT_EQ(loaded.code, CONVERT_OK);
-    EXPECT_EQ(loaded.message, summary("x", "-5", "000.Winter 4   0:00'-1", "-123,456"));
 }
 
 TEST(SourceLoading, SixteenByteNameWithoutZeroIsPrintedInFull) {
@@ -158,25 +152,6 @@ TEST(SourceLoading, SixteenByteNameWithoutZeroIsPrintedInFull) {
     EXPECT_EQ(std::string(save.city_name), "ABCDEFGHIJKLMNOP");
     EXPECT_EQ(save.city_name[16], '\0');
     EXPECT_EQ(save.city_name[17], '\0');
-}
-
-TEST(SourceLoading, NameStartingWithZeroIsEmpty) {
-    TempFolder folder;
-    const std::string path = folder.file("noname.psu");
-    ASSERT_TRUE(m2q_test::write_file(path, m2q_test::city_source(std::string("\0ABCDEF", 7), 1, 0, 0)));
-    const Loaded loaded = load(path);
-    ASSERT_EQ(loaded.code, CONVERT_OK);
-    EXPECT_EQ(loaded.message, summary("", "1", "000.Winter 4   0:00'00", "0"));
-}
-
-TEST(SourceLoading, LoneLeadByteAtTheEndOfTheNameIsKept) {
-    TempFolder folder;
-    const std::string path = folder.file("lead.psu");
-    const std::string name = "ABCDEFGHIJKLMNO\x93";
-    ASSERT_TRUE(m2q_test::write_file(path, m2q_test::city_source(name, 0, 0, 0)));
-    const Loaded loaded = load(path);
-    ASSERT_EQ(loaded.code, CONVERT_OK);
-    EXPECT_EQ(loaded.message, summary(name, "0", "000.Winter 4   0:00'00", "0"));
 }
 
 TEST(SourceLoading, ReleaseTwiceAndReleaseOfAnEmptyRecordAreHarmless) {

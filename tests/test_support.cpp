@@ -238,8 +238,9 @@ std::string error_text_cp932(std::int32_t code) { return utf8_to_cp932(error_tex
 
 std::string expected_summary(const std::string& city, std::int32_t map, const std::string& time,
                              const std::string& funds) {
-    return utf8_to_cp932(u8"都市名:" + city + u8"\r\n  マップ:" + std::to_string(map) +
-                         u8"\r\n  時  間:" + time + u8"\r\n  資  金:" + funds + "\r\n");
+    return utf8_to_cp932(u8"都市名:") + city +
+           utf8_to_cp932(u8"\r\n  マップ:" + std::to_string(map) + u8"\r\n  時  間:" + time +
+                         u8"\r\n  資  金:" + funds + "\r\n");
 }
 
 std::string expected_record(std::size_t index, std::size_t count, const std::string& path,

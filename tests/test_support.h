@@ -90,8 +90,9 @@ std::string error_text_utf8(std::int32_t code);
 std::string error_text_cp932(std::int32_t code);
 
 // The summary of a converted save as report.txt holds it (code page 932),
-// from its fields as a reader writes them: the city name (UTF-8), the map
-// number, the time ("001.Spring 1  13:07'09") and the funds ("1,234,567").
+// from its fields as a reader writes them: the city name (its bytes in the
+// save, code page 932), the map number, the time ("001.Spring 1
+// 13:07'09") and the funds ("1,234,567").
 std::string expected_summary(const std::string& city, std::int32_t map, const std::string& time,
                              const std::string& funds);
 // One record of report.txt: the counter and source lines (`path` as the
