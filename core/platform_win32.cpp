@@ -184,15 +184,8 @@ bool is_device_name(const char* path)
         return false;  // "\\?\C:\nul" is taken as written: a file
     }
     const std::size_t length = strnlen(path, TEMP_PATH_SIZE);
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < length; ++i) {
-        if (is_separator(path[i])) {
-            start = i + 1;
-        }
-    }
-    if (start == 0 && length >= 2 && path[1] == ':') {
-        start = 2;  // "C:nul" is the device as well
-    }
+    // The last component: "C:nul" is the device as well.
+    const std::size_t start = folder_length(path, true);
     std::size_t end = length;
     while (end > start && (path[end - 1] == '.' || path[end - 1] == ' ')) {
         --end;
