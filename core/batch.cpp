@@ -41,11 +41,13 @@ void report_open(Report* report, const char* folder)
                                      separated ? "" : "/", REPORT_NAME);
     NameInfo found;
     const OutputOwner owner{false, FileIdentity{}, nullptr};
+    const PurposeScope looking(PURPOSE_REPORT_NAME);
     if (length < 0 || static_cast<std::size_t>(length) >= sizeof name || !platform().path_fits(name) ||
         !platform().look_up(name, &found) || !name_usable(found, owner)) {
         return;
     }
     std::memcpy(report->target, found.target, sizeof report->target);
+    const PurposeScope writing(PURPOSE_REPORT);
     report->open = begin_replacement(report->target, &report->out);
 }
 
@@ -53,6 +55,7 @@ void report_open(Report* report, const char* folder)
 // the report would take the place of a save.
 bool report_would_take_a_save(const Report& report, const BatchFiles* files)
 {
+    const PurposeScope checking(PURPOSE_REPORT_CHECK);
     NameInfo found;
     if (!platform().look_up(report.target, &found)) {
         return true;  // not known to be safe
@@ -73,6 +76,7 @@ bool report_would_take_a_save(const Report& report, const BatchFiles* files)
 void report_write(Report* report, const char* bytes, std::size_t length)
 {
     if (report->open) {
+        const PurposeScope writing(PURPOSE_REPORT);
         write_replacement(&report->out, bytes, length);
     }
 }
@@ -82,7 +86,9 @@ bool report_finish(Report* report, const BatchFiles* files)
     if (!report->open) {
         return false;
     }
-    if (report_would_take_a_save(*report, files)) {
+    const bool takes_a_save = report_would_take_a_save(*report, files);
+    const PurposeScope writing(PURPOSE_REPORT);
+    if (takes_a_save) {
         abandon_replacement(&report->out);
         return false;
     }
@@ -170,10 +176,14 @@ BatchEntry* list_sources(const char* const* paths, std::size_t count)
     if (count == 0 || count > SIZE_MAX / sizeof(BatchEntry)) {
         return nullptr;
     }
-    auto* entries = static_cast<BatchEntry*>(os.alloc_block(count * sizeof(BatchEntry)));
+    auto* entries = [&] {
+        const PurposeScope table(PURPOSE_BATCH_TABLE);
+        return static_cast<BatchEntry*>(os.alloc_block(count * sizeof(BatchEntry)));
+    }();
     if (entries == nullptr) {
         return nullptr;
     }
+    const PurposeScope listing(PURPOSE_SOURCE_LIST);
     for (std::size_t i = 0; i < count; ++i) {
         entries[i] = BatchEntry{};
         NameInfo found;
@@ -243,6 +253,7 @@ void process_dropped_files(const char* const* paths, std::size_t count, const ch
     }
 
     totals.report_written = report_finish(&report, &files);
+    const PurposeScope table(PURPOSE_BATCH_TABLE);
     platform().free_block(files.entries);
     if (summary != nullptr) {
         *summary = totals;

@@ -153,6 +153,7 @@ void split_path(const char* path, PathParts* parts)
 
 bool output_owner(const char* source_path, const BatchFiles* batch, OutputOwner* owner)
 {
+    const PurposeScope looking(PURPOSE_OUTPUT_OWNER);
     NameInfo source;
     if (!platform().look_up(source_path, &source)) {
         return false;
@@ -222,6 +223,7 @@ NameSearch find_output_name(const char* source_path, const char* prefix, const c
     // under one longer than the system's calls take. The source's extension
     // is not part of the output name, so its length does not matter.
     const int first = *number;
+    const PurposeScope looking(PURPOSE_OUTPUT_NAME);
     if (parts.name_cut) {
         output[0] = '\0';
         return NAME_TOO_LONG;

@@ -2,6 +2,22 @@
 
 namespace {
 const PlatformOps* active_ops = nullptr;
+CallPurpose active_purpose = PURPOSE_NONE;
+}  // namespace
+
+CallPurpose platform_purpose()
+{
+    return active_purpose;
+}
+
+PurposeScope::PurposeScope(CallPurpose purpose) : previous_(active_purpose)
+{
+    active_purpose = purpose;
+}
+
+PurposeScope::~PurposeScope()
+{
+    active_purpose = previous_;
 }
 
 const PlatformOps& platform()

@@ -158,6 +158,41 @@ PlatformOps platform_ops_of(bool windows_paths)
     };
 }
 
+// What the core is doing when it calls the table. The core names each step
+// before its calls, so that a table standing in for the system (the tests'
+// logging and fault-injecting one) can tell every call by what it was for.
+// The native tables never look at it. The core runs one batch at a time.
+enum CallPurpose : int {
+    PURPOSE_NONE = 0,
+    PURPOSE_BATCH_TABLE,      // the batch's table of its files
+    PURPOSE_SOURCE_LIST,      // each source looked up as the batch starts
+    PURPOSE_REPORT_NAME,      // what report.txt leads to, as the batch starts
+    PURPOSE_SOURCE,           // a source loaded: its block, opening, size, read, close
+    PURPOSE_OUTPUT_OWNER,     // the source looked up as its output is named
+    PURPOSE_OUTPUT_NAME,      // a candidate output name (and its folder) looked up
+    PURPOSE_OUTPUT,           // an output written: its temporary file to the replace
+    PURPOSE_WRITTEN_IDENTITY, // a written temporary file looked up before the replace
+    PURPOSE_REPORT,           // the report written: its temporary file to the replace
+    PURPOSE_REPORT_CHECK,     // what report.txt leads to, before the report replaces it
+    PURPOSE_CHECK,            // a target read by --check
+};
+constexpr int CALL_PURPOSES = PURPOSE_CHECK + 1;
+
+CallPurpose platform_purpose();
+
+// Names the core's step for the calls made while it lives, and names the
+// step around it again when it goes.
+class PurposeScope {
+public:
+    explicit PurposeScope(CallPurpose purpose);
+    ~PurposeScope();
+    PurposeScope(const PurposeScope&) = delete;
+    PurposeScope& operator=(const PurposeScope&) = delete;
+
+private:
+    CallPurpose previous_;
+};
+
 // The table in use.
 const PlatformOps& platform();
 // The operating system's own table.

@@ -29,6 +29,7 @@ ReplaceResult finish_replacement(Replacement* replacement, const char* target,
     ok = os.close(replacement->file) && ok;
     replacement->file = NO_FILE;
     if (ok && identity != nullptr) {
+        const PurposeScope looking(PURPOSE_WRITTEN_IDENTITY);
         NameInfo written;
         ok = os.look_up(replacement->temp, &written) && written.kind == NAME_REGULAR;
         *identity = written.identity;

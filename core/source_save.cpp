@@ -41,6 +41,7 @@ void summarise(SourceSave* save, char* message)
 int32_t load_source(const char* path, SourceSave* save, char* message)
 {
     const PlatformOps& os = platform();
+    const PurposeScope loading(PURPOSE_SOURCE);
     *save = SourceSave{};
 
     const PlatformFile file = os.open_read(path);
@@ -84,6 +85,7 @@ int32_t load_source(const char* path, SourceSave* save, char* message)
 void release_source(SourceSave* save)
 {
     if (save->image != nullptr) {
+        const PurposeScope loading(PURPOSE_SOURCE);
         platform().free_block(save->image);
         save->image = nullptr;
     }

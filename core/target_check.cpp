@@ -136,6 +136,7 @@ int32_t check_target(unsigned char* image, std::uint64_t size, char* text, std::
 int32_t check_target_file(const char* path, char* text, std::size_t text_size)
 {
     const PlatformOps& os = platform();
+    const PurposeScope checking(PURPOSE_CHECK);
     char reason[256];
     os.take_error_text(nullptr, 0);
 

@@ -35,6 +35,7 @@ int32_t write_target(const unsigned char* image, const char* source_path, BatchF
         }
         // A symbolic link is replaced at the file it leads to, so that the
         // link itself keeps working.
+        const PurposeScope writing(PURPOSE_OUTPUT);
         Replacement output;
         if (!begin_replacement(found.target, &output)) {
             return ERR_WRITE_TARGET;  // no other name in that folder can do better

@@ -113,12 +113,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     MemoryPlatform& memory = memory_platform_begin(true);
-    memory.files[SOURCE_PATH].swap(source);
+    memory_file(SOURCE_PATH).bytes.swap(source);
     char message[MESSAGE_SIZE];
     std::memset(message, 'x', sizeof message);
     const int32_t code = convert_file(SOURCE_PATH, message);
     memory_platform_end();
-    memory.files[SOURCE_PATH].swap(source);
+    memory.files[SOURCE_PATH].bytes.swap(source);
 
     require(code == CONVERT_OK);
     require(memory.live_blocks == 0 && memory.open_files == 0);
@@ -127,7 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The source and one output, nothing else.
     require(memory.files.size() == 2 && source.size() == SOURCE_SIZE);
-    const std::vector<unsigned char>& output = memory.files[OUTPUT_PATH];
+    const std::vector<unsigned char>& output = memory.files[OUTPUT_PATH].bytes;
     require(output.size() == TARGET_SIZE);
     expected_target(source, expected);
     require(output == expected);

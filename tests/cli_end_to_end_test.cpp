@@ -236,6 +236,23 @@ TEST_F(CliTest, TerminalShowsOutputPathsNumberedNamesReasonsAndOneLinePerField) 
     EXPECT_NE(report().find(sjis("0001/0002\r\n  変換元:c?31m??0002/0004.psu\r\n")), std::string::npos)
         << m2q_test::show_bytes(report());
 
+    // Names the system refuses as too long (255 bytes a name here) fail
+    // with its words, and no longer numbered name is tried: the plain name;
+    // the plain name taken and "_1" too long.
+    const std::string refused_name(243, 'n'), taken_name(242, 'n');
+    make(refused_name + ".psu", city());
+    make(taken_name + ".psu", city());
+    const fs::path taken = folder_ / ("gamedata_" + taken_name + ".dat");
+    m2q_test::write_file(taken.string(), std::string("old"));
+    fs::permissions(taken, fs::perms::owner_read);
+    const ProcessResult refused = run({refused_name + ".psu", taken_name + ".psu"});
+    EXPECT_NE(refused.out.find("(Err:4)\n  File name too long\n\n0002/0002"), std::string::npos)
+        << refused.out;
+    EXPECT_NE(refused.out.find("(Err:4)\n  File name too long\n\n0 converted"), std::string::npos)
+        << refused.out;
+    EXPECT_EQ(m2q_test::read_text(taken.string()), "old");
+    fs::remove(taken);
+
     const ProcessResult result = run({"saves/city.psu", "missing.psu", "folder.psu", "broken.psu"});
     EXPECT_EQ(result.exit_code, 1);
     EXPECT_NE(result.out.find("  資  金:1,234,567\n  -> saves/gamedata_city_1.dat (numbered: the "

@@ -9,9 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <filesystem>
 #include <map>
-#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -20,72 +18,65 @@
 #include "sample_save.h"
 #include "source_save.h"
 #include "target_save.h"
+#include "fault_platform.h"
+#include "memory_platform.h"
 #include "test_support.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
 // ---------------------------------------------------------------------------
-// What each platform call was for, worked out from the trace of the
-// fault-injecting table (m2q_test::FaultyPlatform) after the batch ran.
+// The calls of a batch that can fail, each told by what the core was doing
+// (the purpose the fault-injecting table logged) and which call it made.
+// Frees, removes and lead-byte questions are no failure points.
 
-enum class Role {
-    BatchTable,      // allocation of the batch's table of its files
-    SourceList,      // look_up of each source when the batch starts
-    ReportName,      // look_up of report.txt
-    ReportCheck,     // look_up of report.txt at the end: is it a save now?
-    ReportOpen,      // create_temp beside report.txt
-    ReportWrite,     // write of one piece of the report
-    ReportFlush,     // flush of the report
-    ReportClose,     // close of the report
-    ReportReplace,   // replace of report.txt
-    SourceBlock,     // allocation of the source block (the image is built
-                     // inside it: there is no second block)
-    SourceOpen,      // open_read
-    SourceSize,      // file_size
-    SourceRead,      // read
-    SourceClose,     // close of the source
-    OutputOwner,     // look_up of the source when its output is named
-    NameLookup,      // look_up of a candidate output name
-    OutputOpen,      // create_temp beside the output
-    OutputWrite,     // write of the target image
-    OutputFlush,     // flush of the output
-    OutputClose,     // close of the output
-    OutputIdentity,  // look_up of the written temporary file
-    OutputReplace,   // replace of the output name
-    Other,           // free_block, remove_file, and calls on files not open:
-                     // not failure points
+using m2q_test::PlatformCall;
+
+struct Point {
+    CallPurpose purpose;
+    PlatformCall call;
 };
 
-const char* role_name(Role role)
+constexpr Point POINTS[] = {
+    {PURPOSE_BATCH_TABLE, PlatformCall::alloc},
+    {PURPOSE_SOURCE_LIST, PlatformCall::look_up},
+    {PURPOSE_REPORT_NAME, PlatformCall::look_up},
+    {PURPOSE_REPORT_CHECK, PlatformCall::look_up},
+    {PURPOSE_REPORT, PlatformCall::create_temp},
+    {PURPOSE_REPORT, PlatformCall::write},
+    {PURPOSE_REPORT, PlatformCall::flush},
+    {PURPOSE_REPORT, PlatformCall::close},
+    {PURPOSE_REPORT, PlatformCall::replace},
+    {PURPOSE_SOURCE, PlatformCall::alloc},  // the image is built inside it: no second block
+    {PURPOSE_SOURCE, PlatformCall::open_read},
+    {PURPOSE_SOURCE, PlatformCall::file_size},
+    {PURPOSE_SOURCE, PlatformCall::read},
+    {PURPOSE_SOURCE, PlatformCall::close},
+    {PURPOSE_OUTPUT_OWNER, PlatformCall::look_up},
+    {PURPOSE_OUTPUT_NAME, PlatformCall::look_up},
+    {PURPOSE_OUTPUT, PlatformCall::create_temp},
+    {PURPOSE_OUTPUT, PlatformCall::write},
+    {PURPOSE_OUTPUT, PlatformCall::flush},
+    {PURPOSE_OUTPUT, PlatformCall::close},
+    {PURPOSE_WRITTEN_IDENTITY, PlatformCall::look_up},
+    {PURPOSE_OUTPUT, PlatformCall::replace},
+};
+constexpr int POINT_COUNT = static_cast<int>(sizeof POINTS / sizeof POINTS[0]);
+constexpr int NO_POINT = -1;
+
+int point_of(CallPurpose purpose, PlatformCall call)
 {
-    switch (role) {
-    case Role::BatchTable: return "batch-table";
-    case Role::SourceList: return "source-list";
-    case Role::ReportName: return "report-name";
-    case Role::ReportCheck: return "report-check";
-    case Role::ReportOpen: return "report-open";
-    case Role::ReportWrite: return "report-write";
-    case Role::ReportFlush: return "report-flush";
-    case Role::ReportClose: return "report-close";
-    case Role::ReportReplace: return "report-replace";
-    case Role::SourceBlock: return "source-block";
-    case Role::SourceOpen: return "source-open";
-    case Role::SourceSize: return "source-size";
-    case Role::SourceRead: return "source-read";
-    case Role::SourceClose: return "source-close";
-    case Role::OutputOwner: return "output-owner";
-    case Role::NameLookup: return "name-lookup";
-    case Role::OutputOpen: return "output-open";
-    case Role::OutputWrite: return "output-write";
-    case Role::OutputFlush: return "output-flush";
-    case Role::OutputClose: return "output-close";
-    case Role::OutputIdentity: return "output-identity";
-    case Role::OutputReplace: return "output-replace";
-    case Role::Other: return "other";
+    for (int i = 0; i < POINT_COUNT; ++i) {
+        if (POINTS[i].purpose == purpose && POINTS[i].call == call) {
+            return i;
+        }
     }
-    return "?";
+    return NO_POINT;
+}
+
+std::string point_name(int point)
+{
+    return std::string(m2q_test::purpose_name(POINTS[point].purpose)) + "-" +
+           m2q_test::platform_call_name(POINTS[point].call);
 }
 
 // How the chosen call goes wrong.
@@ -104,99 +95,36 @@ const char* mode_name(Mode mode)
     return mode == Mode::Fail ? "fail" : mode == Mode::Short ? "short" : "refuse";
 }
 
-// One traced call of a run; those with a role other than Other can be made
-// to go wrong, by failing the `nth` call of its kind in a later run.
+// One logged call of a run; those at a failure point can be made to go
+// wrong, by failing the `nth` call of its kind in a later run.
 struct Call {
-    Role role;
+    int point;                  // index in POINTS, or NO_POINT
     std::size_t file;           // index of the batch file being handled
-    m2q_test::PlatformCall kind;
-    int nth;                    // the nth call of its kind in the run
+    PlatformCall kind;
+    int nth;                    // the nth call of its kind for its purpose in the run
     std::uint32_t bytes;        // bytes asked for (read, write)
     std::size_t report_offset;  // report bytes written before this call
 };
 
-// True for the path of report.txt in the batch's report folder.
-bool names_report(const std::string& path)
-{
-    const std::string name = "report.txt";
-    return path.size() > name.size() && path.compare(path.size() - name.size(), name.size(), name) == 0 &&
-           (path[path.size() - name.size() - 1] == '/' || path[path.size() - name.size() - 1] == '\\');
-}
-
-// Works out what every traced call was for. `file_ends[i]` is the length
-// the trace had when file i's record was done: the calls after it belong to
-// file i + 1, those after the last one to the end of the batch.
+// The calls of a run. `file_ends[i]` is the length the trace had when file
+// i's record was done: the calls after it belong to file i + 1, those after
+// the last one to the end of the batch.
 std::vector<Call> attribute(const std::vector<m2q_test::TraceEntry>& trace,
-                            const std::vector<std::size_t>& file_ends,
-                            std::vector<std::string>* problems)
+                            const std::vector<std::size_t>& file_ends)
 {
-    using m2q_test::PlatformCall;
     std::vector<Call> calls;
-    std::map<int, Role> opened_as;  // file number -> the role of its opening
-    std::array<int, m2q_test::PLATFORM_CALL_KINDS> nth{};
+    std::map<std::pair<PlatformCall, CallPurpose>, int> nth;
     std::size_t file = 0;
-    bool report_looked_up = false;
     std::size_t report_bytes = 0;
     for (std::size_t at = 0; at < trace.size(); ++at) {
         const m2q_test::TraceEntry& entry = trace[at];
         while (file < file_ends.size() && file_ends[file] <= at) {
             ++file;
         }
-        const auto opener = opened_as.find(entry.file);
-        const Role opened = opener != opened_as.end() ? opener->second : Role::Other;
-        const bool on_report = opened == Role::ReportOpen;
-        Role role = Role::Other;
-        switch (entry.call) {
-        case PlatformCall::alloc:
-            role = entry.size == SOURCE_SIZE ? Role::SourceBlock : Role::BatchTable;
-            break;
-        case PlatformCall::look_up:
-            if (names_report(entry.path)) {
-                role = report_looked_up ? Role::ReportCheck : Role::ReportName;
-                report_looked_up = true;
-            } else if (entry.path.find(TEMP_NAME_MARK) != std::string::npos) {
-                role = Role::OutputIdentity;
-            } else if (entry.path.find("gamedata_") != std::string::npos) {
-                role = Role::NameLookup;
-            } else {
-                role = report_looked_up ? Role::OutputOwner : Role::SourceList;
-            }
-            break;
-        case PlatformCall::open_read: role = Role::SourceOpen; break;
-        case PlatformCall::file_size: role = Role::SourceSize; break;
-        case PlatformCall::read: role = Role::SourceRead; break;
-        case PlatformCall::create_temp:
-            role = names_report(entry.path) ? Role::ReportOpen : Role::OutputOpen;
-            break;
-        case PlatformCall::write:
-            role = on_report ? Role::ReportWrite : Role::OutputWrite;
-            break;
-        case PlatformCall::flush:
-            role = on_report ? Role::ReportFlush : Role::OutputFlush;
-            break;
-        case PlatformCall::close:
-            role = opened == Role::SourceOpen   ? Role::SourceClose
-                   : opened == Role::ReportOpen ? Role::ReportClose
-                   : opened == Role::OutputOpen ? Role::OutputClose
-                                                : Role::Other;
-            break;
-        case PlatformCall::replace:
-            role = names_report(entry.path) ? Role::ReportReplace : Role::OutputReplace;
-            break;
-        default: break;  // free, remove, lead byte: not failure points
-        }
-        if (entry.file != 0 &&
-            (entry.call == PlatformCall::open_read || entry.call == PlatformCall::create_temp)) {
-            opened_as[entry.file] = role;
-        }
-        if (entry.call == PlatformCall::write && opened != Role::ReportOpen &&
-            opened != Role::OutputOpen) {
-            problems->push_back(std::string("write to a file not opened for it: ") + entry.path);
-        }
-        const int kind = static_cast<int>(entry.call);
-        calls.push_back(Call{role, file, entry.call, ++nth[kind],
+        calls.push_back(Call{point_of(entry.purpose, entry.call), file, entry.call,
+                             ++nth[{entry.call, entry.purpose}],
                              static_cast<std::uint32_t>(entry.size), report_bytes});
-        if (role == Role::ReportWrite) {
+        if (entry.purpose == PURPOSE_REPORT && entry.call == PlatformCall::write) {
             report_bytes += entry.done;
         }
     }
@@ -239,7 +167,6 @@ struct BatchFile {
 struct RunResult {
     std::vector<FileOutcome> outcomes;
     BatchSummary summary{};
-    bool report_exists = false;
     std::string report;
     std::vector<Call> calls;
     std::size_t live_blocks = 0;
@@ -256,11 +183,8 @@ class FaultMatrix : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        root_ = std::make_unique<m2q_test::TempFolder>();
-        sources_ = root_->path() / "saves";
-        run_dir_ = root_->path() / "run";
-        fs::create_directories(sources_);
-        fs::create_directories(run_dir_);
+        memory_add_folder(sources_);
+        memory_add_folder(run_dir_);
 
         // Three saves with different fields and fills, a file one byte too
         // short, and a path that names nothing.
@@ -273,9 +197,9 @@ protected:
         files_.push_back(make_file("charlie", 3, 86400 * 40, 0, SAMPLE_FILL_PATTERN));
         for (const BatchFile& file : files_) {
             if (file.exists) {
-                ASSERT_TRUE(sample_write_file(file.save, m2q_test::narrow(sources_ / file.name).c_str()));
+                memory_file(in(sources_, file.name)).bytes = sample_bytes(file.save);
             }
-            paths_.push_back(m2q_test::narrow(sources_ / file.name));
+            paths_.push_back(in(sources_, file.name));
         }
     }
 
@@ -307,8 +231,8 @@ protected:
     RunResult run(const m2q_test::Fault* fault)
     {
         // What the batch may replace but must never damage.
-        EXPECT_TRUE(m2q_test::write_file(m2q_test::narrow(run_dir_ / "report.txt"), OLD_REPORT));
-        EXPECT_TRUE(m2q_test::write_file(m2q_test::narrow(sources_ / OLD_SAVE_NAME), OLD_SAVE));
+        memory_file(report_path()).bytes.assign(OLD_REPORT, OLD_REPORT + sizeof OLD_REPORT - 1);
+        memory_file(in(sources_, OLD_SAVE_NAME)).bytes.assign(OLD_SAVE.begin(), OLD_SAVE.end());
         RunResult result;
         std::vector<const char*> paths;
         for (const std::string& path : paths_) {
@@ -320,19 +244,17 @@ protected:
                 os.add_fault(*fault);
             }
             Observed seen{&os, {}, {}};
-            process_dropped_files(paths.data(), paths.size(), m2q_test::narrow(run_dir_).c_str(),
+            process_dropped_files(paths.data(), paths.size(), run_dir_.c_str(),
                                   observe, &seen, &result.summary);
             result.outcomes = seen.outcomes;
             result.problems = os.misuses();
-            result.calls = attribute(os.trace(), seen.file_ends, &result.problems);
+            result.calls = attribute(os.trace(), seen.file_ends);
             result.live_blocks = os.live_blocks();
             result.open_files = os.open_files();
             result.faults = os.faults_applied();
         }
-        result.report_exists = fs::exists(run_dir_ / "report.txt");
-        if (result.report_exists) {
-            result.report = m2q_test::read_text(m2q_test::narrow(run_dir_ / "report.txt"));
-        }
+        const std::vector<unsigned char>& report = memory_file(report_path()).bytes;
+        result.report.assign(report.begin(), report.end());
         return result;
     }
 
@@ -354,34 +276,43 @@ protected:
         }
         expected.insert(OLD_SAVE_NAME);
         if (outputs.count(OLD_SAVE_NAME) == 0) {
-            EXPECT_TRUE(m2q_test::read_text(m2q_test::narrow(sources_ / OLD_SAVE_NAME)) == OLD_SAVE)
-                << where << ": the old save was damaged";
+            EXPECT_TRUE(output_bytes(OLD_SAVE_NAME) == OLD_SAVE) << where << ": the old save was damaged";
         }
-        std::set<std::string> present;
-        for (const auto& entry : fs::directory_iterator(sources_)) {
-            present.insert(entry.path().filename().string());
-        }
-        EXPECT_EQ(present, expected) << where;
+        const std::vector<std::string> present = memory_entries(sources_);
+        EXPECT_EQ(std::set<std::string>(present.begin(), present.end()), expected) << where;
 
         for (const auto& output : outputs) {
-            const fs::path path = sources_ / output.first;
-            if (!fs::exists(path)) {
-                continue;  // already reported above
-            }
-            const std::string bytes = m2q_test::read_text(m2q_test::narrow(path));
+            const std::string bytes = output_bytes(output.first);
             EXPECT_EQ(bytes.size(), TARGET_SIZE) << where << ": " << output.first;
             EXPECT_TRUE(bytes == reference_outputs_[output.second])
                 << where << ": " << output.first << " differs from the reference output";
         }
         for (const std::string& name : present) {
             if (name.rfind("gamedata_", 0) == 0) {
-                fs::remove(sources_ / name);
+                memory_.state.files.erase(memory_path(in(sources_, name)));
             }
         }
     }
 
-    std::unique_ptr<m2q_test::TempFolder> root_;
-    fs::path sources_, run_dir_;
+    // A path in `folder` by the separator of the table the memory stands in for.
+    static std::string in(const std::string& folder, const std::string& name)
+    {
+        return folder + (platform_native().windows_paths ? "\\" : "/") + name;
+    }
+
+    std::string report_path() const { return in(run_dir_, "report.txt"); }
+
+    std::string output_bytes(const std::string& name) const
+    {
+        const auto found = memory_.state.files.find(memory_path(in(sources_, name)));
+        return found == memory_.state.files.end()
+                   ? std::string()
+                   : std::string(found->second.bytes.begin(), found->second.bytes.end());
+    }
+
+    MemoryPlatformScope memory_{false, platform_native().windows_paths};
+    const std::string sources_ = in(memory_.state.current_folder, "saves");
+    const std::string run_dir_ = in(memory_.state.current_folder, "run");
     std::vector<BatchFile> files_;
     std::vector<std::string> paths_;
     std::map<std::size_t, std::string> reference_outputs_;
@@ -395,7 +326,7 @@ std::vector<std::string> split_records(const std::string& report, const std::vec
     // end) close record i.
     std::vector<std::size_t> ends(files, report.size());
     for (const Call& call : calls) {
-        if (call.file >= 1 && call.file <= files && call.role != Role::ReportClose) {
+        if (call.file >= 1 && call.file <= files && call.point != point_of(PURPOSE_REPORT, PlatformCall::close)) {
             ends[call.file - 1] = std::min(ends[call.file - 1], call.report_offset);
         }
     }
@@ -412,15 +343,16 @@ std::vector<std::string> split_records(const std::string& report, const std::vec
 // each file's record (only the report is open then, unless it could not
 // be created, and only the batch's table is held) nor at the end of the
 // batch.
-void expect_nothing_held(const RunResult& result, bool report_open, bool table_held = true)
+void expect_nothing_held(const RunResult& result, const std::string& report, bool report_open,
+                         bool table_held = true)
 {
     EXPECT_EQ(result.problems, std::vector<std::string>{});
     EXPECT_EQ(result.live_blocks, 0u) << "blocks leaked";
     EXPECT_EQ(result.open_files, 0u) << "files left open";
     for (std::size_t i = 0; i < result.outcomes.size(); ++i) {
         const std::vector<std::string>& open = result.outcomes[i].open_paths;
-        EXPECT_EQ(open.size(), report_open ? 1u : 0u) << "after file " << i + 1;
-        EXPECT_TRUE(std::all_of(open.begin(), open.end(), names_report)) << "after file " << i + 1;
+        EXPECT_EQ(open, report_open ? std::vector<std::string>{report} : std::vector<std::string>{})
+            << "after file " << i + 1;
         EXPECT_EQ(result.outcomes[i].live_blocks, table_held ? 1u : 0u) << "after file " << i + 1;
     }
 }
@@ -429,7 +361,7 @@ TEST_F(FaultMatrix, EveryFailurePointOfABatch)
 {
     // The reference run: nothing fails.
     const RunResult reference = run(nullptr);
-    expect_nothing_held(reference, true);
+    expect_nothing_held(reference, report_path(), true);
     ASSERT_FALSE(HasFailure());
     ASSERT_TRUE(reference.summary.report_written);
     ASSERT_EQ(reference.outcomes.size(), files_.size());
@@ -440,7 +372,7 @@ TEST_F(FaultMatrix, EveryFailurePointOfABatch)
         ASSERT_EQ(reference.outcomes[i].code, reference_codes[i]) << files_[i].name;
         if (reference_codes[i] == CONVERT_OK) {
             const std::string name = output_name(i, false);
-            reference_outputs_[i] = m2q_test::read_text(m2q_test::narrow(sources_ / name));
+            reference_outputs_[i] = output_bytes(name);
             ASSERT_EQ(reference_outputs_[i].size(), TARGET_SIZE);
             reference_names[name] = i;
         }
@@ -457,34 +389,36 @@ TEST_F(FaultMatrix, EveryFailurePointOfABatch)
     }
 
     // Every call that can fail, in every way it can fail.
-    std::map<Role, int> points_by_role;
+    std::map<int, int> points_by_kind;
     int points = 0;
     const auto failure_calls = std::count_if(reference.calls.begin(), reference.calls.end(),
-                                             [](const Call& call) { return call.role != Role::Other; });
+                                             [](const Call& call) { return call.point != NO_POINT; });
     for (std::size_t at = 0; at < reference.calls.size(); ++at) {
         const Call& call = reference.calls[at];
-        if (call.role == Role::Other) {
+        if (call.point == NO_POINT) {
             continue;
         }
+        const CallPurpose purpose = POINTS[call.point].purpose;
+        const bool transfers = call.kind == PlatformCall::read || call.kind == PlatformCall::write;
+        const bool names = (purpose == PURPOSE_OUTPUT_NAME && call.kind == PlatformCall::look_up) ||
+                           (purpose == PURPOSE_OUTPUT && call.kind == PlatformCall::replace);
         std::vector<Mode> modes = {Mode::Fail};
-        if (call.role == Role::SourceRead || call.role == Role::OutputWrite ||
-            call.role == Role::ReportWrite) {
+        if (transfers) {
             modes.push_back(Mode::Short);
         }
-        if (call.role == Role::NameLookup || call.role == Role::OutputReplace) {
+        if (names) {
             modes.push_back(Mode::Refuse);
         }
         for (const Mode mode : modes) {
             ++points;
-            ++points_by_role[call.role];
+            ++points_by_kind[call.point];
             const std::string file = call.file < files_.size()
                                          ? "file " + std::to_string(call.file + 1)
                                          : std::string("the batch");
-            const std::string where = "call " + std::to_string(at) + " (" +
-                                      role_name(call.role) + " of " + file + ", " +
-                                      mode_name(mode) + ")";
+            const std::string where = "call " + std::to_string(at) + " (" + point_name(call.point) +
+                                      " of " + file + ", " + mode_name(mode) + ")";
             SCOPED_TRACE(where);
-            m2q_test::Fault fault = m2q_test::fault_on(call.kind, call.nth);
+            m2q_test::Fault fault = m2q_test::fault_on(call.kind, call.nth, purpose);
             if (mode == Mode::Short) {
                 fault.short_to = call.bytes / 2;
             }
@@ -497,43 +431,33 @@ TEST_F(FaultMatrix, EveryFailurePointOfABatch)
             std::vector<int32_t> codes = reference_codes;
             bool numbered_output = false;
             bool report_complete = true;
-            switch (call.role) {
-            case Role::BatchTable: codes.assign(files_.size(), ERR_SOURCE_MEMORY); break;
-            case Role::SourceBlock: codes[hit] = ERR_SOURCE_MEMORY; break;
-            case Role::SourceOpen:
-            case Role::SourceSize: codes[hit] = ERR_NOT_SOURCE; break;
-            case Role::SourceRead: codes[hit] = ERR_READ_SOURCE; break;
-            case Role::NameLookup:
-            case Role::OutputReplace:
+            switch (purpose) {
+            case PURPOSE_BATCH_TABLE: codes.assign(files_.size(), ERR_SOURCE_MEMORY); break;
+            case PURPOSE_SOURCE:
+                // A read-only close has nothing to lose.
+                codes[hit] = call.kind == PlatformCall::alloc  ? ERR_SOURCE_MEMORY
+                             : call.kind == PlatformCall::read ? ERR_READ_SOURCE
+                             : call.kind == PlatformCall::close ? codes[hit]
+                                                                : ERR_NOT_SOURCE;
+                break;
+            case PURPOSE_OUTPUT_OWNER:
+            case PURPOSE_OUTPUT_NAME:
+            case PURPOSE_OUTPUT:
+            case PURPOSE_WRITTEN_IDENTITY:
                 // A name that is taken, or refuses the replace, passes the
                 // turn to the next number; a failure stops the file.
-                if (mode == Mode::Refuse) {
-                    numbered_output = true;
-                } else {
-                    codes[hit] = ERR_WRITE_TARGET;
-                }
+                numbered_output = mode == Mode::Refuse;
+                codes[hit] = numbered_output ? codes[hit] : ERR_WRITE_TARGET;
                 break;
-            case Role::OutputOwner:
-            case Role::OutputOpen:
-            case Role::OutputWrite:
-            case Role::OutputFlush:
-            case Role::OutputClose:
-            case Role::OutputIdentity: codes[hit] = ERR_WRITE_TARGET; break;
-            case Role::SourceList:   // that source goes unguarded; nothing shows
-            case Role::SourceClose:  // a read-only close has nothing to lose
-                break;
-            case Role::ReportName:
-            case Role::ReportCheck:
-            case Role::ReportOpen:
-            case Role::ReportWrite:
-            case Role::ReportFlush:
-            case Role::ReportClose:
-            case Role::ReportReplace: report_complete = false; break;
-            case Role::Other: break;
+            case PURPOSE_REPORT_NAME:
+            case PURPOSE_REPORT_CHECK:
+            case PURPOSE_REPORT: report_complete = false; break;
+            default: break;  // a source listed: it goes unguarded; nothing shows
             }
 
-            expect_nothing_held(result, call.role != Role::ReportName && call.role != Role::ReportOpen,
-                                call.role != Role::BatchTable);
+            const bool report_opened = purpose != PURPOSE_REPORT_NAME &&
+                                       call.point != point_of(PURPOSE_REPORT, PlatformCall::create_temp);
+            expect_nothing_held(result, report_path(), report_opened, purpose != PURPOSE_BATCH_TABLE);
             ASSERT_EQ(result.outcomes.size(), files_.size());
             std::size_t converted = 0;
             std::map<std::string, std::size_t> outputs;
@@ -565,14 +489,14 @@ TEST_F(FaultMatrix, EveryFailurePointOfABatch)
     }
 
     // Every kind of failure point was reached.
-    for (int role = 0; role < static_cast<int>(Role::Other); ++role) {
-        EXPECT_GT(points_by_role[static_cast<Role>(role)], 0) << role_name(static_cast<Role>(role));
+    for (int point = 0; point < POINT_COUNT; ++point) {
+        EXPECT_GT(points_by_kind[point], 0) << point_name(point);
     }
     std::printf("fault matrix: %d failure points over %d calls (%zu with frees and removes) "
                 "of a %zu-file batch:",
                 points, static_cast<int>(failure_calls), reference.calls.size(), files_.size());
-    for (const auto& entry : points_by_role) {
-        std::printf(" %s=%d", role_name(entry.first), entry.second);
+    for (const auto& entry : points_by_kind) {
+        std::printf(" %s=%d", point_name(entry.first).c_str(), entry.second);
     }
     std::printf("\n");
     RecordProperty("failure_points", points);

@@ -14,8 +14,10 @@
 #include <gtest/gtest.h>
 
 #include "melno2quaz.h"
+#include "output_name.h"
 #include "source_save.h"
 #include "target_save.h"
+#include "fault_platform.h"
 #include "test_support.h"
 
 namespace {
@@ -32,10 +34,11 @@ struct FailureCase {
     int32_t code;
 };
 
-Fault fault_of(PlatformCall call, const char* path_part, int times = 1,
+// The first file's calls come first: faults on the first calls of a
+// purpose hit a.psu and its output.
+Fault fault_of(PlatformCall call, CallPurpose purpose, int times = 1,
                std::uint32_t short_to = m2q_test::NO_SHORT, bool refuse = false) {
-    Fault fault = m2q_test::fault_on(call);
-    fault.path_part = path_part;
+    Fault fault = m2q_test::fault_on(call, 1, purpose);
     fault.times = times;
     fault.short_to = short_to;
     fault.refuse = refuse;
@@ -43,13 +46,13 @@ Fault fault_of(PlatformCall call, const char* path_part, int times = 1,
 }
 
 const FailureCase CASES[] = {
-    {"ReadShortByOne", fault_of(PlatformCall::read, "a.psu", 1, SOURCE_SIZE - 1), ERR_READ_SOURCE},
-    {"ReadNothing", fault_of(PlatformCall::read, "a.psu", 1, 0), ERR_READ_SOURCE},
+    {"ReadShortByOne", fault_of(PlatformCall::read, PURPOSE_SOURCE, 1, SOURCE_SIZE - 1), ERR_READ_SOURCE},
+    {"ReadNothing", fault_of(PlatformCall::read, PURPOSE_SOURCE, 1, 0), ERR_READ_SOURCE},
     {"EveryOutputNameIsTaken",
-     fault_of(PlatformCall::look_up, "gamedata_a", m2q_test::FAULT_FOREVER, m2q_test::NO_SHORT, true),
+     fault_of(PlatformCall::look_up, PURPOSE_OUTPUT_NAME, 1 + OUTPUT_NAME_MAX_NUMBER, m2q_test::NO_SHORT, true),
      ERR_WRITE_TARGET},
-    {"WriteShort", fault_of(PlatformCall::write, "gamedata_a", 1, 4096), ERR_WRITE_TARGET},
-    {"WriteShortByOne", fault_of(PlatformCall::write, "gamedata_a", 1, TARGET_SIZE - 1), ERR_WRITE_TARGET},
+    {"WriteShort", fault_of(PlatformCall::write, PURPOSE_OUTPUT, 1, 4096), ERR_WRITE_TARGET},
+    {"WriteShortByOne", fault_of(PlatformCall::write, PURPOSE_OUTPUT, 1, TARGET_SIZE - 1), ERR_WRITE_TARGET},
 };
 
 void PrintTo(const FailureCase& c, std::ostream* out) { *out << c.name; }
@@ -129,8 +132,8 @@ TEST(InjectedDoubleFailure, UndeletableTemporaryFileLeavesTheOldSaveWhole) {
     const char* paths[] = {a.c_str()};
 
     FaultyPlatform os;
-    os.add_fault(fault_of(PlatformCall::write, "gamedata_a", 1, TARGET_SIZE / 2));
-    os.add_fault(fault_of(PlatformCall::remove, TEMP_NAME_MARK));
+    os.add_fault(fault_of(PlatformCall::write, PURPOSE_OUTPUT, 1, TARGET_SIZE / 2));
+    os.add_fault(fault_of(PlatformCall::remove, PURPOSE_OUTPUT));
 
     BatchSummary summary{};
     process_dropped_files(paths, 1, folder.prefix().c_str(), nullptr, nullptr, &summary);

@@ -12,6 +12,8 @@
 #include "melno2quaz.h"
 #include "output_name.h"
 #include "source_save.h"
+#include "fault_platform.h"
+#include "memory_platform.h"
 #include "test_support.h"
 
 #ifdef _WIN32
@@ -34,9 +36,7 @@ struct Split {
 // Windows rules unless `windows_paths` says otherwise, on every platform.
 Split split(const char* path, bool (*lead)(unsigned char) = cp932_is_lead_byte,
             bool windows_paths = true) {
-    FaultyPlatform os;
-    os.set_lead_byte(lead);
-    os.set_windows_paths(windows_paths);
+    const MemoryPlatformScope memory(lead == cp932_is_lead_byte, windows_paths);
     PathParts parts;
     std::memset(&parts, 0x5A, sizeof parts);
     split_path(path, &parts);
@@ -222,20 +222,18 @@ TEST(MakeOutputName, NumberedNameWhenThePlainOneCannotBeCreated) {
 }
 
 TEST(MakeOutputName, GivesUpAfterNumber9999) {
-    TempFolder folder;
+    const MemoryPlatformScope memory;
     FaultyPlatform os;
-    m2q_test::Fault fault;
-    fault.call = m2q_test::PlatformCall::look_up;
-    fault.path_part = "gamedata_";
+    m2q_test::Fault fault = m2q_test::fault_on(m2q_test::PlatformCall::look_up, 1, PURPOSE_OUTPUT_NAME);
     fault.times = m2q_test::FAULT_FOREVER;
     fault.refuse = true;  // every name is taken
     os.add_fault(fault);
-    const Named named = output_name(folder.file("city.psu"));
+    const Named named = output_name("city.psu");
     EXPECT_FALSE(named.ok);
     EXPECT_EQ(named.name, "");
-    EXPECT_EQ(os.calls_on(m2q_test::PlatformCall::look_up, "gamedata_"), 1 + OUTPUT_NAME_MAX_NUMBER);
+    EXPECT_EQ(os.calls_for(m2q_test::PlatformCall::look_up, PURPOSE_OUTPUT_NAME), 1 + OUTPUT_NAME_MAX_NUMBER);
     ASSERT_FALSE(os.trace().empty());
-    EXPECT_EQ(os.trace().back().path, folder.file("gamedata_city_9999.dat"));
+    EXPECT_EQ(os.trace().back().path, "gamedata_city_9999.dat");
     EXPECT_EQ(os.open_files(), 0u);
 }
 
@@ -252,48 +250,14 @@ TEST(MakeOutputName, FolderThatCannotTakeANewFileStopsAtOnce) {
     char message[MESSAGE_SIZE];
     EXPECT_EQ(convert_file(source.c_str(), message), ERR_WRITE_TARGET);
     EXPECT_EQ(os.calls(m2q_test::PlatformCall::create_temp), 1);
-    EXPECT_EQ(os.calls_on(m2q_test::PlatformCall::look_up, "gamedata_"), 1);
+    EXPECT_EQ(os.calls_for(m2q_test::PlatformCall::look_up, PURPOSE_OUTPUT_NAME), 1);
     EXPECT_EQ(folder.entries(), std::vector<std::string>{"city.psu"});
 }
-
-#ifndef _WIN32
-// The system's own limit decides: a name it refuses as too long fails the
-// file with code 4 and the system's reason, and no longer numbered name is
-// tried after it. Rows: the plain name too long; the plain name fitting
-// but taken, and "_1" too long.
-TEST(MakeOutputName, NameTheSystemRefusesAsTooLongFailsWithItsReason) {
-    TempFolder folder;
-    m2q_test::CurrentFolderGuard in_folder(folder.path());
-    const std::size_t name_max = 255;  // bytes of one name on the file systems here
-    for (const std::size_t base : {name_max - 12, name_max - 13}) {
-        const std::string source(base, 'n');
-        ASSERT_TRUE(m2q_test::write_file(source + ".psu", m2q_test::zero_source()));
-        const bool plain_fits = 9 + base + 4 <= name_max;
-        std::vector<std::string> entries = {source + ".psu"};
-        if (plain_fits) {  // taken: read-only
-            entries.push_back("gamedata_" + source + ".dat");
-            ASSERT_TRUE(m2q_test::write_file(entries.back(), std::string("old")));
-            std::filesystem::permissions(entries.back(), std::filesystem::perms::owner_read);
-        }
-        FaultyPlatform os;
-        char message[MESSAGE_SIZE];
-        FileOutcome outcome;
-        EXPECT_EQ(convert_file((source + ".psu").c_str(), message, &outcome), ERR_WRITE_TARGET);
-        EXPECT_EQ(std::string(outcome.reason), "File name too long") << base;
-        EXPECT_EQ(os.calls_on(m2q_test::PlatformCall::look_up, "gamedata_"), plain_fits ? 2 : 1);
-        EXPECT_EQ(os.calls(m2q_test::PlatformCall::create_temp), 0);
-        std::sort(entries.begin(), entries.end());
-        EXPECT_EQ(folder.entries(), entries);
-        for (const std::string& entry : entries) std::filesystem::remove(folder.path() / entry);
-    }
-}
-#endif
 
 // The source's extension is dropped from the output name, so an extension
 // too long to be split whole does not shorten the name that is written.
 TEST(MakeOutputName, OverlongExtensionOfARelativePathIsDropped) {
-    TempFolder folder;
-    m2q_test::CurrentFolderGuard in_folder(folder.path());
+    const MemoryPlatformScope memory;
     const std::string source = "a." + std::string(P + 2, 'x');
     ASSERT_TRUE(split(source).cut);
     // No such file can exist (the name is too long): its owner is told here.
@@ -327,44 +291,33 @@ TEST(MakeOutputName, SourcePathAtTheLimitFailsSayingTheOutputNameWouldBeTooLong)
     EXPECT_EQ(os.open_files(), 0u);
 }
 
-#ifndef _WIN32
-// Paths of a Shift-JIS locale (Windows paths are UTF-8).
+// Paths of a Shift-JIS locale (POSIX: Windows paths are UTF-8).
 TEST(MakeOutputName, ShiftJisNameEndingIn5CStaysInItsFolder) {
-    TempFolder folder;
+    const MemoryPlatformScope memory(true, false);
     FaultyPlatform os;
-    os.set_lead_byte(cp932_is_lead_byte);
     for (const std::string base : {"\x95\x5C", "\x83\x5C"}) {  // 表, ソ
-        const Named named = output_name(folder.file(base + ".psu"));
+        const Named named = output_name("/saves/" + base + ".psu");
         ASSERT_TRUE(named.ok);
-        EXPECT_EQ(named.name, folder.file("gamedata_" + base + ".dat"));
+        EXPECT_EQ(named.name, "/saves/gamedata_" + base + ".dat");
     }
     EXPECT_GT(os.calls(m2q_test::PlatformCall::lead_byte), 0);
 }
 
 TEST(MakeOutputName, ShiftJisSourceIsConvertedBesideItself) {
-    TempFolder folder;
-    const std::string source = folder.file("\x95\x5C.psu");  // 表.psu
-    ASSERT_TRUE(m2q_test::write_file(source, m2q_test::zero_source()));
-    FaultyPlatform os;
-    os.set_lead_byte(cp932_is_lead_byte);
+    const MemoryPlatformScope memory(true, false);
+    memory_file("/saves/\x95\x5C.psu").bytes = m2q_test::zero_source();  // 表.psu
     char message[MESSAGE_SIZE];
-    ASSERT_EQ(convert_file(source.c_str(), message), CONVERT_OK) << message;
-    EXPECT_EQ(std::filesystem::file_size(m2q_test::from_narrow(folder.file("gamedata_\x95\x5C.dat"))),
-              5184406u);
+    ASSERT_EQ(convert_file("/saves/\x95\x5C.psu", message), CONVERT_OK) << message;
+    EXPECT_EQ(memory_file("/saves/gamedata_\x95\x5C.dat").bytes.size(), 5184406u);
 }
 
 // Read byte by byte, the 0x5C of 表 is a separator: the base name is lost
-// and the output name is glued to the character's first byte. On POSIX the
-// backslash is an ordinary byte, so the result still lands in the folder.
+// and the output name is glued to the character's first byte.
 TEST(MakeOutputName, SingleByteSplittingLosesTheBaseName) {
-    TempFolder folder;
-    FaultyPlatform os;
-    os.set_lead_byte(single_byte_is_lead_byte);
-    os.set_windows_paths(true);
-    const Named named = output_name(folder.file("\x95\x5C.psu"));
+    const MemoryPlatformScope memory(false, true);
+    const Named named = output_name("\x95\x5C.psu");
     ASSERT_TRUE(named.ok);
-    EXPECT_EQ(named.name, folder.file("\x95\x5Cgamedata_.dat"));
+    EXPECT_EQ(named.name, "\x95\x5Cgamedata_.dat");
 }
-#endif
 
 }  // namespace

@@ -25,6 +25,7 @@
 #include "result_codes.h"
 #include "source_save.h"
 #include "target_save.h"
+#include "fault_platform.h"
 #include "test_support.h"
 
 namespace {

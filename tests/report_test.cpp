@@ -10,6 +10,7 @@
 
 #include "melno2quaz.h"
 #include "source_save.h"
+#include "fault_platform.h"
 #include "test_support.h"
 
 namespace {
@@ -243,7 +244,7 @@ TEST(Report, FailedWriteOfTheReportShowsInTheSummaryOnly) {
     m2q_test::FaultyPlatform os;
     m2q_test::Fault fault;
     fault.call = m2q_test::PlatformCall::write;
-    fault.path_part = "report.txt";
+    fault.purpose = PURPOSE_REPORT;
     fault.times = m2q_test::FAULT_FOREVER;
     os.add_fault(fault);
     const BatchRun run = run_batch(folder, {a});

@@ -12,6 +12,7 @@
 #include "melno2quaz.h"
 #include "result_codes.h"
 #include "source_save.h"
+#include "fault_platform.h"
 #include "test_support.h"
 
 namespace {

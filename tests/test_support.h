@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -39,19 +38,6 @@ public:
 
 private:
     std::filesystem::path path_;
-};
-
-// Makes `folder` the current directory and restores the previous one when
-// the object goes (report.txt is written to the current directory).
-class CurrentFolderGuard {
-public:
-    explicit CurrentFolderGuard(const std::filesystem::path& folder);
-    ~CurrentFolderGuard();
-    CurrentFolderGuard(const CurrentFolderGuard&) = delete;
-    CurrentFolderGuard& operator=(const CurrentFolderGuard&) = delete;
-
-private:
-    std::filesystem::path previous_;
 };
 
 // The narrow byte path of `p` (what the core is given).
@@ -125,120 +111,6 @@ Bytes pattern_source();
 // bytes (code page 932), copied without a terminator when it is 16 long.
 Bytes city_source(const std::string& name, std::int32_t map_number, std::int32_t clock,
                   std::int64_t funds);
-
-// ---------------------------------------------------------------------------
-// Fault-injecting platform
-
-// The operations of PlatformOps, for counting and for choosing a fault.
-enum class PlatformCall {
-    alloc,
-    free,
-    open_read,
-    file_size,
-    read,
-    create_temp,
-    write,
-    flush,
-    close,
-    remove,
-    replace,
-    look_up,
-    lead_byte,
-};
-constexpr int PLATFORM_CALL_KINDS = 13;
-const char* platform_call_name(PlatformCall call);
-
-constexpr int FAULT_FOREVER = std::numeric_limits<int>::max();
-constexpr std::uint32_t NO_SHORT = std::numeric_limits<std::uint32_t>::max();
-
-// One planned fault. Calls of `call` that match the filters are counted from
-// 1; the calls `first` ... `first + times - 1` of them are affected.
-//   alloc        -> null, nothing allocated
-//   open_read    -> NO_FILE, create_temp -> NO_FILE, nothing opened
-//   file_size     -> 0
-//   read, write  -> false with a count of 0, nothing moved; or, with
-//                   `short_to` set, success after moving at most `short_to`
-//                   bytes, the count telling how many
-//   flush        -> false (a flush that does not fail succeeds without
-//                   waiting for the disk)
-//   close        -> the file is closed all the same, but false is returned
-//   remove       -> false, nothing removed
-//   replace      -> REPLACE_FAILED (REPLACE_REFUSED with `refuse`), nothing moved
-//   look_up      -> false (with `refuse`: a read-only regular file is there)
-struct Fault {
-    PlatformCall call = PlatformCall::alloc;
-    int first = 1;
-    int times = 1;
-    // Only calls on files whose path contains this (open_read, remove,
-    // look_up: the path given; create_temp: the file it is to replace;
-    // replace: the name replaced; file_size, read, write, flush, close: the
-    // path the file was opened under, for a temporary file the file it is
-    // to replace). Empty: every call.
-    std::string path_part;
-    // alloc only: only blocks of this size. 0: every size.
-    std::size_t alloc_size = 0;
-    std::uint32_t short_to = NO_SHORT;
-    bool refuse = false;
-};
-
-// A fault on the `first`-th call of `call` (counted over every path).
-Fault fault_on(PlatformCall call, int first = 1);
-
-// One call as it reached the table, for tracing a run.
-struct TraceEntry {
-    PlatformCall call;
-    std::string path;   // the file's path where there is one
-    std::size_t size;   // alloc size, or bytes asked for by read and write
-    bool failed;        // a planned fault was applied
-    // Which opening of a file the call belongs to: open_read and
-    // create_temp give each file they open a new number from 1 (0 when
-    // nothing was opened); file_size, read, write and close carry the
-    // number of the file they were handed (0 when it was not open). Two
-    // openings of the same path are two files.
-    int file = 0;
-    std::uint32_t done = 0;  // read, write: the bytes the core was told moved
-};
-
-// Installs a counting, fault-injecting table over the native one for its
-// lifetime and restores the native table afterwards. Only one may exist at
-// a time (the table's functions have no context of their own).
-class FaultyPlatform {
-public:
-    FaultyPlatform();
-    ~FaultyPlatform();
-    FaultyPlatform(const FaultyPlatform&) = delete;
-    FaultyPlatform& operator=(const FaultyPlatform&) = delete;
-
-    void add_fault(const Fault& fault);
-    void clear_faults();
-    // The lead-byte function the core sees (default: the native one).
-    void set_lead_byte(bool (*is_lead_byte)(unsigned char));
-    // Whether the core splits paths by Windows rules ('\\' and drives) or
-    // by POSIX ones (only '/'); default: the native table's.
-    void set_windows_paths(bool windows_paths);
-    // Clears the counters and the trace (not the faults, not the live sets).
-    void reset_counts();
-
-    int calls(PlatformCall call) const;
-    // Calls of `call` whose path contains `path_part`.
-    int calls_on(PlatformCall call, const std::string& path_part) const;
-    int faults_applied() const;
-    const std::vector<TraceEntry>& trace() const;
-
-    // Blocks from alloc not yet freed, and their bytes.
-    std::size_t live_blocks() const;
-    std::size_t live_bytes() const;
-    // Files opened and not yet closed, and their paths.
-    std::size_t open_files() const;
-    std::vector<std::string> open_paths() const;
-    // Uses by the core of what this table never handed out or already took
-    // back: frees of unknown blocks, closes of files not open, file_size and
-    // read on files not open for reading, write on files not open for
-    // writing. None of them reaches the operating system (a second free or
-    // close could hit a block or file reused meanwhile); each fails and is
-    // described here. Should stay empty.
-    const std::vector<std::string>& misuses() const;
-};
 
 }  // namespace m2q_test
 

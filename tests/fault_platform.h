@@ -1,0 +1,115 @@
+// A table that wraps the one in use (the native one, or the in-memory
+// one) the way a test file system wraps a real one: it logs every call
+// with what the core was doing (its CallPurpose), counts blocks and open
+// files, and makes chosen calls fail.
+#ifndef MELNO2QUAZ_FAULT_PLATFORM_H
+#define MELNO2QUAZ_FAULT_PLATFORM_H
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "platform.h"
+
+namespace m2q_test {
+
+// The operations of PlatformOps, for counting and for choosing a fault.
+enum class PlatformCall {
+    alloc,
+    free,
+    open_read,
+    file_size,
+    read,
+    create_temp,
+    write,
+    flush,
+    close,
+    remove,
+    replace,
+    look_up,
+    lead_byte,
+};
+constexpr int PLATFORM_CALL_KINDS = 13;
+const char* platform_call_name(PlatformCall call);
+const char* purpose_name(CallPurpose purpose);
+
+constexpr int FAULT_FOREVER = std::numeric_limits<int>::max();
+constexpr std::uint32_t NO_SHORT = std::numeric_limits<std::uint32_t>::max();
+
+// One planned fault. Calls of `call` that match the filters are counted from
+// 1; the calls `first` ... `first + times - 1` of them are affected.
+//   alloc        -> null, nothing allocated
+//   open_read    -> NO_FILE, create_temp -> NO_FILE, nothing opened
+//   file_size     -> 0
+//   read, write  -> false with a count of 0, nothing moved; or, with
+//                   `short_to` set, success after moving at most `short_to`
+//                   bytes, the count telling how many
+//   flush        -> false (a flush that does not fail succeeds without
+//                   waiting for the disk)
+//   close        -> the file is closed all the same, but false is returned
+//   remove       -> false, nothing removed
+//   replace      -> REPLACE_FAILED (REPLACE_REFUSED with `refuse`), nothing moved
+//   look_up      -> false (with `refuse`: a read-only regular file is there)
+struct Fault {
+    PlatformCall call = PlatformCall::alloc;
+    int first = 1;
+    int times = 1;
+    // Only calls made for this purpose; PURPOSE_NONE: every call.
+    CallPurpose purpose = PURPOSE_NONE;
+    // alloc only: only blocks of this size. 0: every size.
+    std::size_t alloc_size = 0;
+    std::uint32_t short_to = NO_SHORT;
+    bool refuse = false;
+};
+
+// A fault on the `first`-th call of `call` made for `purpose`.
+Fault fault_on(PlatformCall call, int first = 1, CallPurpose purpose = PURPOSE_NONE);
+
+// One call as it reached the table.
+struct TraceEntry {
+    PlatformCall call;
+    CallPurpose purpose;  // what the core was doing
+    std::string path;     // the file's path where there is one; a temporary
+                          // file goes by the name it is to replace
+    std::size_t size;     // alloc size, or bytes asked for by read and write
+    bool failed;          // a planned fault was applied
+    std::uint32_t done;   // read, write: the bytes the core was told moved
+};
+
+// Installs the wrapping table over the one in use for its lifetime, and
+// puts that one back afterwards. Only one may exist at a time (the table's
+// functions have no context of their own).
+class FaultyPlatform {
+public:
+    FaultyPlatform();
+    ~FaultyPlatform();
+    FaultyPlatform(const FaultyPlatform&) = delete;
+    FaultyPlatform& operator=(const FaultyPlatform&) = delete;
+
+    void add_fault(const Fault& fault);
+
+    int calls(PlatformCall call) const;
+    int calls_for(PlatformCall call, CallPurpose purpose) const;
+    int faults_applied() const;
+    const std::vector<TraceEntry>& trace() const;
+
+    // Blocks from alloc not yet freed, and their bytes.
+    std::size_t live_blocks() const;
+    std::size_t live_bytes() const;
+    // Files opened and not yet closed, and their paths.
+    std::size_t open_files() const;
+    std::vector<std::string> open_paths() const;
+    // Uses by the core of what this table never handed out or already took
+    // back: frees of unknown blocks, closes of files not open, file_size and
+    // read on files not open for reading, write on files not open for
+    // writing. None of them reaches the table below (a second free or close
+    // could hit a block or file reused meanwhile); each fails and is
+    // described here. Should stay empty.
+    const std::vector<std::string>& misuses() const;
+};
+
+}  // namespace m2q_test
+
+#endif

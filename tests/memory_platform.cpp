@@ -1,0 +1,438 @@
+#include "memory_platform.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "code_page.h"
+#include "melno2quaz.h"
+#include "platform.h"
+#include "temp_name.h"
+
+namespace {
+
+MemoryPlatform g_state;
+std::string g_error;  // the words for the latest failure, until taken
+
+// An open file: its full path and, for reading, how far it was read.
+struct OpenFile {
+    std::string path;
+    bool in_use = false;
+    std::size_t position = 0;
+};
+std::vector<OpenFile> g_open;
+
+// Blocks and file contents of earlier runs, kept for the next one: a fresh
+// 5 MB mapping for every block costs the fuzzers far more than the
+// conversion itself.
+struct SpareBlocks : std::vector<std::pair<std::size_t, void*>> {
+    ~SpareBlocks()
+    {
+        for (const auto& block : *this) {
+            std::free(block.second);
+        }
+    }
+};
+SpareBlocks g_spare_blocks;
+std::vector<std::vector<unsigned char>> g_spare_files;
+constexpr std::size_t SPARE_LIMIT = 4;
+
+char separator()
+{
+    return g_state.windows_paths ? '\\' : '/';
+}
+
+bool is_separator(char c)
+{
+    return c == '/' || (g_state.windows_paths && c == '\\');
+}
+
+// The root a full path starts with ("C:\", "\\" or "/"), and its length.
+std::size_t root_length(const std::string& path)
+{
+    if (!g_state.windows_paths) {
+        return !path.empty() && path[0] == '/' ? 1 : 0;
+    }
+    if (path.size() >= 3 && path[1] == ':' && is_separator(path[2])) {
+        return 3;
+    }
+    return path.size() >= 2 && is_separator(path[0]) && is_separator(path[1]) ? 2 : 0;
+}
+
+bool fail(const char* words)
+{
+    g_error = words;
+    return false;
+}
+
+PlatformFile take_handle(const std::string& path)
+{
+    std::size_t slot = 0;
+    while (slot < g_open.size() && g_open[slot].in_use) {
+        ++slot;
+    }
+    if (slot == g_open.size()) {
+        g_open.emplace_back();
+    }
+    g_open[slot] = OpenFile{path, true, 0};
+    ++g_state.open_files;
+    return static_cast<PlatformFile>(slot + 100);  // never 0, 1, 2 or NO_FILE
+}
+
+OpenFile* open_file(PlatformFile file)
+{
+    const auto slot = static_cast<std::size_t>(file - 100);
+    if (file < 100 || slot >= g_open.size() || !g_open[slot].in_use) {
+        std::abort();  // a handle the core never got from us
+    }
+    return &g_open[slot];
+}
+
+bool is_open(const std::string& path)
+{
+    return std::any_of(g_open.begin(), g_open.end(),
+                       [&](const OpenFile& open) { return open.in_use && open.path == path; });
+}
+
+bool folder_exists(const std::string& path)
+{
+    return path.size() == root_length(path) ? !path.empty() : g_state.folders.count(path) != 0;
+}
+
+// The folder holding the full path `path`.
+std::string parent_of(const std::string& path)
+{
+    const std::size_t root = root_length(path);
+    const std::size_t last = path.find_last_of(separator());
+    return last == std::string::npos || last < root ? path.substr(0, root) : path.substr(0, last);
+}
+
+MemoryFile* file_at(const std::string& path)
+{
+    const auto found = g_state.files.find(path);
+    return found == g_state.files.end() ? nullptr : &found->second;
+}
+
+struct MemoryCalls {
+    // A spare block of `size` bytes, still holding what its last user left
+    // in it, or a new one: a conversion that relied on a cleared block
+    // would show.
+    static void* alloc_block(std::size_t size)
+    {
+        void* block = nullptr;
+        for (auto spare = g_spare_blocks.begin(); spare != g_spare_blocks.end(); ++spare) {
+            if (spare->first == size) {
+                block = spare->second;
+                g_spare_blocks.erase(spare);
+                break;
+            }
+        }
+        if (block == nullptr) {
+            block = std::calloc(size, 1);
+        }
+        if (block != nullptr) {
+            g_state.block_sizes[block] = size;
+            ++g_state.live_blocks;
+        }
+        return block;
+    }
+
+    static void free_block(void* block)
+    {
+        if (block == nullptr) {
+            return;
+        }
+        const auto known = g_state.block_sizes.find(block);
+        if (known == g_state.block_sizes.end()) {
+            std::abort();  // not ours, or freed twice
+        }
+        --g_state.live_blocks;
+        if (g_spare_blocks.size() < SPARE_LIMIT) {
+            g_spare_blocks.emplace_back(known->second, block);
+        } else {
+            std::free(block);
+        }
+        g_state.block_sizes.erase(known);
+    }
+
+    static PlatformFile open_read(const char* path)
+    {
+        const std::string full = memory_path(path);
+        if (file_at(full) != nullptr) {
+            return take_handle(full);
+        }
+        fail(folder_exists(full) ? "Is a directory" : "No such file or directory");
+        return NO_FILE;
+    }
+
+    static std::uint64_t file_size(PlatformFile file)
+    {
+        const MemoryFile* found = file_at(open_file(file)->path);
+        return found != nullptr ? found->bytes.size() : 0;
+    }
+
+    static bool read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t* done)
+    {
+        OpenFile* open = open_file(file);
+        const MemoryFile* found = file_at(open->path);
+        *done = 0;
+        if (found == nullptr) {
+            return fail("No such file or directory");
+        }
+        const std::size_t count =
+            std::min<std::size_t>(size, found->bytes.size() - std::min(open->position, found->bytes.size()));
+        if (count != 0) {
+            std::memcpy(buffer, found->bytes.data() + open->position, count);
+        }
+        open->position += count;
+        *done = static_cast<std::uint32_t>(count);
+        return true;
+    }
+
+    // A new file beside `beside`, named as the native tables name theirs.
+    static PlatformFile create_temp(const char* beside, char* name, std::size_t name_size)
+    {
+        std::string full;
+        do {
+            if (!compose_temp_name(beside, g_state.windows_paths,
+                                   static_cast<std::uint32_t>(++g_state.temps), name, name_size)) {
+                fail("File name too long");
+                return NO_FILE;
+            }
+            full = memory_path(name);
+        } while (g_state.files.count(full) != 0);
+        if (!folder_exists(parent_of(full))) {
+            fail("No such file or directory");
+            return NO_FILE;
+        }
+        MemoryFile& file = g_state.files[full];
+        file.index = g_state.next_index++;
+        if (!g_spare_files.empty()) {
+            file.bytes.swap(g_spare_files.back());
+            g_spare_files.pop_back();
+            file.bytes.clear();
+        }
+        return take_handle(full);
+    }
+
+    static bool write(PlatformFile file, const void* data, std::uint32_t size, std::uint32_t* done)
+    {
+        MemoryFile* found = file_at(open_file(file)->path);
+        *done = 0;
+        if (found == nullptr) {
+            return fail("No such file or directory");
+        }
+        const std::size_t at = found->bytes.size();
+        found->bytes.resize(at + size);
+        if (size != 0) {
+            std::memcpy(found->bytes.data() + at, data, size);
+        }
+        *done = size;
+        return true;
+    }
+
+    static bool flush(PlatformFile file)
+    {
+        open_file(file);
+        return true;
+    }
+
+    static bool close(PlatformFile file)
+    {
+        open_file(file)->in_use = false;
+        --g_state.open_files;
+        return true;
+    }
+
+    static bool remove_file(const char* path)
+    {
+        return g_state.files.erase(memory_path(path)) != 0 || fail("No such file or directory");
+    }
+
+    // As on Windows, a file still open cannot be moved.
+    static ReplaceResult replace_file(const char* from, const char* to)
+    {
+        const std::string source = memory_path(from);
+        const std::string target = memory_path(to);
+        const auto moved = g_state.files.find(source);
+        if (moved == g_state.files.end() || is_open(source)) {
+            fail(moved == g_state.files.end() ? "No such file or directory" : "Sharing violation");
+            return REPLACE_FAILED;
+        }
+        if (folder_exists(target)) {
+            fail("Is a directory");
+            return REPLACE_REFUSED;
+        }
+        if (!folder_exists(parent_of(target))) {
+            fail("No such file or directory");
+            return REPLACE_FAILED;
+        }
+        MemoryFile file = std::move(moved->second);
+        g_state.files.erase(moved);
+        g_state.files[target] = std::move(file);
+        return REPLACE_DONE;
+    }
+
+    // The first `taken_names` names looked up (all with -1) are read-only
+    // files; after that a name is what the memory holds under it.
+    static bool look_up(const char* path, NameInfo* info)
+    {
+        *info = NameInfo{};
+        ++g_state.lookups;
+        std::snprintf(info->target, sizeof info->target, "%s", path);
+        const bool taken = g_state.taken_names < 0 || (g_state.taken_names > 0 && g_state.taken_names--);
+        const std::string full = memory_path(path);
+        const MemoryFile* file = file_at(full);
+        if (taken || file != nullptr) {
+            info->kind = NAME_REGULAR;
+            info->read_only = taken || file->read_only;
+            info->identity = FileIdentity{1, file != nullptr ? file->index : 0};
+        } else if (folder_exists(full)) {
+            info->kind = NAME_FOLDER;
+            const auto folder = g_state.folders.find(full);
+            info->identity = FileIdentity{2, folder != g_state.folders.end() ? folder->second : 0};
+        } else {
+            info->kind = NAME_ABSENT;
+        }
+        return true;
+    }
+
+    static bool is_lead_byte(unsigned char byte)
+    {
+        return g_state.cp932 ? cp932_is_lead_byte(byte) : single_byte_is_lead_byte(byte);
+    }
+
+    static bool path_fits(const char* path)
+    {
+        return strnlen(path, PATH_LIMIT + 1) <= PATH_LIMIT;
+    }
+
+    static std::size_t take_error_text(char* text, std::size_t size)
+    {
+        const std::string words = std::move(g_error);
+        g_error.clear();
+        if (text == nullptr || size == 0) {
+            return 0;
+        }
+        const int length = std::snprintf(text, size, "%s", words.c_str());
+        return std::min(static_cast<std::size_t>(length), size - 1);
+    }
+
+    // The paths in memory are code page 932 already.
+    static std::size_t path_to_cp932(const char** text, std::size_t* left, char* out, std::size_t size)
+    {
+        const std::size_t n = *left < size ? *left : size;
+        std::memcpy(out, *text, n);
+        *text += n;
+        *left -= n;
+        return n;
+    }
+};
+
+PlatformOps g_ops{};
+
+}  // namespace
+
+std::string memory_path(const std::string& path)
+{
+    if (path.empty()) {
+        return path;
+    }
+    std::string whole = root_length(path) != 0 ? path
+                        : g_state.windows_paths && is_separator(path[0])
+                            ? g_state.current_folder.substr(0, 2) + path  // "\x" on this drive
+                        : g_state.windows_paths && path.size() >= 2 && path[1] == ':'
+                            ? path.substr(0, 2) + separator() + path.substr(2)
+                            : g_state.current_folder + separator() + path;
+    const std::size_t root = root_length(whole);
+    std::string full = whole.substr(0, root);
+    for (char& c : full) {
+        c = is_separator(c) ? separator() : c;
+    }
+    std::vector<std::string> names;
+    std::string name;
+    for (std::size_t at = root; at <= whole.size(); ++at) {
+        if (at == whole.size() || is_separator(whole[at])) {
+            if (name == "..") {
+                if (!names.empty()) names.pop_back();
+            } else if (!name.empty() && name != ".") {
+                names.push_back(name);
+            }
+            name.clear();
+            continue;
+        }
+        name += whole[at];
+        if (MemoryCalls::is_lead_byte(static_cast<unsigned char>(whole[at])) && at + 1 < whole.size()) {
+            name += whole[++at];  // a trail byte is never a separator
+        }
+    }
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        full += (i == 0 ? "" : std::string(1, separator())) + names[i];
+    }
+    return full;
+}
+
+void memory_add_folder(const std::string& path)
+{
+    const std::string full = memory_path(path);
+    if (full.size() > root_length(full) && g_state.folders.count(full) == 0) {
+        memory_add_folder(parent_of(full));
+        g_state.folders[full] = g_state.next_index++;
+    }
+}
+
+MemoryFile& memory_file(const std::string& path)
+{
+    const std::string full = memory_path(path);
+    const auto found = g_state.files.find(full);
+    if (found != g_state.files.end()) {
+        return found->second;
+    }
+    memory_add_folder(parent_of(full));
+    MemoryFile& file = g_state.files[full];
+    file.index = g_state.next_index++;
+    return file;
+}
+
+std::vector<std::string> memory_entries(const std::string& path)
+{
+    const std::string full = memory_path(path);
+    std::vector<std::string> names;
+    const auto add_children = [&](const auto& map) {
+        for (const auto& entry : map) {
+            if (entry.first != full && parent_of(entry.first) == full) {
+                names.push_back(entry.first.substr(full.size() + (full.size() > root_length(full) ? 1 : 0)));
+            }
+        }
+    };
+    add_children(g_state.files);
+    add_children(g_state.folders);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+MemoryPlatform& memory_platform_begin(bool cp932, bool windows_paths)
+{
+    for (auto& file : g_state.files) {
+        if (g_spare_files.size() < SPARE_LIMIT) {
+            g_spare_files.push_back(std::move(file.second.bytes));
+        }
+    }
+    g_state = MemoryPlatform{};
+    g_state.cp932 = cp932;
+    g_state.windows_paths = windows_paths;
+    g_state.current_folder = windows_paths ? "C:\\work" : "/work";
+    g_state.folders[g_state.current_folder] = g_state.next_index++;
+    g_error.clear();
+    g_open.clear();
+    g_ops = platform_ops_of<MemoryCalls>(windows_paths);
+    platform_install(&g_ops);
+    return g_state;
+}
+
+void memory_platform_end()
+{
+    platform_install(nullptr);
+}

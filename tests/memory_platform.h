@@ -1,0 +1,66 @@
+// A file system in memory behind the platform seam, for the unit tests and
+// the fuzz targets: files and folders under full paths, a current folder,
+// no disk traffic, every block and handle counted. Paths follow the rules
+// of the table it stands in for (Windows or POSIX separators, Shift-JIS
+// lead bytes), so the core cannot tell it from a disk.
+#ifndef MELNO2QUAZ_MEMORY_PLATFORM_H
+#define MELNO2QUAZ_MEMORY_PLATFORM_H
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+struct MemoryFile {
+    std::vector<unsigned char> bytes;
+    bool read_only = false;
+    std::uint64_t index = 0;  // its identity; a replace carries it along
+};
+
+struct MemoryPlatform {
+    bool windows_paths = true;  // '\\' and "C:" as on Windows; else only '/'
+    bool cp932 = false;         // paths are Shift-JIS: their lead bytes count
+    // Full paths (see memory_path) to what they hold.
+    std::map<std::string, MemoryFile> files;
+    std::map<std::string, std::uint64_t> folders;  // with their identity
+    std::string current_folder;  // where relative paths start
+    long taken_names = 0;        // names looked up first that are taken; -1: all
+    std::size_t lookups = 0;     // names looked up so far
+    std::size_t temps = 0;       // temporary files made so far
+    std::size_t live_blocks = 0;
+    std::map<void*, std::size_t> block_sizes;  // the live blocks
+    std::size_t open_files = 0;
+    std::uint64_t next_index = 1;
+};
+
+// Empties the state, makes the current folder (C:\work, or /work) and
+// installs the in-memory table.
+MemoryPlatform& memory_platform_begin(bool cp932, bool windows_paths = true);
+// Restores the native table.
+void memory_platform_end();
+
+// The full path `path` names: from the root, one separator between names,
+// "." and ".." resolved; empty for an empty path.
+std::string memory_path(const std::string& path);
+// The file at `path`, made (with its folders) when there is none.
+MemoryFile& memory_file(const std::string& path);
+// The folder at `path`, with those above it.
+void memory_add_folder(const std::string& path);
+// The names in the folder at `path`, sorted.
+std::vector<std::string> memory_entries(const std::string& path);
+
+// The in-memory platform for the lifetime of a test's scope.
+class MemoryPlatformScope {
+public:
+    explicit MemoryPlatformScope(bool cp932 = false, bool windows_paths = true)
+        : state(memory_platform_begin(cp932, windows_paths)) {}
+    ~MemoryPlatformScope() { memory_platform_end(); }
+    MemoryPlatformScope(const MemoryPlatformScope&) = delete;
+    MemoryPlatformScope& operator=(const MemoryPlatformScope&) = delete;
+
+    MemoryPlatform& state;
+};
+
+#endif
