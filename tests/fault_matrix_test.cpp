@@ -139,6 +139,7 @@ std::vector<Call> attribute(const std::vector<m2q_test::TraceEntry>& trace,
 struct FileOutcome {
     int32_t code;
     std::string message;
+    std::string reason;  // the system's words the front ends show
     std::vector<std::string> open_paths;
     std::size_t live_blocks;
 };
@@ -150,11 +151,11 @@ struct Observed {
 };
 
 void observe(void* context, std::size_t, std::size_t, const char*, int32_t code,
-             const char* message, const ::FileOutcome*)
+             const char* message, const ::FileOutcome* outcome)
 {
     auto* seen = static_cast<Observed*>(context);
-    seen->outcomes.push_back(
-        FileOutcome{code, message, seen->os->open_paths(), seen->os->live_blocks()});
+    seen->outcomes.push_back(FileOutcome{code, message, outcome->reason, seen->os->open_paths(),
+                                         seen->os->live_blocks()});
     seen->file_ends.push_back(seen->os->trace().size());
 }
 
@@ -471,6 +472,9 @@ TEST_F(FaultMatrix, EveryFailurePointOfABatch)
                     expected_report += records[i];
                 } else {
                     EXPECT_EQ(result.outcomes[i].message, m2q_test::error_text_cp932(codes[i]));
+                    if (i == hit && codes[i] != reference_codes[i] && purpose != PURPOSE_BATCH_TABLE) {
+                        EXPECT_EQ(result.outcomes[i].reason, "injected failure");
+                    }
                     expected_report += codes[i] == reference_codes[i]
                                            ? records[i]
                                            : m2q_test::expected_record(i + 1, files_.size(),
