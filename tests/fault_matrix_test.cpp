@@ -245,7 +245,7 @@ protected:
                 os.add_fault(*fault);
             }
             Observed seen{&os, {}, {}};
-            process_dropped_files(paths.data(), paths.size(), run_dir_.c_str(),
+            process_dropped_files(paths.data(), paths.size(), in(run_dir_, "").c_str(),
                                   observe, &seen, &result.summary);
             result.outcomes = seen.outcomes;
             result.problems = os.misuses();

@@ -14,7 +14,6 @@
 namespace {
 
 MemoryPlatform g_state;
-std::string g_error;  // the words for the latest failure, until taken
 
 // An open file: its full path and, for reading, how far it was read.
 struct OpenFile {
@@ -59,12 +58,6 @@ std::size_t root_length(const std::string& path)
         return 3;
     }
     return path.size() >= 2 && is_separator(path[0]) && is_separator(path[1]) ? 2 : 0;
-}
-
-bool fail(const char* words)
-{
-    g_error = words;
-    return false;
 }
 
 PlatformFile take_handle(const std::string& path)
@@ -160,11 +153,7 @@ struct MemoryCalls {
     static PlatformFile open_read(const char* path)
     {
         const std::string full = memory_path(path);
-        if (file_at(full) != nullptr) {
-            return take_handle(full);
-        }
-        fail(folder_exists(full) ? "Is a directory" : "No such file or directory");
-        return NO_FILE;
+        return file_at(full) != nullptr ? take_handle(full) : NO_FILE;
     }
 
     static std::uint64_t file_size(PlatformFile file)
@@ -179,7 +168,7 @@ struct MemoryCalls {
         const MemoryFile* found = file_at(open->path);
         *done = 0;
         if (found == nullptr) {
-            return fail("No such file or directory");
+            return false;
         }
         const std::size_t count =
             std::min<std::size_t>(size, found->bytes.size() - std::min(open->position, found->bytes.size()));
@@ -198,13 +187,11 @@ struct MemoryCalls {
         do {
             if (!compose_temp_name(beside, g_state.windows_paths,
                                    static_cast<std::uint32_t>(++g_state.temps), name, name_size)) {
-                fail("File name too long");
                 return NO_FILE;
             }
             full = memory_path(name);
         } while (g_state.files.count(full) != 0);
         if (!folder_exists(parent_of(full))) {
-            fail("No such file or directory");
             return NO_FILE;
         }
         MemoryFile& file = g_state.files[full];
@@ -222,7 +209,7 @@ struct MemoryCalls {
         MemoryFile* found = file_at(open_file(file)->path);
         *done = 0;
         if (found == nullptr) {
-            return fail("No such file or directory");
+            return false;
         }
         const std::size_t at = found->bytes.size();
         found->bytes.resize(at + size);
@@ -248,7 +235,7 @@ struct MemoryCalls {
 
     static bool remove_file(const char* path)
     {
-        return g_state.files.erase(memory_path(path)) != 0 || fail("No such file or directory");
+        return g_state.files.erase(memory_path(path)) != 0;
     }
 
     // As on Windows, a file still open cannot be moved.
@@ -257,16 +244,10 @@ struct MemoryCalls {
         const std::string source = memory_path(from);
         const std::string target = memory_path(to);
         const auto moved = g_state.files.find(source);
-        if (moved == g_state.files.end() || is_open(source)) {
-            fail(moved == g_state.files.end() ? "No such file or directory" : "Sharing violation");
-            return REPLACE_FAILED;
-        }
         if (folder_exists(target)) {
-            fail("Is a directory");
             return REPLACE_REFUSED;
         }
-        if (!folder_exists(parent_of(target))) {
-            fail("No such file or directory");
+        if (moved == g_state.files.end() || is_open(source) || !folder_exists(parent_of(target))) {
             return REPLACE_FAILED;
         }
         MemoryFile file = std::move(moved->second);
@@ -309,15 +290,13 @@ struct MemoryCalls {
         return strnlen(path, PATH_LIMIT + 1) <= PATH_LIMIT;
     }
 
+    // The memory has no words for a failure.
     static std::size_t take_error_text(char* text, std::size_t size)
     {
-        const std::string words = std::move(g_error);
-        g_error.clear();
-        if (text == nullptr || size == 0) {
-            return 0;
+        if (text != nullptr && size > 0) {
+            text[0] = '\0';
         }
-        const int length = std::snprintf(text, size, "%s", words.c_str());
-        return std::min(static_cast<std::size_t>(length), size - 1);
+        return 0;
     }
 
     // The paths in memory are code page 932 already.
@@ -340,12 +319,9 @@ std::string memory_path(const std::string& path)
     if (path.empty()) {
         return path;
     }
-    std::string whole = root_length(path) != 0 ? path
-                        : g_state.windows_paths && is_separator(path[0])
-                            ? g_state.current_folder.substr(0, 2) + path  // "\x" on this drive
-                        : g_state.windows_paths && path.size() >= 2 && path[1] == ':'
-                            ? path.substr(0, 2) + separator() + path.substr(2)
-                            : g_state.current_folder + separator() + path;
+    // Anything that starts with no root starts in the current folder.
+    const std::string whole =
+        root_length(path) != 0 ? path : g_state.current_folder + separator() + path;
     const std::size_t root = root_length(whole);
     std::string full = whole.substr(0, root);
     for (char& c : full) {
@@ -425,7 +401,6 @@ MemoryPlatform& memory_platform_begin(bool cp932, bool windows_paths)
     g_state.windows_paths = windows_paths;
     g_state.current_folder = windows_paths ? "C:\\work" : "/work";
     g_state.folders[g_state.current_folder] = g_state.next_index++;
-    g_error.clear();
     g_open.clear();
     g_ops = platform_ops_of<MemoryCalls>(windows_paths);
     platform_install(&g_ops);
