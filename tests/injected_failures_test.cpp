@@ -4,7 +4,8 @@
 // amount, a read that returns nothing, and every candidate output name
 // refused. Each file fails alone, with its code and text in the report;
 // the save its output would have replaced keeps its old bytes, and neither
-// a temporary file, an open file nor a block is left behind.
+// a temporary file, an open file nor a block is left behind. These run on
+// the disk through the native table (under Wine, the Win32 one).
 #include <cstdio>
 #include <filesystem>
 #include <ostream>
