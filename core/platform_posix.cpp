@@ -17,6 +17,7 @@
 #include "code_page.h"
 #include "melno2quaz.h"
 #include "platform.h"
+#include "system_calls.h"
 #include "temp_name.h"
 
 namespace {
@@ -32,21 +33,27 @@ void note_failure(int error)
     last_failure = error != 0 ? error : EIO;
 }
 
-void* posix_alloc_block(std::size_t size)
+}  // namespace
+
+void* SystemCalls::alloc_block(std::size_t size)
 {
     return std::malloc(size);
 }
 
-void posix_free_block(void* block)
+void SystemCalls::free_block(void* block)
 {
     std::free(block);
 }
+
+namespace {
 
 // Why a file of this kind is not opened: 0 for a regular file.
 int not_openable(const struct stat& info)
 {
     return S_ISREG(info.st_mode) ? 0 : S_ISDIR(info.st_mode) ? EISDIR : NOT_REGULAR;
 }
+
+}  // namespace
 
 // Only regular files are opened. What the name is is looked at first, so a
 // FIFO, a device or a socket is never opened at all: opening a device can
@@ -55,7 +62,7 @@ int not_openable(const struct stat& info)
 // taken the name in between, O_NONBLOCK and O_NOCTTY keep its opening from
 // blocking or taking a terminal, and it is closed again. POSIX has no
 // exclusive open, so other readers are not kept out.
-PlatformFile posix_open_read(const char* path)
+PlatformFile SystemCalls::open_read(const char* path)
 {
     struct stat named;
     if (::stat(path, &named) != 0) {
@@ -90,7 +97,7 @@ PlatformFile posix_open_read(const char* path)
     return fd;
 }
 
-std::uint64_t posix_file_size(PlatformFile file)
+std::uint64_t SystemCalls::file_size(PlatformFile file)
 {
     struct stat info;
     if (::fstat(static_cast<int>(file), &info) != 0 || info.st_size < 0) {
@@ -101,7 +108,7 @@ std::uint64_t posix_file_size(PlatformFile file)
 
 // One request as far as the caller is concerned: the loop only goes on
 // where the kernel hands back less than asked for.
-bool posix_read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t* done)
+bool SystemCalls::read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t* done)
 {
     auto* at = static_cast<unsigned char*>(buffer);
     std::uint32_t total = 0;
@@ -123,6 +130,8 @@ bool posix_read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32
     *done = total;
     return true;
 }
+
+namespace {
 
 // Gives the new file `fd` the permission bits of the regular file `old`
 // it will replace and, when run as root, its owner and group (a user's
@@ -146,11 +155,13 @@ bool take_over_mode(int fd, const struct stat& old)
     return ::fchmod(fd, old.st_mode & 07777) == 0;
 }
 
+}  // namespace
+
 // A temporary name that no other process or earlier call is likely to
 // pick; creation is exclusive, so a clash only costs another try. When
 // `beside` is a regular file, the new file starts private and takes its
 // mode; otherwise it gets the usual 0666 less the umask.
-PlatformFile posix_create_temp(const char* beside, char* name, std::size_t name_size)
+PlatformFile SystemCalls::create_temp(const char* beside, char* name, std::size_t name_size)
 {
     struct stat old;
     const bool replacing = ::stat(beside, &old) == 0 && S_ISREG(old.st_mode);
@@ -180,7 +191,8 @@ PlatformFile posix_create_temp(const char* beside, char* name, std::size_t name_
     return NO_FILE;
 }
 
-bool posix_write(PlatformFile file, const void* data, std::uint32_t size, std::uint32_t* done)
+bool SystemCalls::write(PlatformFile file, const void* data, std::uint32_t size,
+                        std::uint32_t* done)
 {
     const auto* at = static_cast<const unsigned char*>(data);
     std::uint32_t total = 0;
@@ -200,7 +212,7 @@ bool posix_write(PlatformFile file, const void* data, std::uint32_t size, std::u
     return true;
 }
 
-bool posix_flush(PlatformFile file)
+bool SystemCalls::flush(PlatformFile file)
 {
     int result;
     do {
@@ -212,7 +224,7 @@ bool posix_flush(PlatformFile file)
     return result == 0;
 }
 
-bool posix_close(PlatformFile file)
+bool SystemCalls::close(PlatformFile file)
 {
     if (::close(static_cast<int>(file)) != 0) {
         note_failure(errno);
@@ -221,7 +233,7 @@ bool posix_close(PlatformFile file)
     return true;
 }
 
-bool posix_remove_file(const char* path)
+bool SystemCalls::remove_file(const char* path)
 {
     if (::unlink(path) != 0) {
         note_failure(errno);
@@ -229,6 +241,8 @@ bool posix_remove_file(const char* path)
     }
     return true;
 }
+
+namespace {
 
 // Makes a rename in the folder of `path` durable, so that after a power
 // cut the name holds the new file, not the old one. Some file systems
@@ -247,7 +261,9 @@ void flush_folder(const char* path)
     }
 }
 
-ReplaceResult posix_replace_file(const char* from, const char* to)
+}  // namespace
+
+ReplaceResult SystemCalls::replace_file(const char* from, const char* to)
 {
     if (::rename(from, to) == 0) {
         flush_folder(to);
@@ -267,6 +283,8 @@ ReplaceResult posix_replace_file(const char* from, const char* to)
         return REPLACE_FAILED;
     }
 }
+
+namespace {
 
 // Whether the link `link` (as lstat told it) at `path` may be followed, by
 // the rule the kernel applies to its own walks where links are protected:
@@ -339,7 +357,9 @@ bool follow_links(const char* path, char* target, std::size_t size, bool* broken
     return true;
 }
 
-bool posix_look_up(const char* path, NameInfo* info)
+}  // namespace
+
+bool SystemCalls::look_up(const char* path, NameInfo* info)
 {
     *info = NameInfo{};
     bool broken = false;
@@ -380,6 +400,8 @@ bool posix_look_up(const char* path, NameInfo* info)
     return true;
 }
 
+namespace {
+
 bool locale_is_shift_jis()
 {
     const char* codeset = ::nl_langinfo(CODESET);
@@ -388,19 +410,21 @@ bool locale_is_shift_jis()
             ::strcasecmp(codeset, "CP932") == 0 || ::strcasecmp(codeset, "WINDOWS-31J") == 0);
 }
 
+}  // namespace
+
 // The code page is the locale's: Shift-JIS locales split paths by CP932
 // characters, every other codeset (UTF-8 above all) byte by byte.
-bool locale_is_lead_byte(unsigned char byte)
+bool SystemCalls::is_lead_byte(unsigned char byte)
 {
     return locale_is_shift_jis() ? cp932_is_lead_byte(byte) : single_byte_is_lead_byte(byte);
 }
 
-bool posix_path_fits(const char* path)
+bool SystemCalls::path_fits(const char* path)
 {
     return ::strnlen(path, PATH_LIMIT + 1) <= PATH_LIMIT;
 }
 
-std::size_t posix_take_error_text(char* text, std::size_t size)
+std::size_t SystemCalls::take_error_text(char* text, std::size_t size)
 {
     const int failure = last_failure;
     last_failure = 0;
@@ -415,6 +439,8 @@ std::size_t posix_take_error_text(char* text, std::size_t size)
     return length < 0 ? 0 : std::min(static_cast<std::size_t>(length), size - 1);
 }
 
+namespace {
+
 // The codeset paths are in: the locale's, where ASCII (the C and POSIX
 // locales) counts as UTF-8.
 const char* path_codeset()
@@ -428,10 +454,13 @@ const char* path_codeset()
     return codeset;
 }
 
+}  // namespace
+
 // Character by character: the locale's codeset to UTF-32, then that one
 // character to code page 932, so a byte that is no character and a
 // character without a code page 932 form each become one '?'.
-std::size_t posix_path_to_cp932(const char** text, std::size_t* left, char* out, std::size_t size)
+std::size_t SystemCalls::path_to_cp932(const char** text, std::size_t* left, char* out,
+                                       std::size_t size)
 {
     if (size < 2) {
         return 0;
@@ -496,17 +525,4 @@ std::size_t posix_path_to_cp932(const char** text, std::size_t* left, char* out,
     return put;
 }
 
-const PlatformOps POSIX_OPS = {
-    posix_alloc_block, posix_free_block,   posix_open_read, posix_file_size,
-    posix_read,        posix_create_temp,  posix_write,     posix_flush,
-    posix_close,       posix_remove_file,  posix_replace_file, posix_look_up,
-    locale_is_lead_byte, posix_path_fits, posix_take_error_text, posix_path_to_cp932,
-    false,
-};
-
-}  // namespace
-
-const PlatformOps& platform_native()
-{
-    return POSIX_OPS;
-}
+const bool SystemCalls::windows_paths = false;
