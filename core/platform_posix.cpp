@@ -165,30 +165,25 @@ PlatformFile SystemCalls::create_temp(const char* beside, char* name, std::size_
 {
     struct stat old;
     const bool replacing = ::stat(beside, &old) == 0 && S_ISREG(old.st_mode);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        if (!compose_temp_name(beside, false, temp_name_mix(static_cast<std::uint32_t>(::getpid())),
-                               name, name_size)) {
-            break;
+    const auto create_new = [&](const char* path, bool* taken) -> PlatformFile {
+        const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, replacing ? 0600 : 0666);
+        if (fd < 0) {
+            *taken = errno == EEXIST;
+            if (!*taken) {
+                note_failure(errno);
+            }
+            return NO_FILE;
         }
-        const int fd = ::open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, replacing ? 0600 : 0666);
-        if (fd >= 0 && replacing && !take_over_mode(fd, old)) {
+        if (replacing && !take_over_mode(fd, old)) {
             note_failure(errno);
             ::close(fd);
-            ::unlink(name);
-            break;
+            ::unlink(path);
+            return NO_FILE;
         }
-        if (fd >= 0) {
-            return fd;
-        }
-        if (errno != EEXIST) {
-            note_failure(errno);
-            break;
-        }
-    }
-    if (name_size > 0) {
-        name[0] = '\0';
-    }
-    return NO_FILE;
+        return fd;
+    };
+    return create_under_temp_name(beside, false, static_cast<std::uint32_t>(::getpid()), name,
+                                  name_size, create_new);
 }
 
 bool SystemCalls::write(PlatformFile file, const void* data, std::uint32_t size,

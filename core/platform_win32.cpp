@@ -329,12 +329,10 @@ DWORD attributes_to_keep(const char* beside)
 PlatformFile SystemCalls::create_temp(const char* beside, char* name, std::size_t name_size)
 {
     const DWORD attributes = attributes_to_keep(beside);
-    for (int attempt = 0; attempt < 100; ++attempt) {
+    const auto create_new = [attributes](const char* path, bool* taken) -> PlatformFile {
         WidePath wide;
-        if (!compose_temp_name(beside, true, temp_name_mix(GetCurrentProcessId()), name,
-                               name_size) ||
-            !to_wide(name, &wide)) {
-            break;
+        if (!to_wide(path, &wide)) {
+            return NO_FILE;
         }
         const HANDLE file = CreateFileW(wide.data(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                         CREATE_NEW, attributes, nullptr);
@@ -342,15 +340,14 @@ PlatformFile SystemCalls::create_temp(const char* beside, char* name, std::size_
             return from_handle(file);
         }
         const DWORD error = GetLastError();
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+        *taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+        if (!*taken) {
             note_failure();
-            break;
         }
-    }
-    if (name_size > 0) {
-        name[0] = '\0';
-    }
-    return NO_FILE;
+        return NO_FILE;
+    };
+    return create_under_temp_name(beside, true, GetCurrentProcessId(), name, name_size,
+                                  create_new);
 }
 
 bool SystemCalls::write(PlatformFile file, const void* data, std::uint32_t size,
