@@ -449,75 +449,91 @@ const char* path_codeset()
     return codeset;
 }
 
+const iconv_t NOT_OPEN = reinterpret_cast<iconv_t>(-1);
+
+// The locale's codeset to UTF-32, and UTF-32 to code page 932.
+struct Converters {
+    char codeset[64];  // what `decode` reads; empty before the first use
+    iconv_t decode;
+    iconv_t encode;
+};
+
+// The converters, opened on first use and kept open; the decoder is
+// opened anew only when the locale's codeset has changed since.
+const Converters& converters()
+{
+    static Converters held{"", NOT_OPEN, NOT_OPEN};
+    const char* codeset = path_codeset();
+    if (std::strcmp(held.codeset, codeset) != 0) {
+        if (held.decode != NOT_OPEN) {
+            ::iconv_close(held.decode);
+        }
+        held.decode = ::iconv_open("UTF-32LE", codeset);
+        if (held.encode == NOT_OPEN) {
+            held.encode = ::iconv_open("CP932", "UTF-32LE");
+        }
+        std::snprintf(held.codeset, sizeof held.codeset, "%s", codeset);
+    }
+    return held;
+}
+
+// The code page 932 character at `text`, copied: a lead byte with its
+// trail byte, or a single byte.
+std::size_t copy_cp932_character(const char* text, std::size_t left, char* out,
+                                 std::size_t* taken)
+{
+    *taken = 1;
+    if (!cp932_is_lead_byte(static_cast<unsigned char>(text[0]))) {
+        out[0] = text[0];
+        return 1;
+    }
+    const auto trail = left >= 2 ? static_cast<unsigned char>(text[1]) : 0;
+    if (trail < 0x40 || trail == 0x7F || trail > 0xFC) {
+        return 0;  // a lead byte without its trail byte
+    }
+    out[0] = text[0];
+    out[1] = text[1];
+    *taken = 2;
+    return 2;
+}
+
 }  // namespace
 
-// Character by character: the locale's codeset to UTF-32, then that one
-// character to code page 932, so a byte that is no character and a
-// character without a code page 932 form each become one '?'.
-std::size_t SystemCalls::path_to_cp932(const char** text, std::size_t* left, char* out,
-                                       std::size_t size)
+// In a Shift-JIS locale the character is copied. Otherwise it is decoded
+// from the locale's codeset to UTF-32 and encoded in code page 932.
+std::size_t SystemCalls::character_to_cp932(const char* text, std::size_t left, char* out,
+                                            std::size_t* taken)
 {
-    if (size < 2) {
+    if (locale_is_shift_jis()) {
+        return copy_cp932_character(text, left, out, taken);
+    }
+    *taken = 1;
+    const Converters& held = converters();
+    if (held.decode == NOT_OPEN || held.encode == NOT_OPEN) {
+        return 0;  // without a converter no character can be told
+    }
+    char character[4];
+    char* in = const_cast<char*>(text);
+    std::size_t in_left = left;
+    char* to = character;
+    std::size_t to_left = sizeof character;
+    ::iconv(held.decode, &in, &in_left, &to, &to_left);
+    if (to_left != 0) {
+        // No whole character: the byte is not valid in the codeset.
+        ::iconv(held.decode, nullptr, nullptr, nullptr, nullptr);
         return 0;
     }
-    const auto* bytes = reinterpret_cast<const unsigned char*>(*text);
-    const bool ascii = std::all_of(bytes, bytes + *left, [](unsigned char b) { return b < 0x80; });
-    if (ascii || locale_is_shift_jis()) {
-        // ASCII is the same in every codeset paths come in, and the paths
-        // of a Shift-JIS locale are code page 932 already.
-        const std::size_t n = std::min(*left, size);
-        std::memcpy(out, *text, n);
-        *text += n;
-        *left -= n;
-        return n;
+    *taken = static_cast<std::size_t>(in - text);
+    char* from = character;
+    std::size_t from_left = sizeof character;
+    char* cp932 = out;
+    std::size_t cp932_left = 2;
+    const std::size_t failed = static_cast<std::size_t>(-1);
+    if (::iconv(held.encode, &from, &from_left, &cp932, &cp932_left) == failed) {
+        ::iconv(held.encode, nullptr, nullptr, nullptr, nullptr);
+        return 0;
     }
-    const iconv_t decode = ::iconv_open("UTF-32LE", path_codeset());
-    const iconv_t encode = ::iconv_open("CP932", "UTF-32LE");
-    const iconv_t failed = reinterpret_cast<iconv_t>(-1);
-    std::size_t put = 0;
-    while (*left > 0 && size - put >= 2) {
-        const auto byte = static_cast<unsigned char>(**text);
-        if (byte < 0x80 || decode == failed || encode == failed) {
-            // ASCII as it is; without a converter nothing else can be told.
-            out[put++] = byte < 0x80 ? static_cast<char>(byte) : '?';
-            ++*text;
-            --*left;
-            continue;
-        }
-        char character[4];
-        char* in = const_cast<char*>(*text);
-        std::size_t in_left = *left;
-        char* to = character;
-        std::size_t to_left = sizeof character;
-        ::iconv(decode, &in, &in_left, &to, &to_left);
-        if (to_left != 0) {
-            // No whole character: the byte is not valid in the codeset.
-            ::iconv(decode, nullptr, nullptr, nullptr, nullptr);
-            out[put++] = '?';
-            ++*text;
-            --*left;
-            continue;
-        }
-        char* from = character;
-        std::size_t from_left = sizeof character;
-        char* cp932 = out + put;
-        std::size_t cp932_left = size - put;
-        if (::iconv(encode, &from, &from_left, &cp932, &cp932_left) == static_cast<std::size_t>(-1)) {
-            ::iconv(encode, nullptr, nullptr, nullptr, nullptr);
-            out[put++] = '?';
-        } else {
-            put = static_cast<std::size_t>(cp932 - out);
-        }
-        *left -= static_cast<std::size_t>(in - *text);
-        *text = in;
-    }
-    if (decode != failed) {
-        ::iconv_close(decode);
-    }
-    if (encode != failed) {
-        ::iconv_close(encode);
-    }
-    return put;
+    return static_cast<std::size_t>(cp932 - out);
 }
 
 const bool SystemCalls::windows_paths = false;

@@ -568,45 +568,24 @@ std::size_t utf8_character_length(const unsigned char* text, std::size_t left)
 
 }  // namespace
 
-// Character by character: UTF-8 to UTF-16, then to code page 932 with no
-// best-fit look-alikes, so a character that code page lacks (and a byte
-// that is no UTF-8) becomes one '?'.
-std::size_t SystemCalls::path_to_cp932(const char** text, std::size_t* left, char* out,
-                                       std::size_t size)
+// UTF-8 to UTF-16, then to code page 932 with no best-fit look-alikes, so
+// that a character the code page lacks has no form there.
+std::size_t SystemCalls::character_to_cp932(const char* text, std::size_t left, char* out,
+                                            std::size_t* taken)
 {
     constexpr UINT SHIFT_JIS_CODE_PAGE = 932;
-    if (size < 2) {
-        return 0;
-    }
-    std::size_t put = 0;
-    while (*left > 0 && size - put >= 2) {
-        const auto* bytes = reinterpret_cast<const unsigned char*>(*text);
-        const std::size_t length = utf8_character_length(bytes, *left);
-        if (length == 1) {
-            out[put++] = static_cast<char>(bytes[0]);
-        } else {
-            std::array<wchar_t, 2> wide{};
-            const int units = length == 0 ? 0
-                                          : MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS,
-                                                                *text, static_cast<int>(length),
-                                                                wide.data(), 2);
-            BOOL lacking = FALSE;
-            const int written =
-                units <= 0 ? 0
-                           : WideCharToMultiByte(SHIFT_JIS_CODE_PAGE, WC_NO_BEST_FIT_CHARS,
-                                                 wide.data(), units, out + put,
-                                                 static_cast<int>(size - put), "?", &lacking);
-            if (written <= 0 || lacking) {
-                out[put++] = '?';
-            } else {
-                put += static_cast<std::size_t>(written);
-            }
-        }
-        const std::size_t taken = length == 0 ? 1 : length;
-        *text += taken;
-        *left -= taken;
-    }
-    return put;
+    const std::size_t length =
+        utf8_character_length(reinterpret_cast<const unsigned char*>(text), left);
+    *taken = length == 0 ? 1 : length;
+    std::array<wchar_t, 2> wide{};
+    const int units = length == 0 ? 0
+                                  : MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text,
+                                                        static_cast<int>(length), wide.data(), 2);
+    BOOL lacking = FALSE;
+    const int written = units <= 0 ? 0
+                                   : WideCharToMultiByte(SHIFT_JIS_CODE_PAGE, WC_NO_BEST_FIT_CHARS,
+                                                         wide.data(), units, out, 2, "?", &lacking);
+    return written <= 0 || lacking ? 0 : static_cast<std::size_t>(written);
 }
 
 const bool SystemCalls::windows_paths = true;

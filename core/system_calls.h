@@ -31,8 +31,8 @@ struct SystemCalls {
     static bool path_fits(const char* path);
 
     static std::size_t take_error_text(char* text, std::size_t size);
-    static std::size_t path_to_cp932(const char** text, std::size_t* left, char* out,
-                                     std::size_t size);
+    static std::size_t character_to_cp932(const char* text, std::size_t left, char* out,
+                                          std::size_t* taken);
 
     static const bool windows_paths;
 };

@@ -222,20 +222,18 @@ std::size_t mem_take_error_text(char* text, std::size_t size)
 }
 
 // The files in memory are named like Windows paths, in the code page.
-std::size_t mem_path_to_cp932(const char** text, std::size_t* left, char* out, std::size_t size)
+std::size_t mem_character_to_cp932(const char* text, std::size_t, char* out, std::size_t* taken)
 {
-    const std::size_t n = *left < size ? *left : size;
-    std::memcpy(out, *text, n);
-    *text += n;
-    *left -= n;
-    return n;
+    out[0] = text[0];
+    *taken = 1;
+    return 1;
 }
 
 const PlatformOps MEMORY_OPS = {
     mem_alloc_block, mem_free_block,  mem_open_read, mem_file_size,
     mem_read,        mem_create_temp, mem_write,     mem_flush,
     mem_close,       mem_remove_file, mem_replace_file, mem_look_up,
-    mem_is_lead_byte, mem_path_fits, mem_take_error_text, mem_path_to_cp932,
+    mem_is_lead_byte, mem_path_fits, mem_take_error_text, mem_character_to_cp932,
     true,
 };
 

@@ -582,7 +582,7 @@ FaultyPlatform::FaultyPlatform() {
     ops.is_lead_byte = faulty_lead_byte;
     ops.path_fits = g_state->native->path_fits;
     ops.take_error_text = faulty_take_error_text;
-    ops.path_to_cp932 = g_state->native->path_to_cp932;
+    ops.character_to_cp932 = g_state->native->character_to_cp932;
     ops.windows_paths = g_state->native->windows_paths;
     platform_install(&g_state->ops);
 }
