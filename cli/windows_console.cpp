@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "platform.h"
+#include "code_page.h"
 
 std::vector<std::string> windows_arguments()
 {
@@ -63,7 +63,7 @@ bool windows_write_output(const std::string& utf8)
     std::size_t left = utf8.size();
     char piece[1024];
     while (left > 0) {
-        const std::size_t put = platform_native().path_to_cp932(&text, &left, piece, sizeof piece);
+        const std::size_t put = path_to_cp932(&text, &left, piece, sizeof piece);
         if (put == 0 || std::fwrite(piece, 1, put, stdout) != put) {
             return false;
         }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "batch_files.h"
+#include "code_page.h"
 #include "melno2quaz.h"
 #include "output_name.h"
 #include "platform.h"
@@ -116,11 +117,10 @@ void report_record(Report* report, std::size_t index, std::size_t count, const c
     // the rest of the report. Its control bytes show as '?', so that a line
     // end in a name cannot forge a record; no byte of a double-byte
     // character is below 0x20 or 0x7F, so none is cut.
-    const PlatformOps& os = platform();
     const char* left_text = path;
     std::size_t left = std::strlen(path);
     while (left > 0) {
-        const std::size_t put = os.path_to_cp932(&left_text, &left, piece, sizeof piece);
+        const std::size_t put = path_to_cp932(&left_text, &left, piece, sizeof piece);
         if (put == 0) {
             break;  // cannot happen with a piece of this size; never loop forever
         }

@@ -1,6 +1,9 @@
-// Lead bytes of the double-byte ANSI code page 932 (Shift-JIS).
+// Code page 932 (Shift-JIS), the code page of report.txt: its lead bytes,
+// and paths converted into it.
 #ifndef MELNO2QUAZ_CODE_PAGE_H
 #define MELNO2QUAZ_CODE_PAGE_H
+
+#include <cstddef>
 
 // 0x81-0x9F and 0xE0-0xFC start a double-byte character in code page 932.
 bool cp932_is_lead_byte(unsigned char byte);
@@ -8,5 +11,15 @@ bool cp932_is_lead_byte(unsigned char byte);
 // A code page in which no byte starts a double-byte character (UTF-8 and
 // single-byte code pages: splitting byte by byte is exact for them).
 bool single_byte_is_lead_byte(unsigned char byte);
+
+// Converts a path of the system's encoding into code page 932 for
+// report.txt, as far as `size` bytes of `out` reach and never stopping
+// inside a character: advances `*text` and `*left` past what it converted
+// and returns the bytes put into `out` (no terminator). ASCII, the same in
+// every encoding paths come in, is copied; every other character goes
+// through character_to_cp932 of the table in use (platform()). A byte that
+// is no character and a character with no code page 932 form each become
+// one '?'. With `size` of 2 or more it always takes at least one byte.
+std::size_t path_to_cp932(const char** text, std::size_t* left, char* out, std::size_t size);
 
 #endif

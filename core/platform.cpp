@@ -1,5 +1,7 @@
 #include "platform.h"
 
+#include "system_calls.h"
+
 namespace {
 const PlatformOps* active_ops = nullptr;
 CallPurpose active_purpose = PURPOSE_NONE;
@@ -23,6 +25,12 @@ PurposeScope::~PurposeScope()
 const PlatformOps& platform()
 {
     return active_ops != nullptr ? *active_ops : platform_native();
+}
+
+const PlatformOps& platform_native()
+{
+    static const PlatformOps ops = platform_ops_of<SystemCalls>(SystemCalls::windows_paths);
+    return ops;
 }
 
 void platform_install(const PlatformOps* ops)

@@ -128,15 +128,16 @@ struct PlatformOps {
     // empty text when nothing failed since the last call. A null `text`
     // only forgets.
     std::size_t (*take_error_text)(char* text, std::size_t size);
-    // Converts a path of the system's encoding into code page 932 for
-    // report.txt, as far as `size` bytes of `out` reach and never stopping
-    // inside a character: advances `*text` and `*left` past what it
-    // converted and returns the bytes put into `out` (no terminator). Bytes
-    // that are no character and characters with no code page 932 form
-    // become '?'. Where paths are code page 932 already (Shift-JIS
-    // locales) the bytes are copied. With `size` of 2 or more it
-    // always takes at least one byte.
-    std::size_t (*path_to_cp932)(const char** text, std::size_t* left, char* out, std::size_t size);
+    // Converts the one character of the system's path encoding at `text`
+    // (`left` bytes from there, at least 1) into code page 932: puts at
+    // most 2 bytes into `out` and returns how many; 0 when the bytes are no
+    // character or the character has no code page 932 form. `*taken` gets
+    // how many bytes of `text` the character spans, at least 1 (1 where no
+    // character starts). Where paths are code page 932 already (Shift-JIS
+    // locales) the character is copied. Whole paths go through
+    // path_to_cp932 (code_page.h), which copies ASCII itself.
+    std::size_t (*character_to_cp932)(const char* text, std::size_t left, char* out,
+                                      std::size_t* taken);
     // True where '\\' separates folders as well as '/' and "C:" names a
     // drive (Windows); false where only '/' separates folders (POSIX).
     bool windows_paths;
@@ -150,10 +151,10 @@ template <typename Calls>
 PlatformOps platform_ops_of(bool windows_paths)
 {
     return PlatformOps{
-        Calls::alloc_block,   Calls::free_block, Calls::open_read,    Calls::file_size,
-        Calls::read,          Calls::create_temp, Calls::write,       Calls::flush,
-        Calls::close,         Calls::remove_file, Calls::replace_file, Calls::look_up,
-        Calls::is_lead_byte,  Calls::path_fits,  Calls::take_error_text, Calls::path_to_cp932,
+        Calls::alloc_block,  Calls::free_block,  Calls::open_read,       Calls::file_size,
+        Calls::read,         Calls::create_temp, Calls::write,           Calls::flush,
+        Calls::close,        Calls::remove_file, Calls::replace_file,    Calls::look_up,
+        Calls::is_lead_byte, Calls::path_fits,   Calls::take_error_text, Calls::character_to_cp932,
         windows_paths,
     };
 }

@@ -17,6 +17,7 @@
 #include "code_page.h"
 #include "melno2quaz.h"
 #include "platform.h"
+#include "system_calls.h"
 #include "temp_name.h"
 
 namespace {
@@ -32,21 +33,27 @@ void note_failure(int error)
     last_failure = error != 0 ? error : EIO;
 }
 
-void* posix_alloc_block(std::size_t size)
+}  // namespace
+
+void* SystemCalls::alloc_block(std::size_t size)
 {
     return std::malloc(size);
 }
 
-void posix_free_block(void* block)
+void SystemCalls::free_block(void* block)
 {
     std::free(block);
 }
+
+namespace {
 
 // Why a file of this kind is not opened: 0 for a regular file.
 int not_openable(const struct stat& info)
 {
     return S_ISREG(info.st_mode) ? 0 : S_ISDIR(info.st_mode) ? EISDIR : NOT_REGULAR;
 }
+
+}  // namespace
 
 // Only regular files are opened. What the name is is looked at first, so a
 // FIFO, a device or a socket is never opened at all: opening a device can
@@ -55,7 +62,7 @@ int not_openable(const struct stat& info)
 // taken the name in between, O_NONBLOCK and O_NOCTTY keep its opening from
 // blocking or taking a terminal, and it is closed again. POSIX has no
 // exclusive open, so other readers are not kept out.
-PlatformFile posix_open_read(const char* path)
+PlatformFile SystemCalls::open_read(const char* path)
 {
     struct stat named;
     if (::stat(path, &named) != 0) {
@@ -90,7 +97,7 @@ PlatformFile posix_open_read(const char* path)
     return fd;
 }
 
-std::uint64_t posix_file_size(PlatformFile file)
+std::uint64_t SystemCalls::file_size(PlatformFile file)
 {
     struct stat info;
     if (::fstat(static_cast<int>(file), &info) != 0 || info.st_size < 0) {
@@ -101,7 +108,7 @@ std::uint64_t posix_file_size(PlatformFile file)
 
 // One request as far as the caller is concerned: the loop only goes on
 // where the kernel hands back less than asked for.
-bool posix_read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t* done)
+bool SystemCalls::read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t* done)
 {
     auto* at = static_cast<unsigned char*>(buffer);
     std::uint32_t total = 0;
@@ -123,6 +130,8 @@ bool posix_read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32
     *done = total;
     return true;
 }
+
+namespace {
 
 // Gives the new file `fd` the permission bits of the regular file `old`
 // it will replace and, when run as root, its owner and group (a user's
@@ -146,41 +155,39 @@ bool take_over_mode(int fd, const struct stat& old)
     return ::fchmod(fd, old.st_mode & 07777) == 0;
 }
 
+}  // namespace
+
 // A temporary name that no other process or earlier call is likely to
 // pick; creation is exclusive, so a clash only costs another try. When
 // `beside` is a regular file, the new file starts private and takes its
 // mode; otherwise it gets the usual 0666 less the umask.
-PlatformFile posix_create_temp(const char* beside, char* name, std::size_t name_size)
+PlatformFile SystemCalls::create_temp(const char* beside, char* name, std::size_t name_size)
 {
     struct stat old;
     const bool replacing = ::stat(beside, &old) == 0 && S_ISREG(old.st_mode);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        if (!compose_temp_name(beside, false, temp_name_mix(static_cast<std::uint32_t>(::getpid())),
-                               name, name_size)) {
-            break;
+    const auto create_new = [&](const char* path, bool* taken) -> PlatformFile {
+        const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, replacing ? 0600 : 0666);
+        if (fd < 0) {
+            *taken = errno == EEXIST;
+            if (!*taken) {
+                note_failure(errno);
+            }
+            return NO_FILE;
         }
-        const int fd = ::open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, replacing ? 0600 : 0666);
-        if (fd >= 0 && replacing && !take_over_mode(fd, old)) {
+        if (replacing && !take_over_mode(fd, old)) {
             note_failure(errno);
             ::close(fd);
-            ::unlink(name);
-            break;
+            ::unlink(path);
+            return NO_FILE;
         }
-        if (fd >= 0) {
-            return fd;
-        }
-        if (errno != EEXIST) {
-            note_failure(errno);
-            break;
-        }
-    }
-    if (name_size > 0) {
-        name[0] = '\0';
-    }
-    return NO_FILE;
+        return fd;
+    };
+    return create_under_temp_name(beside, false, static_cast<std::uint32_t>(::getpid()), name,
+                                  name_size, create_new);
 }
 
-bool posix_write(PlatformFile file, const void* data, std::uint32_t size, std::uint32_t* done)
+bool SystemCalls::write(PlatformFile file, const void* data, std::uint32_t size,
+                        std::uint32_t* done)
 {
     const auto* at = static_cast<const unsigned char*>(data);
     std::uint32_t total = 0;
@@ -200,7 +207,7 @@ bool posix_write(PlatformFile file, const void* data, std::uint32_t size, std::u
     return true;
 }
 
-bool posix_flush(PlatformFile file)
+bool SystemCalls::flush(PlatformFile file)
 {
     int result;
     do {
@@ -212,7 +219,7 @@ bool posix_flush(PlatformFile file)
     return result == 0;
 }
 
-bool posix_close(PlatformFile file)
+bool SystemCalls::close(PlatformFile file)
 {
     if (::close(static_cast<int>(file)) != 0) {
         note_failure(errno);
@@ -221,7 +228,7 @@ bool posix_close(PlatformFile file)
     return true;
 }
 
-bool posix_remove_file(const char* path)
+bool SystemCalls::remove_file(const char* path)
 {
     if (::unlink(path) != 0) {
         note_failure(errno);
@@ -229,6 +236,8 @@ bool posix_remove_file(const char* path)
     }
     return true;
 }
+
+namespace {
 
 // Makes a rename in the folder of `path` durable, so that after a power
 // cut the name holds the new file, not the old one. Some file systems
@@ -247,7 +256,9 @@ void flush_folder(const char* path)
     }
 }
 
-ReplaceResult posix_replace_file(const char* from, const char* to)
+}  // namespace
+
+ReplaceResult SystemCalls::replace_file(const char* from, const char* to)
 {
     if (::rename(from, to) == 0) {
         flush_folder(to);
@@ -267,6 +278,8 @@ ReplaceResult posix_replace_file(const char* from, const char* to)
         return REPLACE_FAILED;
     }
 }
+
+namespace {
 
 // Whether the link `link` (as lstat told it) at `path` may be followed, by
 // the rule the kernel applies to its own walks where links are protected:
@@ -339,7 +352,9 @@ bool follow_links(const char* path, char* target, std::size_t size, bool* broken
     return true;
 }
 
-bool posix_look_up(const char* path, NameInfo* info)
+}  // namespace
+
+bool SystemCalls::look_up(const char* path, NameInfo* info)
 {
     *info = NameInfo{};
     bool broken = false;
@@ -380,6 +395,8 @@ bool posix_look_up(const char* path, NameInfo* info)
     return true;
 }
 
+namespace {
+
 bool locale_is_shift_jis()
 {
     const char* codeset = ::nl_langinfo(CODESET);
@@ -388,19 +405,21 @@ bool locale_is_shift_jis()
             ::strcasecmp(codeset, "CP932") == 0 || ::strcasecmp(codeset, "WINDOWS-31J") == 0);
 }
 
+}  // namespace
+
 // The code page is the locale's: Shift-JIS locales split paths by CP932
 // characters, every other codeset (UTF-8 above all) byte by byte.
-bool locale_is_lead_byte(unsigned char byte)
+bool SystemCalls::is_lead_byte(unsigned char byte)
 {
     return locale_is_shift_jis() ? cp932_is_lead_byte(byte) : single_byte_is_lead_byte(byte);
 }
 
-bool posix_path_fits(const char* path)
+bool SystemCalls::path_fits(const char* path)
 {
     return ::strnlen(path, PATH_LIMIT + 1) <= PATH_LIMIT;
 }
 
-std::size_t posix_take_error_text(char* text, std::size_t size)
+std::size_t SystemCalls::take_error_text(char* text, std::size_t size)
 {
     const int failure = last_failure;
     last_failure = 0;
@@ -415,6 +434,8 @@ std::size_t posix_take_error_text(char* text, std::size_t size)
     return length < 0 ? 0 : std::min(static_cast<std::size_t>(length), size - 1);
 }
 
+namespace {
+
 // The codeset paths are in: the locale's, where ASCII (the C and POSIX
 // locales) counts as UTF-8.
 const char* path_codeset()
@@ -428,85 +449,91 @@ const char* path_codeset()
     return codeset;
 }
 
-// Character by character: the locale's codeset to UTF-32, then that one
-// character to code page 932, so a byte that is no character and a
-// character without a code page 932 form each become one '?'.
-std::size_t posix_path_to_cp932(const char** text, std::size_t* left, char* out, std::size_t size)
+const iconv_t NOT_OPEN = reinterpret_cast<iconv_t>(-1);
+
+// The locale's codeset to UTF-32, and UTF-32 to code page 932.
+struct Converters {
+    char codeset[64];  // what `decode` reads; empty before the first use
+    iconv_t decode;
+    iconv_t encode;
+};
+
+// The converters, opened on first use and kept open; the decoder is
+// opened anew only when the locale's codeset has changed since.
+const Converters& converters()
 {
-    if (size < 2) {
-        return 0;
-    }
-    const auto* bytes = reinterpret_cast<const unsigned char*>(*text);
-    const bool ascii = std::all_of(bytes, bytes + *left, [](unsigned char b) { return b < 0x80; });
-    if (ascii || locale_is_shift_jis()) {
-        // ASCII is the same in every codeset paths come in, and the paths
-        // of a Shift-JIS locale are code page 932 already.
-        const std::size_t n = std::min(*left, size);
-        std::memcpy(out, *text, n);
-        *text += n;
-        *left -= n;
-        return n;
-    }
-    const iconv_t decode = ::iconv_open("UTF-32LE", path_codeset());
-    const iconv_t encode = ::iconv_open("CP932", "UTF-32LE");
-    const iconv_t failed = reinterpret_cast<iconv_t>(-1);
-    std::size_t put = 0;
-    while (*left > 0 && size - put >= 2) {
-        const auto byte = static_cast<unsigned char>(**text);
-        if (byte < 0x80 || decode == failed || encode == failed) {
-            // ASCII as it is; without a converter nothing else can be told.
-            out[put++] = byte < 0x80 ? static_cast<char>(byte) : '?';
-            ++*text;
-            --*left;
-            continue;
+    static Converters held{"", NOT_OPEN, NOT_OPEN};
+    const char* codeset = path_codeset();
+    if (std::strcmp(held.codeset, codeset) != 0) {
+        if (held.decode != NOT_OPEN) {
+            ::iconv_close(held.decode);
         }
-        char character[4];
-        char* in = const_cast<char*>(*text);
-        std::size_t in_left = *left;
-        char* to = character;
-        std::size_t to_left = sizeof character;
-        ::iconv(decode, &in, &in_left, &to, &to_left);
-        if (to_left != 0) {
-            // No whole character: the byte is not valid in the codeset.
-            ::iconv(decode, nullptr, nullptr, nullptr, nullptr);
-            out[put++] = '?';
-            ++*text;
-            --*left;
-            continue;
+        held.decode = ::iconv_open("UTF-32LE", codeset);
+        if (held.encode == NOT_OPEN) {
+            held.encode = ::iconv_open("CP932", "UTF-32LE");
         }
-        char* from = character;
-        std::size_t from_left = sizeof character;
-        char* cp932 = out + put;
-        std::size_t cp932_left = size - put;
-        if (::iconv(encode, &from, &from_left, &cp932, &cp932_left) == static_cast<std::size_t>(-1)) {
-            ::iconv(encode, nullptr, nullptr, nullptr, nullptr);
-            out[put++] = '?';
-        } else {
-            put = static_cast<std::size_t>(cp932 - out);
-        }
-        *left -= static_cast<std::size_t>(in - *text);
-        *text = in;
+        std::snprintf(held.codeset, sizeof held.codeset, "%s", codeset);
     }
-    if (decode != failed) {
-        ::iconv_close(decode);
-    }
-    if (encode != failed) {
-        ::iconv_close(encode);
-    }
-    return put;
+    return held;
 }
 
-const PlatformOps POSIX_OPS = {
-    posix_alloc_block, posix_free_block,   posix_open_read, posix_file_size,
-    posix_read,        posix_create_temp,  posix_write,     posix_flush,
-    posix_close,       posix_remove_file,  posix_replace_file, posix_look_up,
-    locale_is_lead_byte, posix_path_fits, posix_take_error_text, posix_path_to_cp932,
-    false,
-};
+// The code page 932 character at `text`, copied: a lead byte with its
+// trail byte, or a single byte.
+std::size_t copy_cp932_character(const char* text, std::size_t left, char* out,
+                                 std::size_t* taken)
+{
+    *taken = 1;
+    if (!cp932_is_lead_byte(static_cast<unsigned char>(text[0]))) {
+        out[0] = text[0];
+        return 1;
+    }
+    const auto trail = left >= 2 ? static_cast<unsigned char>(text[1]) : 0;
+    if (trail < 0x40 || trail == 0x7F || trail > 0xFC) {
+        return 0;  // a lead byte without its trail byte
+    }
+    out[0] = text[0];
+    out[1] = text[1];
+    *taken = 2;
+    return 2;
+}
 
 }  // namespace
 
-const PlatformOps& platform_native()
+// In a Shift-JIS locale the character is copied. Otherwise it is decoded
+// from the locale's codeset to UTF-32 and encoded in code page 932.
+std::size_t SystemCalls::character_to_cp932(const char* text, std::size_t left, char* out,
+                                            std::size_t* taken)
 {
-    return POSIX_OPS;
+    if (locale_is_shift_jis()) {
+        return copy_cp932_character(text, left, out, taken);
+    }
+    *taken = 1;
+    const Converters& held = converters();
+    if (held.decode == NOT_OPEN || held.encode == NOT_OPEN) {
+        return 0;  // without a converter no character can be told
+    }
+    char character[4];
+    char* in = const_cast<char*>(text);
+    std::size_t in_left = left;
+    char* to = character;
+    std::size_t to_left = sizeof character;
+    ::iconv(held.decode, &in, &in_left, &to, &to_left);
+    if (to_left != 0) {
+        // No whole character: the byte is not valid in the codeset.
+        ::iconv(held.decode, nullptr, nullptr, nullptr, nullptr);
+        return 0;
+    }
+    *taken = static_cast<std::size_t>(in - text);
+    char* from = character;
+    std::size_t from_left = sizeof character;
+    char* cp932 = out;
+    std::size_t cp932_left = 2;
+    const std::size_t failed = static_cast<std::size_t>(-1);
+    if (::iconv(held.encode, &from, &from_left, &cp932, &cp932_left) == failed) {
+        ::iconv(held.encode, nullptr, nullptr, nullptr, nullptr);
+        return 0;
+    }
+    return static_cast<std::size_t>(cp932 - out);
 }
+
+const bool SystemCalls::windows_paths = false;

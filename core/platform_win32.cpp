@@ -14,6 +14,7 @@
 #include "code_page.h"
 #include "melno2quaz.h"
 #include "platform.h"
+#include "system_calls.h"
 #include "temp_name.h"
 
 namespace {
@@ -67,11 +68,13 @@ bool to_wide(const char* path, WidePath* wide)
     return true;
 }
 
+}  // namespace
+
 // A movable, zero-initialised block, locked for as long as the caller
 // keeps it. The zeroing stays on Windows although the caller fills the
 // block: without it, a read into a fresh block stalled the 32-bit program
 // under Wine on emulated x86.
-void* win32_alloc_block(std::size_t size)
+void* SystemCalls::alloc_block(std::size_t size)
 {
     HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
     if (memory == nullptr) {
@@ -84,7 +87,7 @@ void* win32_alloc_block(std::size_t size)
     return block;
 }
 
-void win32_free_block(void* block)
+void SystemCalls::free_block(void* block)
 {
     if (block == nullptr) {
         return;
@@ -96,6 +99,8 @@ void win32_free_block(void* block)
     GlobalUnlock(memory);
     GlobalFree(memory);
 }
+
+namespace {
 
 bool is_separator(char c)
 {
@@ -220,6 +225,8 @@ PlatformFile refuse_open(DWORD error)
     return NO_FILE;
 }
 
+}  // namespace
+
 // Only a regular file is opened: a folder is no save, and opening a device
 // can act on it (a pipe's writer loses what it sent to this reader), so a
 // device, a pipe or a folder is refused by its name and attributes before
@@ -230,7 +237,7 @@ PlatformFile refuse_open(DWORD error)
 //
 // Read access with no sharing: while a save is being loaded nobody else may
 // open it, and a file someone else holds open cannot be loaded.
-PlatformFile win32_open_read(const char* path)
+PlatformFile SystemCalls::open_read(const char* path)
 {
     if (in_device_namespace(path) || names_remote_pipe(path) || is_device_name(path)) {
         return refuse_open(ERROR_BAD_DEVICE);
@@ -268,7 +275,7 @@ PlatformFile win32_open_read(const char* path)
     return from_handle(file);
 }
 
-std::uint64_t win32_file_size(PlatformFile file)
+std::uint64_t SystemCalls::file_size(PlatformFile file)
 {
     DWORD high = 0;
     const DWORD low = GetFileSize(to_handle(file), &high);
@@ -278,7 +285,7 @@ std::uint64_t win32_file_size(PlatformFile file)
     return (static_cast<std::uint64_t>(high) << 32) | low;
 }
 
-bool win32_read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t* done)
+bool SystemCalls::read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t* done)
 {
     DWORD got = 0;
     const BOOL ok = ReadFile(to_handle(file), buffer, size, &got, nullptr);
@@ -288,6 +295,8 @@ bool win32_read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32
     *done = static_cast<std::uint32_t>(got);
     return ok != FALSE;
 }
+
+namespace {
 
 // The hidden, system, archive and not-content-indexed attributes of the
 // file `beside`, for the file that replaces it; FILE_ATTRIBUTE_NORMAL when
@@ -311,19 +320,19 @@ DWORD attributes_to_keep(const char* beside)
     return found & KEPT;
 }
 
+}  // namespace
+
 // A new file under a fresh name beside `beside`, with the attributes it
 // keeps (a hidden save stays hidden once replaced); creation is exclusive,
 // so a clash with another process only costs another try. Other programs
 // may read it while it is written.
-PlatformFile win32_create_temp(const char* beside, char* name, std::size_t name_size)
+PlatformFile SystemCalls::create_temp(const char* beside, char* name, std::size_t name_size)
 {
     const DWORD attributes = attributes_to_keep(beside);
-    for (int attempt = 0; attempt < 100; ++attempt) {
+    const auto create_new = [attributes](const char* path, bool* taken) -> PlatformFile {
         WidePath wide;
-        if (!compose_temp_name(beside, true, temp_name_mix(GetCurrentProcessId()), name,
-                               name_size) ||
-            !to_wide(name, &wide)) {
-            break;
+        if (!to_wide(path, &wide)) {
+            return NO_FILE;
         }
         const HANDLE file = CreateFileW(wide.data(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                         CREATE_NEW, attributes, nullptr);
@@ -331,18 +340,18 @@ PlatformFile win32_create_temp(const char* beside, char* name, std::size_t name_
             return from_handle(file);
         }
         const DWORD error = GetLastError();
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+        *taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+        if (!*taken) {
             note_failure();
-            break;
         }
-    }
-    if (name_size > 0) {
-        name[0] = '\0';
-    }
-    return NO_FILE;
+        return NO_FILE;
+    };
+    return create_under_temp_name(beside, true, GetCurrentProcessId(), name, name_size,
+                                  create_new);
 }
 
-bool win32_write(PlatformFile file, const void* data, std::uint32_t size, std::uint32_t* done)
+bool SystemCalls::write(PlatformFile file, const void* data, std::uint32_t size,
+                        std::uint32_t* done)
 {
     DWORD put = 0;
     const BOOL ok = WriteFile(to_handle(file), data, size, &put, nullptr);
@@ -353,7 +362,7 @@ bool win32_write(PlatformFile file, const void* data, std::uint32_t size, std::u
     return ok != FALSE;
 }
 
-bool win32_flush(PlatformFile file)
+bool SystemCalls::flush(PlatformFile file)
 {
     if (FlushFileBuffers(to_handle(file)) == FALSE) {
         note_failure();
@@ -362,7 +371,7 @@ bool win32_flush(PlatformFile file)
     return true;
 }
 
-bool win32_close(PlatformFile file)
+bool SystemCalls::close(PlatformFile file)
 {
     if (CloseHandle(to_handle(file)) == FALSE) {
         note_failure();
@@ -371,7 +380,7 @@ bool win32_close(PlatformFile file)
     return true;
 }
 
-bool win32_remove_file(const char* path)
+bool SystemCalls::remove_file(const char* path)
 {
     WidePath wide;
     if (!to_wide(path, &wide)) {
@@ -386,7 +395,7 @@ bool win32_remove_file(const char* path)
 
 // A file held open by a program that does not share it for deleting, or a
 // folder, refuses the replace; so does a read-only file.
-ReplaceResult win32_replace_file(const char* from, const char* to)
+ReplaceResult SystemCalls::replace_file(const char* from, const char* to)
 {
     WidePath wide_from;
     WidePath wide_to;
@@ -412,7 +421,7 @@ ReplaceResult win32_replace_file(const char* from, const char* to)
 
 // Links are not followed here: a name that is a reparse point (a symbolic
 // link or a junction) counts as NAME_OTHER and is left alone.
-bool win32_look_up(const char* path, NameInfo* info)
+bool SystemCalls::look_up(const char* path, NameInfo* info)
 {
     *info = NameInfo{};
     if (std::snprintf(info->target, sizeof info->target, "%s", path) >=
@@ -473,13 +482,13 @@ bool win32_look_up(const char* path, NameInfo* info)
 }
 
 // Paths are UTF-8: no byte starts a double-byte character.
-bool win32_is_lead_byte(unsigned char byte)
+bool SystemCalls::is_lead_byte(unsigned char byte)
 {
     return single_byte_is_lead_byte(byte);
 }
 
 // At most MAX_PATH - 1 UTF-16 units.
-bool win32_path_fits(const char* path)
+bool SystemCalls::path_fits(const char* path)
 {
     const std::size_t length = strnlen(path, PATH_SIZE);
     if (length == PATH_SIZE) {
@@ -495,7 +504,7 @@ bool win32_path_fits(const char* path)
 
 // The system's message for the error in UTF-8, without the line end it
 // comes with.
-std::size_t win32_take_error_text(char* text, std::size_t size)
+std::size_t SystemCalls::take_error_text(char* text, std::size_t size)
 {
     const DWORD failure = last_failure;
     last_failure = 0;
@@ -535,6 +544,8 @@ std::size_t win32_take_error_text(char* text, std::size_t size)
     return static_cast<std::size_t>(written);
 }
 
+namespace {
+
 // The bytes of the UTF-8 character at `text` (1 to 4), or 0 when no
 // character starts there.
 std::size_t utf8_character_length(const unsigned char* text, std::size_t left)
@@ -555,57 +566,26 @@ std::size_t utf8_character_length(const unsigned char* text, std::size_t left)
     return length;
 }
 
-// Character by character: UTF-8 to UTF-16, then to code page 932 with no
-// best-fit look-alikes, so a character that code page lacks (and a byte
-// that is no UTF-8) becomes one '?'.
-std::size_t win32_path_to_cp932(const char** text, std::size_t* left, char* out, std::size_t size)
-{
-    constexpr UINT SHIFT_JIS_CODE_PAGE = 932;
-    if (size < 2) {
-        return 0;
-    }
-    std::size_t put = 0;
-    while (*left > 0 && size - put >= 2) {
-        const auto* bytes = reinterpret_cast<const unsigned char*>(*text);
-        const std::size_t length = utf8_character_length(bytes, *left);
-        if (length == 1) {
-            out[put++] = static_cast<char>(bytes[0]);
-        } else {
-            std::array<wchar_t, 2> wide{};
-            const int units = length == 0 ? 0
-                                          : MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS,
-                                                                *text, static_cast<int>(length),
-                                                                wide.data(), 2);
-            BOOL lacking = FALSE;
-            const int written =
-                units <= 0 ? 0
-                           : WideCharToMultiByte(SHIFT_JIS_CODE_PAGE, WC_NO_BEST_FIT_CHARS,
-                                                 wide.data(), units, out + put,
-                                                 static_cast<int>(size - put), "?", &lacking);
-            if (written <= 0 || lacking) {
-                out[put++] = '?';
-            } else {
-                put += static_cast<std::size_t>(written);
-            }
-        }
-        const std::size_t taken = length == 0 ? 1 : length;
-        *text += taken;
-        *left -= taken;
-    }
-    return put;
-}
-
-const PlatformOps WIN32_OPS = {
-    win32_alloc_block, win32_free_block,  win32_open_read, win32_file_size,
-    win32_read,        win32_create_temp, win32_write,     win32_flush,
-    win32_close,       win32_remove_file, win32_replace_file, win32_look_up,
-    win32_is_lead_byte, win32_path_fits, win32_take_error_text, win32_path_to_cp932,
-    true,
-};
-
 }  // namespace
 
-const PlatformOps& platform_native()
+// UTF-8 to UTF-16, then to code page 932 with no best-fit look-alikes, so
+// that a character the code page lacks has no form there.
+std::size_t SystemCalls::character_to_cp932(const char* text, std::size_t left, char* out,
+                                            std::size_t* taken)
 {
-    return WIN32_OPS;
+    constexpr UINT SHIFT_JIS_CODE_PAGE = 932;
+    const std::size_t length =
+        utf8_character_length(reinterpret_cast<const unsigned char*>(text), left);
+    *taken = length == 0 ? 1 : length;
+    std::array<wchar_t, 2> wide{};
+    const int units = length == 0 ? 0
+                                  : MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text,
+                                                        static_cast<int>(length), wide.data(), 2);
+    BOOL lacking = FALSE;
+    const int written = units <= 0 ? 0
+                                   : WideCharToMultiByte(SHIFT_JIS_CODE_PAGE, WC_NO_BEST_FIT_CHARS,
+                                                         wide.data(), units, out, 2, "?", &lacking);
+    return written <= 0 || lacking ? 0 : static_cast<std::size_t>(written);
 }
+
+const bool SystemCalls::windows_paths = true;

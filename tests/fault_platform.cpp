@@ -239,8 +239,9 @@ struct FaultCalls {
         return std::min(static_cast<std::size_t>(length), size - 1);
     }
 
-    static std::size_t path_to_cp932(const char** text, std::size_t* left, char* out, std::size_t size) {
-        return g_state->parent->path_to_cp932(text, left, out, size);
+    static std::size_t character_to_cp932(const char* text, std::size_t left, char* out,
+                                          std::size_t* taken) {
+        return g_state->parent->character_to_cp932(text, left, out, taken);
     }
 };
 

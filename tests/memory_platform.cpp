@@ -300,13 +300,12 @@ struct MemoryCalls {
     }
 
     // The paths in memory are code page 932 already.
-    static std::size_t path_to_cp932(const char** text, std::size_t* left, char* out, std::size_t size)
+    static std::size_t character_to_cp932(const char* text, std::size_t left, char* out,
+                                          std::size_t* taken)
     {
-        const std::size_t n = *left < size ? *left : size;
-        std::memcpy(out, *text, n);
-        *text += n;
-        *left -= n;
-        return n;
+        *taken = left >= 2 && is_lead_byte(static_cast<unsigned char>(text[0])) ? 2 : 1;
+        std::memcpy(out, text, *taken);
+        return *taken;
     }
 };
 

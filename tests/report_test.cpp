@@ -1,5 +1,7 @@
 // The batch over a list of paths and the exact bytes of report.txt.
+#include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -9,6 +11,7 @@
 #include <algorithm>
 
 #include "melno2quaz.h"
+#include "process_run.h"
 #include "source_save.h"
 #include "fault_platform.h"
 #include "test_support.h"
@@ -150,17 +153,70 @@ TEST(Report, TooLongPathIsRecordedInFullWithCode6) {
     const std::string long_path = prefix + std::string(300 - prefix.size(), 'a');
     const std::string limit_path = prefix + std::string(260 - prefix.size(), 'b');
     const std::string fitting_path = prefix + std::string(259 - prefix.size(), 'c');
+    // 東 where the path goes out in two pieces: it is not split.
+    const std::string straddling = prefix + std::string(REPORT_PIECE_SIZE - 1 - prefix.size(), 'd');
     ASSERT_EQ(long_path.size(), 300u);
 
-    const BatchRun run = run_batch(folder, {long_path, limit_path, fitting_path});
-    EXPECT_EQ(run.report, m2q_test::expected_record(1, 3, long_path, ERR_PATH_TOO_LONG) +
-                              m2q_test::expected_record(2, 3, limit_path, ERR_PATH_TOO_LONG) +
-                              not_source_record(3, 3, fitting_path));
-    ASSERT_EQ(run.seen.size(), 3u);
+    const BatchRun run =
+        run_batch(folder, {long_path, limit_path, fitting_path, straddling + u8"東"});
+    EXPECT_EQ(run.report, m2q_test::expected_record(1, 4, long_path, ERR_PATH_TOO_LONG) +
+                              m2q_test::expected_record(2, 4, limit_path, ERR_PATH_TOO_LONG) +
+                              not_source_record(3, 4, fitting_path) +
+                              m2q_test::expected_record(4, 4, straddling + "\x93\x8C",
+                                                        ERR_PATH_TOO_LONG));
+    ASSERT_EQ(run.seen.size(), 4u);
     EXPECT_EQ(run.seen[0].code, ERR_PATH_TOO_LONG);
     EXPECT_EQ(run.seen[1].code, ERR_PATH_TOO_LONG);
     EXPECT_EQ(run.seen[2].code, ERR_NOT_SOURCE);
 }
+
+#ifndef _WIN32
+// Paths are converted from the codeset of the locale in use when the
+// report is written, also where that changes from one batch to the next.
+// In a Shift-JIS locale they are code page 932 already, but a lead byte
+// without its trail byte is no character.
+TEST(Report, PathsAreConvertedFromTheCodesetOfTheLocaleInUse) {
+    const std::string localedef = "/usr/bin/localedef";
+    if (!std::filesystem::exists(localedef)) GTEST_SKIP() << "no localedef";
+    TempFolder locales;
+    for (const std::string charmap : {"EUC-JP", "SHIFT_JIS"}) {
+        // localedef warns that Shift-JIS is not ASCII-compatible and exits 1.
+        run_process({localedef, "-f", charmap, "-i", "ja_JP", locales.file("ja_JP." + charmap)},
+                    ProcessOptions{});
+        if (!std::filesystem::exists(locales.file("ja_JP." + charmap))) {
+            GTEST_SKIP() << "no " << charmap << " locale definition";
+        }
+    }
+    struct LocaleBack {
+        std::string name = std::setlocale(LC_ALL, nullptr);
+        ~LocaleBack() {
+            std::setlocale(LC_ALL, name.c_str());
+            ::unsetenv("LOCPATH");
+        }
+    } back;
+    ::setenv("LOCPATH", locales.path().c_str(), 1);
+    struct Row {
+        const char* locale;
+        std::string name;
+        std::string shown;
+    };
+    const Row rows[] = {
+        {"C", u8"東.psu", "\x93\x8C.psu"},                        // UTF-8
+        {"ja_JP.EUC-JP", "\xC5\xEC.psu", "\x93\x8C.psu"},          // 東 in EUC-JP
+        {"ja_JP.SHIFT_JIS", "\x93\x8C\x95.psu", "\x93\x8C?.psu"},  // 東, a lone lead byte
+        {"C", "\xC5\xEC.psu", "??.psu"},                          // no UTF-8
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.locale);
+        ASSERT_NE(std::setlocale(LC_ALL, row.locale), nullptr);
+        TempFolder folder;
+        const BatchRun run = run_batch(folder, {folder.file(row.name)});
+        const std::string line = utf8_to_cp932(u8"変換元:") + folder.prefix() + row.shown + "\r\n";
+        EXPECT_NE(run.report.find(line), std::string::npos)
+            << m2q_test::show_bytes(run.report);
+    }
+}
+#endif
 
 // report.txt given to the batch is a record like any other. The report
 // replaces it at the end unless the batch converted it: a Melno save named
