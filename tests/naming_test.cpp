@@ -291,33 +291,31 @@ TEST(MakeOutputName, SourcePathAtTheLimitFailsSayingTheOutputNameWouldBeTooLong)
     EXPECT_EQ(os.open_files(), 0u);
 }
 
-// Paths of a Shift-JIS locale (POSIX: Windows paths are UTF-8).
-TEST(MakeOutputName, ShiftJisNameEndingIn5CStaysInItsFolder) {
-    const MemoryPlatformScope memory(true, false);
-    FaultyPlatform os;
-    for (const std::string base : {"\x95\x5C", "\x83\x5C"}) {  // 表, ソ
-        const Named named = output_name("/saves/" + base + ".psu");
-        ASSERT_TRUE(named.ok);
-        EXPECT_EQ(named.name, "/saves/gamedata_" + base + ".dat");
+// Paths of a Shift-JIS locale (POSIX: Windows paths are UTF-8): a name
+// whose last byte is 0x5C is converted beside itself. Read byte by byte,
+// the 0x5C of 表 is a separator: the base name is lost and the output name
+// is glued to the character's first byte.
+TEST(MakeOutputName, ShiftJisNamesEndingIn5CStayInTheirFolder) {
+    const struct {
+        bool cp932;
+        bool windows_paths;
+        std::string source;
+        std::string name;
+    } rows[] = {
+        {true, false, "/saves/\x95\x5C.psu", "/saves/gamedata_\x95\x5C.dat"},  // 表
+        {true, false, "/saves/\x83\x5C.psu", "/saves/gamedata_\x83\x5C.dat"},  // ソ
+        {false, true, "\x95\x5C.psu", "\x95\x5Cgamedata_.dat"},
+    };
+    for (const auto& row : rows) {
+        const MemoryPlatformScope memory(row.cp932, row.windows_paths);
+        FaultyPlatform os;
+        EXPECT_EQ(output_name(row.source).name, row.name);
+        EXPECT_GT(os.calls(m2q_test::PlatformCall::lead_byte), 0);
+        memory_file(row.source).bytes = m2q_test::zero_source();
+        char message[MESSAGE_SIZE];
+        ASSERT_EQ(convert_file(row.source.c_str(), message), CONVERT_OK) << message;
+        EXPECT_EQ(memory_file(row.name).bytes.size(), 5184406u) << m2q_test::show_bytes(row.name);
     }
-    EXPECT_GT(os.calls(m2q_test::PlatformCall::lead_byte), 0);
-}
-
-TEST(MakeOutputName, ShiftJisSourceIsConvertedBesideItself) {
-    const MemoryPlatformScope memory(true, false);
-    memory_file("/saves/\x95\x5C.psu").bytes = m2q_test::zero_source();  // 表.psu
-    char message[MESSAGE_SIZE];
-    ASSERT_EQ(convert_file("/saves/\x95\x5C.psu", message), CONVERT_OK) << message;
-    EXPECT_EQ(memory_file("/saves/gamedata_\x95\x5C.dat").bytes.size(), 5184406u);
-}
-
-// Read byte by byte, the 0x5C of 表 is a separator: the base name is lost
-// and the output name is glued to the character's first byte.
-TEST(MakeOutputName, SingleByteSplittingLosesTheBaseName) {
-    const MemoryPlatformScope memory(false, true);
-    const Named named = output_name("\x95\x5C.psu");
-    ASSERT_TRUE(named.ok);
-    EXPECT_EQ(named.name, "\x95\x5Cgamedata_.dat");
 }
 
 }  // namespace
