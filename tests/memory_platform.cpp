@@ -180,28 +180,26 @@ struct MemoryCalls {
         return true;
     }
 
-    // A new file beside `beside`, named as the native tables name theirs.
+    // A new file beside `beside`, named by the same loop as the native
+    // tables name theirs.
     static PlatformFile create_temp(const char* beside, char* name, std::size_t name_size)
     {
-        std::string full;
-        do {
-            if (!compose_temp_name(beside, g_state.windows_paths,
-                                   static_cast<std::uint32_t>(++g_state.temps), name, name_size)) {
+        const auto create_new = [](const char* path, bool* taken) -> PlatformFile {
+            const std::string full = memory_path(path);
+            *taken = g_state.files.count(full) != 0;
+            if (*taken || !folder_exists(parent_of(full))) {
                 return NO_FILE;
             }
-            full = memory_path(name);
-        } while (g_state.files.count(full) != 0);
-        if (!folder_exists(parent_of(full))) {
-            return NO_FILE;
-        }
-        MemoryFile& file = g_state.files[full];
-        file.index = g_state.next_index++;
-        if (!g_spare_files.empty()) {
-            file.bytes.swap(g_spare_files.back());
-            g_spare_files.pop_back();
-            file.bytes.clear();
-        }
-        return take_handle(full);
+            MemoryFile& file = g_state.files[full];
+            file.index = g_state.next_index++;
+            if (!g_spare_files.empty()) {
+                file.bytes.swap(g_spare_files.back());
+                g_spare_files.pop_back();
+                file.bytes.clear();
+            }
+            return take_handle(full);
+        };
+        return create_under_temp_name(beside, g_state.windows_paths, 0, name, name_size, create_new);
     }
 
     static bool write(PlatformFile file, const void* data, std::uint32_t size, std::uint32_t* done)

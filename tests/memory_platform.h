@@ -28,7 +28,6 @@ struct MemoryPlatform {
     std::string current_folder;  // where relative paths start
     long taken_names = 0;        // names looked up first that are taken; -1: all
     std::size_t lookups = 0;     // names looked up so far
-    std::size_t temps = 0;       // temporary files made so far
     std::size_t live_blocks = 0;
     std::map<void*, std::size_t> block_sizes;  // the live blocks
     std::size_t open_files = 0;
