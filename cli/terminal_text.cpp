@@ -24,10 +24,6 @@
 namespace {
 
 // The second byte of a double-byte character of code page 932.
-bool is_trail_byte(unsigned char byte) {
-    return (byte >= 0x40 && byte <= 0x7E) || (byte >= 0x80 && byte <= 0xFC);
-}
-
 // CR LF to LF, and control bytes other than tab and line feed to '?'; in a
 // field every control byte becomes '?'. Control bytes are never the second
 // byte of a double-byte character, so this cannot split one.
@@ -49,7 +45,7 @@ std::string terminal_lines(std::string_view sjis, bool field = false) {
 std::size_t unshown_length(std::string_view text, std::size_t at) {
     const unsigned char byte = static_cast<unsigned char>(text[at]);
     if (cp932_is_lead_byte(byte) && at + 1 < text.size() &&
-        is_trail_byte(static_cast<unsigned char>(text[at + 1]))) {
+        cp932_is_trail_byte(static_cast<unsigned char>(text[at + 1]))) {
         return 2;
     }
     return 1;

@@ -49,11 +49,12 @@ void report_open(Report* report, const char* folder)
     }
     std::memcpy(report->target, found.target, sizeof report->target);
     const PurposeScope writing(PURPOSE_REPORT);
-    report->open = begin_replacement(report->target, &report->out);
+    report->open = begin_replacement(report->target, nullptr, &report->out);
 }
 
-// A file the batch converted, or wrote, is never replaced by the report:
-// the report would take the place of a save.
+// A file the batch was given, converted or not, or an output it wrote, is
+// never replaced by the report: the report would take the place of a save
+// (one whose conversion failed has no copy anywhere else).
 bool report_would_take_a_save(const Report& report, const BatchFiles* files)
 {
     const PurposeScope checking(PURPOSE_REPORT_CHECK);
@@ -66,8 +67,8 @@ bool report_would_take_a_save(const Report& report, const BatchFiles* files)
     }
     for (std::size_t i = 0; i < files->count; ++i) {
         const BatchEntry& entry = files->entries[i];
-        if (entry.output_known && ((entry.source_known && same_file(entry.source, found.identity)) ||
-                                   same_file(entry.output, found.identity))) {
+        if ((entry.source_known && same_file(entry.source, found.identity)) ||
+            (entry.output_known && same_file(entry.output, found.identity))) {
             return true;
         }
     }

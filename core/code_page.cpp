@@ -10,6 +10,11 @@ bool cp932_is_lead_byte(unsigned char byte)
     return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
 
+bool cp932_is_trail_byte(unsigned char byte)
+{
+    return (byte >= 0x40 && byte <= 0x7E) || (byte >= 0x80 && byte <= 0xFC);
+}
+
 bool single_byte_is_lead_byte(unsigned char)
 {
     return false;

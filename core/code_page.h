@@ -8,6 +8,10 @@
 // 0x81-0x9F and 0xE0-0xFC start a double-byte character in code page 932.
 bool cp932_is_lead_byte(unsigned char byte);
 
+// 0x40-0x7E and 0x80-0xFC can end one. A lead byte before any other byte
+// stands alone: it never takes a separator, a dot or a terminator with it.
+bool cp932_is_trail_byte(unsigned char byte);
+
 // A code page in which no byte starts a double-byte character (UTF-8 and
 // single-byte code pages: splitting byte by byte is exact for them).
 bool single_byte_is_lead_byte(unsigned char byte);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "code_page.h"
 #include "melno2quaz.h"
 #include "platform.h"
 #include "temp_name.h"
@@ -18,9 +19,11 @@ bool is_separator(char c, bool windows_paths)
     return c == '/' || (windows_paths && c == '\\');
 }
 
-// Marks where each character of the code page starts. A lead byte and the
-// byte after it (unless that is 0 or 0xFF) are one character, so neither of
-// its bytes is ever taken for a separator, a dot or a colon.
+// Marks where each character of the code page starts. A lead byte and a
+// trail byte after it are one character, so neither of its bytes is ever
+// taken for a separator, a dot or a colon; a lead byte before any other
+// byte ('/' above all, which a folder named in another encoding can put
+// there) is a character of its own.
 std::size_t mark_characters(const char* path, std::array<bool, SPLIT_LIMIT + 1>& starts)
 {
     const PlatformOps& os = platform();
@@ -34,7 +37,7 @@ std::size_t mark_characters(const char* path, std::array<bool, SPLIT_LIMIT + 1>&
         starts[at] = true;
         const auto byte = static_cast<unsigned char>(path[at]);
         const bool pair = os.is_lead_byte(byte) && at + 1 < length &&
-                          static_cast<unsigned char>(path[at + 1]) != 0xFF;
+                          cp932_is_trail_byte(static_cast<unsigned char>(path[at + 1]));
         at += pair ? 2 : 1;
     }
     starts[length] = true;

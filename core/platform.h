@@ -86,10 +86,15 @@ struct PlatformOps {
     // temporary name, which starts with TEMP_NAME_MARK. NO_FILE when the
     // folder cannot take a new file (missing, not a folder, no permission,
     // read-only file system, name too long). When `beside` is a regular
-    // file, the new one takes its permissions (POSIX: its mode and, for
-    // root, its owner and group; Windows: its hidden, system, archive and
-    // not-indexed attributes), so the file that replaces it keeps them.
-    PlatformFile (*create_temp)(const char* beside, char* name, std::size_t name_size);
+    // file, the new one takes its permissions (POSIX: its mode, its access
+    // control list and, for root, its owner and group; Windows: its hidden,
+    // system, archive and not-indexed attributes), so the file that
+    // replaces it keeps them. Otherwise, where `like` names a regular file
+    // (the source of a new save), a POSIX file takes its permission bits
+    // less the umask, as a copy does: a private source gives a private
+    // save. `like` may be null.
+    PlatformFile (*create_temp)(const char* beside, const char* like, char* name,
+                                std::size_t name_size);
     // Writes `size` bytes; `*done` gets the count. False on an error.
     bool (*write)(PlatformFile file, const void* data, std::uint32_t size, std::uint32_t* done);
     // Makes the bytes written so far durable on the disk. False on an error.

@@ -5,14 +5,19 @@
 #include <langinfo.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/xattr.h>
+#endif
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <chrono>
 #include <strings.h>
+#include <time.h>
 
 #include "code_page.h"
 #include "melno2quaz.h"
@@ -26,6 +31,7 @@ namespace {
 // when nothing failed since take_error_text last asked.
 constexpr int NOT_REGULAR = -1;
 constexpr int SWAPPED = -2;  // another file took the name while it was opened
+constexpr int CHANGED = -3;  // the file changed while it was read
 int last_failure = 0;
 
 void note_failure(int error)
@@ -106,14 +112,16 @@ std::uint64_t SystemCalls::file_size(PlatformFile file)
     return static_cast<std::uint64_t>(info.st_size);
 }
 
-// One request as far as the caller is concerned: the loop only goes on
-// where the kernel hands back less than asked for.
-bool SystemCalls::read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t* done)
+namespace {
+
+// Reads `size` bytes from `offset` on; false with the reason noted on an
+// error. `*done` gets the count, less than `size` only at the end of the
+// file.
+bool read_at(int fd, unsigned char* at, std::uint32_t size, off_t offset, std::uint32_t* done)
 {
-    auto* at = static_cast<unsigned char*>(buffer);
     std::uint32_t total = 0;
     while (total < size) {
-        const ssize_t got = ::read(static_cast<int>(file), at + total, size - total);
+        const ssize_t got = ::pread(fd, at + total, size - total, offset + total);
         if (got < 0 && errno == EINTR) {
             continue;
         }
@@ -131,13 +139,126 @@ bool SystemCalls::read(PlatformFile file, void* buffer, std::uint32_t size, std:
     return true;
 }
 
+#ifdef __APPLE__
+const struct timespec& modified_time(const struct stat& info) { return info.st_mtimespec; }
+const struct timespec& changed_time(const struct stat& info) { return info.st_ctimespec; }
+constexpr clockid_t STAMP_CLOCK = CLOCK_REALTIME;
+#else
+const struct timespec& modified_time(const struct stat& info) { return info.st_mtim; }
+const struct timespec& changed_time(const struct stat& info) { return info.st_ctim; }
+// The clock the kernel stamps files with.
+constexpr clockid_t STAMP_CLOCK = CLOCK_REALTIME_COARSE;
+#endif
+
+bool same_time(const struct timespec& a, const struct timespec& b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+bool not_before(const struct timespec& a, const struct timespec& b)
+{
+    return a.tv_sec > b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec >= b.tv_nsec);
+}
+
+// Whether `time` falls within [start, end].
+bool within(const struct timespec& time, const struct timespec& start, const struct timespec& end)
+{
+    return not_before(time, start) && not_before(end, time);
+}
+
+// Whether the file may have changed between `before` and `after`, stated
+// around a read from `start` to `end` by the file clock: its size or its
+// times moved, or it was stamped during the read, where a write in the
+// clock's step before the read began would leave the times as they were.
+// (A time past `end` is a file dated ahead, not a write.)
+bool changed_during(const struct stat& before, const struct stat& after,
+                    const struct timespec& start, const struct timespec& end)
+{
+    return before.st_size != after.st_size ||
+           !same_time(modified_time(before), modified_time(after)) ||
+           !same_time(changed_time(before), changed_time(after)) ||
+           within(modified_time(after), start, end) || within(changed_time(after), start, end);
+}
+
+}  // namespace
+
+// One request as far as the caller is concerned: the loop only goes on
+// where the kernel hands back less than asked for. POSIX keeps no writer
+// out of a file being read (a game rewriting its save in place, say), so
+// the file's size and times are compared around the read: a file that
+// changed is read again a little later, and one that keeps changing fails
+// rather than give a mix of two states.
+bool SystemCalls::read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t* done)
+{
+    const int fd = static_cast<int>(file);
+    *done = 0;
+    const off_t offset = ::lseek(fd, 0, SEEK_CUR);
+    if (offset < 0) {
+        note_failure(errno);
+        return false;
+    }
+    constexpr int ATTEMPTS = 4;
+    for (int attempt = 0; attempt < ATTEMPTS; ++attempt) {
+        if (attempt > 0) {
+            // Long enough for the file clock to step on.
+            const struct timespec pause{0, 30 * 1000 * 1000};
+            ::nanosleep(&pause, nullptr);
+        }
+        struct stat before;
+        struct stat after;
+        struct timespec start;
+        struct timespec end;
+        if (::fstat(fd, &before) != 0 || ::clock_gettime(STAMP_CLOCK, &start) != 0) {
+            note_failure(errno);
+            return false;
+        }
+        if (!read_at(fd, static_cast<unsigned char*>(buffer), size, offset, done)) {
+            return false;
+        }
+        if (::fstat(fd, &after) != 0 || ::clock_gettime(STAMP_CLOCK, &end) != 0) {
+            note_failure(errno);
+            return false;
+        }
+        if (!changed_during(before, after, start, end)) {
+            return ::lseek(fd, offset + *done, SEEK_SET) >= 0;
+        }
+    }
+    note_failure(CHANGED);
+    return false;
+}
+
 namespace {
 
-// Gives the new file `fd` the permission bits of the regular file `old`
-// it will replace and, when run as root, its owner and group (a user's
-// private save stays the user's and private). Others keep the group where
-// they may. False when the bits cannot be given.
-bool take_over_mode(int fd, const struct stat& old)
+#ifdef __linux__
+// The access control list of a file beyond its mode bits, where the file
+// system keeps one.
+constexpr char ACCESS_ACL[] = "system.posix_acl_access";
+
+// Gives `fd` the access control list of the file at `old`, if it has one.
+// False when it has one that cannot be given.
+bool take_over_acl(int fd, const char* old)
+{
+    std::array<char, 4096> acl;
+    const ssize_t length = ::getxattr(old, ACCESS_ACL, acl.data(), acl.size());
+    if (length < 0) {
+        // No list (or no support for lists there): the mode says it all.
+        return errno == ENODATA || errno == ENOTSUP;
+    }
+    return ::fsetxattr(fd, ACCESS_ACL, acl.data(), static_cast<std::size_t>(length), 0) == 0;
+}
+#else
+bool take_over_acl(int, const char*)
+{
+    return true;
+}
+#endif
+
+// Gives the new file `fd` the permission bits and access control list of
+// the regular file `old` (at `old_path`) it will replace and, when run as
+// root, its owner and group (a user's private save stays the user's and
+// private). Others keep the group where they may. False when the
+// permissions cannot be given.
+bool take_over_mode(int fd, const struct stat& old, const char* old_path)
 {
     struct stat now;
     if (::fstat(fd, &now) != 0) {
@@ -152,7 +273,8 @@ bool take_over_mode(int fd, const struct stat& old)
             static_cast<void>(::fchown(fd, static_cast<uid_t>(-1), old.st_gid));
         }
     }
-    return ::fchmod(fd, old.st_mode & 07777) == 0;
+    // The list after the mode: setting the mode rewrites the list's mask.
+    return ::fchmod(fd, old.st_mode & 07777) == 0 && take_over_acl(fd, old_path);
 }
 
 }  // namespace
@@ -160,13 +282,19 @@ bool take_over_mode(int fd, const struct stat& old)
 // A temporary name that no other process or earlier call is likely to
 // pick; creation is exclusive, so a clash only costs another try. When
 // `beside` is a regular file, the new file starts private and takes its
-// mode; otherwise it gets the usual 0666 less the umask.
-PlatformFile SystemCalls::create_temp(const char* beside, char* name, std::size_t name_size)
+// permissions. Otherwise it gets the permission bits of `like` (the
+// source of a new save), or the usual 0666, less the umask.
+PlatformFile SystemCalls::create_temp(const char* beside, const char* like, char* name,
+                                      std::size_t name_size)
 {
     struct stat old;
     const bool replacing = ::stat(beside, &old) == 0 && S_ISREG(old.st_mode);
+    struct stat model;
+    const bool modelled = !replacing && like != nullptr && ::stat(like, &model) == 0 &&
+                          S_ISREG(model.st_mode);
+    const mode_t mode = replacing ? 0600 : modelled ? (model.st_mode & 0777) : 0666;
     const auto create_new = [&](const char* path, bool* taken) -> PlatformFile {
-        const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, replacing ? 0600 : 0666);
+        const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd < 0) {
             *taken = errno == EEXIST;
             if (!*taken) {
@@ -174,7 +302,7 @@ PlatformFile SystemCalls::create_temp(const char* beside, char* name, std::size_
             }
             return NO_FILE;
         }
-        if (replacing && !take_over_mode(fd, old)) {
+        if (replacing && !take_over_mode(fd, old, beside)) {
             note_failure(errno);
             ::close(fd);
             ::unlink(path);
@@ -429,6 +557,7 @@ std::size_t SystemCalls::take_error_text(char* text, std::size_t size)
     const char* words = failure == 0             ? ""
                         : failure == NOT_REGULAR ? "Not a regular file"
                         : failure == SWAPPED     ? "Another file took the name while it was opened"
+                        : failure == CHANGED     ? "the file changed while it was read"
                                                  : std::strerror(failure);
     const int length = std::snprintf(text, size, "%s", words);
     return length < 0 ? 0 : std::min(static_cast<std::size_t>(length), size - 1);
@@ -487,8 +616,7 @@ std::size_t copy_cp932_character(const char* text, std::size_t left, char* out,
         out[0] = text[0];
         return 1;
     }
-    const auto trail = left >= 2 ? static_cast<unsigned char>(text[1]) : 0;
-    if (trail < 0x40 || trail == 0x7F || trail > 0xFC) {
+    if (left < 2 || !cp932_is_trail_byte(static_cast<unsigned char>(text[1]))) {
         return 0;  // a lead byte without its trail byte
     }
     out[0] = text[0];

@@ -326,7 +326,8 @@ DWORD attributes_to_keep(const char* beside)
 // keeps (a hidden save stays hidden once replaced); creation is exclusive,
 // so a clash with another process only costs another try. Other programs
 // may read it while it is written.
-PlatformFile SystemCalls::create_temp(const char* beside, char* name, std::size_t name_size)
+PlatformFile SystemCalls::create_temp(const char* beside, const char*, char* name,
+                                     std::size_t name_size)
 {
     const DWORD attributes = attributes_to_keep(beside);
     const auto create_new = [attributes](const char* path, bool* taken) -> PlatformFile {

@@ -1,8 +1,9 @@
 #include "replacement.h"
 
-bool begin_replacement(const char* target, Replacement* replacement)
+bool begin_replacement(const char* target, const char* like, Replacement* replacement)
 {
-    replacement->file = platform().create_temp(target, replacement->temp, sizeof replacement->temp);
+    replacement->file =
+        platform().create_temp(target, like, replacement->temp, sizeof replacement->temp);
     replacement->ok = replacement->file != NO_FILE;
     return replacement->ok;
 }

@@ -18,7 +18,8 @@ struct SystemCalls {
     static std::uint64_t file_size(PlatformFile file);
     static bool read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t* done);
 
-    static PlatformFile create_temp(const char* beside, char* name, std::size_t name_size);
+    static PlatformFile create_temp(const char* beside, const char* like, char* name,
+                                    std::size_t name_size);
     static bool write(PlatformFile file, const void* data, std::uint32_t size, std::uint32_t* done);
     static bool flush(PlatformFile file);
 

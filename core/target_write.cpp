@@ -37,7 +37,7 @@ int32_t write_target(const unsigned char* image, const char* source_path, BatchF
         // link itself keeps working.
         const PurposeScope writing(PURPOSE_OUTPUT);
         Replacement output;
-        if (!begin_replacement(found.target, &output)) {
+        if (!begin_replacement(found.target, source_path, &output)) {
             return ERR_WRITE_TARGET;  // no other name in that folder can do better
         }
         write_replacement(&output, image, TARGET_SIZE);

@@ -17,7 +17,7 @@ inline std::vector<bool> path_char_starts(const std::string& path, bool cp932)
         starts[at] = true;
         const auto byte = static_cast<unsigned char>(path[at]);
         const bool lead = cp932 && cp932_is_lead_byte(byte);
-        at += (lead && at + 1 < path.size() && static_cast<unsigned char>(path[at + 1]) != 0xFF)
+        at += (lead && at + 1 < path.size() && cp932_is_trail_byte(static_cast<unsigned char>(path[at + 1])))
                   ? 2
                   : 1;
     }

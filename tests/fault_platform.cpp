@@ -164,12 +164,13 @@ struct FaultCalls {
     }
 
     // The temporary file goes by the name of the file it is to replace.
-    static PlatformFile create_temp(const char* beside, char* name, std::size_t name_size) {
+    static PlatformFile create_temp(const char* beside, const char* like, char* name,
+                                    std::size_t name_size) {
         if (enter(PlatformCall::create_temp, beside, 0) != nullptr) {
             if (name_size > 0) name[0] = '\0';
             return NO_FILE;
         }
-        return opened(g_state->parent->create_temp(beside, name, name_size), beside, true);
+        return opened(g_state->parent->create_temp(beside, like, name, name_size), beside, true);
     }
 
     static bool write(PlatformFile file, const void* data, std::uint32_t size, std::uint32_t* done) {

@@ -182,7 +182,8 @@ struct MemoryCalls {
 
     // A new file beside `beside`, named by the same loop as the native
     // tables name theirs.
-    static PlatformFile create_temp(const char* beside, char* name, std::size_t name_size)
+    static PlatformFile create_temp(const char* beside, const char*, char* name,
+                                    std::size_t name_size)
     {
         const auto create_new = [](const char* path, bool* taken) -> PlatformFile {
             const std::string full = memory_path(path);
@@ -301,7 +302,10 @@ struct MemoryCalls {
     static std::size_t character_to_cp932(const char* text, std::size_t left, char* out,
                                           std::size_t* taken)
     {
-        *taken = left >= 2 && is_lead_byte(static_cast<unsigned char>(text[0])) ? 2 : 1;
+        *taken = left >= 2 && is_lead_byte(static_cast<unsigned char>(text[0])) &&
+                         cp932_is_trail_byte(static_cast<unsigned char>(text[1]))
+                     ? 2
+                     : 1;
         std::memcpy(out, text, *taken);
         return *taken;
     }
@@ -337,7 +341,8 @@ std::string memory_path(const std::string& path)
             continue;
         }
         name += whole[at];
-        if (MemoryCalls::is_lead_byte(static_cast<unsigned char>(whole[at])) && at + 1 < whole.size()) {
+        if (MemoryCalls::is_lead_byte(static_cast<unsigned char>(whole[at])) && at + 1 < whole.size() &&
+            cp932_is_trail_byte(static_cast<unsigned char>(whole[at + 1]))) {
             name += whole[++at];  // a trail byte is never a separator
         }
     }

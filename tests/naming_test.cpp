@@ -105,12 +105,14 @@ TEST(SplitPath, PartsOfEveryKindOfPath) {
         {"C:\\saves\\\x95\x5C.psu", "C:", "\\saves\\", "\x95\x5C", ".psu", sjis, true},  // 表
         {"C:\\\x83\x5C\x83\x5C\\\x83\x5C.psu", "C:", "\\\x83\x5C\x83\x5C\\", "\x83\x5C", ".psu", sjis,
          true},  // ソソ\ソ
-        {"\x83.psu", "", "", "\x83.psu", "", sjis, true},
-        {"\x81:abc", "", "", "\x81:abc", "", sjis, true},
-        {"a\x95/b", "", "", "a\x95/b", "", sjis, true},
+        // A lead byte before a byte that cannot trail it stands alone.
+        {"\x83.psu", "", "", "\x83", ".psu", sjis, true},
+        {"\x81:abc", "\x81:", "", "abc", "", sjis, true},
+        {"a\x95/b", "", "a\x95/", "b", "", sjis, true},
         {"C:\\saves\\\x95\x5C.psu", "C:", "\\saves\\\x95\x5C", "", ".psu", single, true},
-        {"\x83.psu", "", "", "\x83", ".psu", single, true},
-        {"\x81:abc", "\x81:", "", "abc", "", single, true},
+        // セーブ/city.psu in UTF-8 read in a Shift-JIS locale: it ends in 0x96.
+        {"\xE3\x82\xBB\xE3\x83\xBC\xE3\x83\x96/city.psu", "",
+         "\xE3\x82\xBB\xE3\x83\xBC\xE3\x83\x96/", "city", ".psu", sjis, false},
         {"back\\slash.psu", "", "", "back\\slash", ".psu", single, false},
         {"C:city.psu", "", "", "C:city", ".psu", single, false},
         {"C:\\saves\\city.psu", "", "", "C:\\saves\\city", ".psu", single, false},
