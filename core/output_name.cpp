@@ -211,6 +211,7 @@ const char* name_use_text(NameUse use)
     case NAME_IS_OTHER_OUTPUT: return "this batch wrote it for another file";
     case NAME_IS_HELD: return "the system refused to replace it";
     case NAME_IS_REPORT: return "report.txt is written there";
+    case NAME_LEADS_NOWHERE: return "it is a link into a folder where no file can be written";
     }
     return "";
 }

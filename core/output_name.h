@@ -56,6 +56,7 @@ enum NameUse : int {
     NAME_IS_OTHER_OUTPUT,  // what the batch wrote for another source
     NAME_IS_HELD,       // the system refused to replace it (held open)
     NAME_IS_REPORT,     // report.txt leads there
+    NAME_LEADS_NOWHERE, // a link into a folder where no file can be made
 };
 
 // Whether an output may replace what `found` describes: nothing, or a

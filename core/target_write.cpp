@@ -1,6 +1,7 @@
 #include "target_save.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "melno2quaz.h"
 #include "output_name.h"
@@ -38,7 +39,16 @@ int32_t write_target(const unsigned char* image, const char* source_path, BatchF
         const PurposeScope writing(PURPOSE_OUTPUT);
         Replacement output;
         if (!begin_replacement(found.target, source_path, &output)) {
-            return ERR_WRITE_TARGET;  // no other name in that folder can do better
+            // A link of the user's own that leads into a missing or closed
+            // folder passes the turn, as a name already taken does; in the
+            // source's own folder no other name can do better.
+            if (std::strcmp(found.target, name) == 0) {
+                return ERR_WRITE_TARGET;
+            }
+            if (number == 0) {
+                plain_use = NAME_LEADS_NOWHERE;
+            }
+            continue;
         }
         write_replacement(&output, image, TARGET_SIZE);
         FileIdentity written{};

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/apt_install.sh cmake g++ ninja-build libgtest-dev libc-bin locales
+scripts/apt_install.sh cmake g++ ninja-build libgtest-dev libc-bin locales acl
 
 # build/ is this stage's (and run.sh's) Ninja tree; start it anew when an
 # earlier configuration used another generator.

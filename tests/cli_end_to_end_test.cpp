@@ -542,6 +542,13 @@ TEST_F(CliTest, ShiftJisTerminalGetsTheReportBytes) {
     shown.insert(shown.rfind("\n\n"), "\n  -> gamedata_" + sjis_name.substr(0, 2) + ".dat");
     EXPECT_EQ(result.out, shown + "2 converted, 1 failed\n");
     EXPECT_NE(result.out.find(sjis("都市名:東京湾市\n")), std::string::npos);
+
+    // A folder named in UTF-8 whose last byte is a Shift-JIS lead byte
+    // (ブ ends in 0x96): the '/' after it still separates.
+    make("セーブ/city.psu", city());
+    EXPECT_EQ(run({"セーブ/city.psu"}, "ja_JP.SJIS", false, locales.string()).exit_code, 0);
+    expect_city_output(folder_ / "セーブ/gamedata_city.dat", city());
+    EXPECT_FALSE(fs::exists(folder_ / "gamedata_セーブ"));
 }
 
 TEST_F(CliTest, NameBytesThatCannotBeShownBecomeQuestionMarks) {
@@ -601,7 +608,15 @@ TEST_F(CliTest, OutputsNeverDamageAnotherFile) {
          [&](const fs::path& d) {
              file(d / "gamedata_city.dat", old_save);
              fs::create_hard_link(d / "gamedata_city.dat", d / "backup.dat");
-         }, {"backup.dat"}},
+         }, {"backup.dat"},
+         [](const fs::path& d) { EXPECT_FALSE(fs::exists(d / "gamedata_city_1.dat")); }},
+        // A link of the user's own that leads where no file can be made
+        // passes the turn to the next number, and stays as it was.
+        {"own link into a missing folder", {"city.psu"}, {"gamedata_city_1.dat"},
+         [](const fs::path& d) { fs::create_symlink("/nonexistent/dir/x.dat", d / "gamedata_city.dat"); },
+         {}, [](const fs::path& d) { EXPECT_TRUE(fs::is_symlink(d / "gamedata_city.dat")); }},
+        {"own link into a folder that takes no file", {"city.psu"}, {"gamedata_city_1.dat"},
+         [](const fs::path& d) { fs::create_symlink("/proc/m2q.dat", d / "gamedata_city.dat"); }, {}},
         {"FIFO", {"city.psu"}, {"gamedata_city_1.dat"},
          [](const fs::path& d) { ASSERT_EQ(mkfifo((d / "gamedata_city.dat").c_str(), 0644), 0); }, {}},
         {"read-only save, even for root", {"city.psu"}, {"gamedata_city_1.dat"},
@@ -616,17 +631,21 @@ TEST_F(CliTest, OutputsNeverDamageAnotherFile) {
         {"same stem twice in a batch", {"city.psu", "city.bak"}, {"gamedata_city.dat", "gamedata_city_1.dat"},
          [&](const fs::path& d) { fs::copy_file(d / "city.psu", d / "city.bak"); }, {}},
         {"same file dropped twice", {"city.psu", "./city.psu"}, {"gamedata_city.dat"},
-         [](const fs::path&) {}, {}},
+         [](const fs::path&) {}, {},
+         [](const fs::path& d) {
+             EXPECT_FALSE(fs::exists(d / "gamedata_city_1.dat")) << "the same file got two outputs";
+         }},
         {"a later source under the output's name", {"city.psu", "gamedata_city.dat"},
          {"gamedata_city_1.dat", "gamedata_gamedata_city.dat"},
          [](const fs::path& d) { fs::copy_file(d / "city.psu", d / "gamedata_city.dat"); },
          {"gamedata_city.dat"}},
+        // The link stays a link, to the new save.
         {"symbolic link into the game's folder", {"city.psu"}, {"game/gamedata_city.dat"},
          [&](const fs::path& d) {
              fs::create_directory(d / "game");
              file(d / "game/gamedata_city.dat", old_save);
              fs::create_symlink("game/gamedata_city.dat", d / "gamedata_city.dat");
-         }, {}},
+         }, {}, [](const fs::path& d) { EXPECT_TRUE(fs::is_symlink(d / "gamedata_city.dat")); }},
         // report.txt takes the name it leads to when the batch ends, so no
         // save may take that name, whichever way the link goes.
         {"link to report.txt", {"city.psu"}, {"gamedata_city_1.dat"},
@@ -667,6 +686,28 @@ TEST_F(CliTest, OutputsNeverDamageAnotherFile) {
                  EXPECT_EQ(info.st_gid, 100u);
              }
          }},
+        // A replaced save keeps its access control list; a new save of a
+        // private source is private (its mode less the umask, 022 here).
+        {"save with an access control list", {"city.psu"}, {"gamedata_city.dat"},
+         [&](const fs::path& d) {
+             file(d / "gamedata_city.dat", old_save);
+             ASSERT_EQ(run_process({"/usr/bin/setfacl", "-m", "u:65534:rw", (d / "gamedata_city.dat").string()},
+                                   {}).exit_code, 0);
+         }, {},
+         [&](const fs::path& d) {
+             const ProcessResult acl =
+                 run_process({"/usr/bin/getfacl", "-c", (d / "gamedata_city.dat").string()}, {});
+             EXPECT_NE(acl.out.find("user:nobody:rw-"), std::string::npos) << acl.out;
+         }},
+        {"private source", {"city.psu"}, {"gamedata_city.dat"},
+         [](const fs::path& d) { ASSERT_EQ(chmod((d / "city.psu").c_str(), 0640), 0); }, {},
+         [](const fs::path& d) {
+             struct stat info;
+             ASSERT_EQ(stat((d / "gamedata_city.dat").c_str(), &info), 0);
+             const mode_t mask = umask(0);
+             umask(mask);
+             EXPECT_EQ(info.st_mode & 0777, 0640u & ~mask);
+         }},
     };
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const Row& row = rows[i];
@@ -696,10 +737,6 @@ TEST_F(CliTest, OutputsNeverDamageAnotherFile) {
         if (row.check) row.check(folder_ / dir);
         EXPECT_EQ(report().rfind("0001/", 0), 0u) << "report.txt holds no report";
     }
-    EXPECT_FALSE(fs::exists(folder_ / "row8/gamedata_city_1.dat")) << "the same file got two outputs";
-    EXPECT_FALSE(fs::exists(folder_ / "row2/gamedata_city_1.dat"));
-    // The link into the game's folder is still a link, to the new save.
-    EXPECT_TRUE(fs::is_symlink(folder_ / "row10/gamedata_city.dat"));
 }
 
 // Killed at random moments, a batch over saves that already have outputs
