@@ -166,6 +166,24 @@ bool within(const struct timespec& time, const struct timespec& start, const str
     return not_before(time, start) && not_before(end, time);
 }
 
+// Whether the file was written within QUIET_NS before `start` (by the file
+// clock): a writer that rewrites it in place may be halfway, and a read now
+// would take half of one state and half of the next. (A time past `start`
+// is a file dated ahead, not a write.)
+constexpr long QUIET_NS = 100 * 1000 * 1000;
+
+bool written_lately(const struct stat& info, const struct timespec& start)
+{
+    struct timespec quiet_from = start;
+    quiet_from.tv_nsec -= QUIET_NS;
+    if (quiet_from.tv_nsec < 0) {
+        quiet_from.tv_nsec += 1000 * 1000 * 1000;
+        --quiet_from.tv_sec;
+    }
+    return within(modified_time(info), quiet_from, start) ||
+           within(changed_time(info), quiet_from, start);
+}
+
 // Whether the file may have changed between `before` and `after`, stated
 // around a read from `start` to `end` by the file clock: its size or its
 // times moved, or it was stamped during the read, where a write in the
@@ -185,9 +203,10 @@ bool changed_during(const struct stat& before, const struct stat& after,
 // One request as far as the caller is concerned: the loop only goes on
 // where the kernel hands back less than asked for. POSIX keeps no writer
 // out of a file being read (a game rewriting its save in place, say), so
-// the file's size and times are compared around the read: a file that
-// changed is read again a little later, and one that keeps changing fails
-// rather than give a mix of two states.
+// a file written a moment ago is first given time to settle, and its size
+// and times are compared around the read: a file that changed is read
+// again a little later, and one that keeps changing fails after about a
+// third of a second rather than give a mix of two states.
 bool SystemCalls::read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t* done)
 {
     const int fd = static_cast<int>(file);
@@ -197,7 +216,7 @@ bool SystemCalls::read(PlatformFile file, void* buffer, std::uint32_t size, std:
         note_failure(errno);
         return false;
     }
-    constexpr int ATTEMPTS = 4;
+    constexpr int ATTEMPTS = 12;
     for (int attempt = 0; attempt < ATTEMPTS; ++attempt) {
         if (attempt > 0) {
             // Long enough for the file clock to step on.
@@ -211,6 +230,9 @@ bool SystemCalls::read(PlatformFile file, void* buffer, std::uint32_t size, std:
         if (::fstat(fd, &before) != 0 || ::clock_gettime(STAMP_CLOCK, &start) != 0) {
             note_failure(errno);
             return false;
+        }
+        if (written_lately(before, start)) {
+            continue;
         }
         if (!read_at(fd, static_cast<unsigned char*>(buffer), size, offset, done)) {
             return false;
