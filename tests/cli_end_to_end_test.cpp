@@ -379,6 +379,10 @@ TEST_F(CliTest, CheckFindsEachDamagedPartAndWritesNothing) {
     variant("sum.dat", 940, 0x01);
     variant("seal.dat", 5184210, 0x01);
     variant("end.dat", 5184405, 0x80);
+    // Two bytes of the fixed block swapped: every sum stays as it was.
+    m2q_test::Bytes swapped = good;
+    std::swap(swapped[5183850 + 2], swapped[5183850 + 3]);  // 80 3F
+    ASSERT_TRUE(m2q_test::write_file((folder_ / "fixed.dat").string(), swapped));
     m2q_test::Bytes cut = good;
     cut.pop_back();
     ASSERT_TRUE(m2q_test::write_file((folder_ / "short.dat").string(), cut));
@@ -386,7 +390,7 @@ TEST_F(CliTest, CheckFindsEachDamagedPartAndWritesNothing) {
 
     const ProcessResult all =
         run({"--check", "gamedata_city.dat", "body.dat", "header.dat", "sum.dat", "seal.dat",
-             "end.dat", "short.dat"});
+             "end.dat", "fixed.dat", "short.dat"});
     EXPECT_EQ(all.exit_code, 1);
     char expected[512];
     std::snprintf(expected, sizeof expected,
@@ -396,10 +400,13 @@ TEST_F(CliTest, CheckFindsEachDamagedPartAndWritesNothing) {
                   "sum.dat: header checksum 0x%08X stored, 0x%08X computed\n"
                   "seal.dat: sealing constant at offset 5184210 is 61, 60 expected\n"
                   "end.dat: the last four bytes are not zero\n"
+                  "fixed.dat: fixed block differs in 2 bytes, the first at offset 5183852\n"
                   "short.dat: wrong size 5184405 (5184406 expected)\n",
                   image_sum, image_sum + body_change, header_sum ^ 1u, header_sum);
     EXPECT_EQ(all.out, expected);
 
+    // The status is that of every file, not of the last one.
+    EXPECT_EQ(run({"--check", "fixed.dat", "gamedata_city.dat"}).exit_code, 1);
     const ProcessResult intact = run({"--check", "gamedata_city.dat"});
     EXPECT_EQ(intact.exit_code, 0);
     EXPECT_EQ(intact.out, "gamedata_city.dat: ok\n");
