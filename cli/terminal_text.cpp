@@ -96,26 +96,6 @@ void append_converted(TerminalText*, std::string_view sjis, std::string* out) {
 
 #else
 
-// Upper case without '-' and '_': "Shift_JIS" and "SHIFT-JIS" compare equal.
-std::string codeset_key(const char* codeset) {
-    std::string key;
-    for (const char* c = codeset; *c != '\0'; ++c) {
-        if (*c == '-' || *c == '_') continue;
-        key.push_back((*c >= 'a' && *c <= 'z') ? static_cast<char>(*c - 'a' + 'A') : *c);
-    }
-    return key;
-}
-
-bool is_ascii_codeset(const std::string& key) {
-    return key.empty() || key == "ANSIX3.41968" || key == "ASCII" || key == "USASCII" ||
-           key == "646";
-}
-
-bool is_shift_jis_codeset(const std::string& key) {
-    return key == "SHIFTJIS" || key == "SJIS" || key == "CP932" || key == "WINDOWS31J" ||
-           key == "MSKANJI";
-}
-
 iconv_t descriptor(const TerminalText* text) {
     return static_cast<iconv_t>(text->converter);
 }
@@ -172,14 +152,13 @@ void terminal_text_open(TerminalText* text, const char* codeset) {
 #ifdef _WIN32
     // The console program's own text is UTF-8; it goes to the console as
     // UTF-16 and into files and pipes as Shift-JIS.
-    const std::string_view name = codeset != nullptr ? codeset : "";
-    if (name == "CP932" || name == "SHIFT_JIS") return;
+    if (is_shift_jis_codeset(codeset != nullptr ? codeset : "")) return;
     text->mode = TERMINAL_CONVERT;
 #else
-    const std::string key = codeset_key(codeset != nullptr ? codeset : "");
-    text->own_utf8 = is_ascii_codeset(key) || key == "UTF8";
-    if (is_shift_jis_codeset(key)) return;
-    const char* target = is_ascii_codeset(key) ? "UTF-8" : codeset;
+    const char* name = codeset != nullptr ? codeset : "";
+    text->own_utf8 = is_ascii_codeset(name) || is_utf8_codeset(name);
+    if (is_shift_jis_codeset(name)) return;
+    const char* target = is_ascii_codeset(name) ? "UTF-8" : name;
     const iconv_t cd = iconv_open(target, "CP932");
     if (cd == reinterpret_cast<iconv_t>(-1)) {
         text->mode = TERMINAL_ASCII_ONLY;

@@ -1,7 +1,10 @@
 #include "code_page.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
+#include <initializer_list>
+#include <string_view>
 
 #include "platform.h"
 
@@ -13,6 +16,49 @@ bool cp932_is_lead_byte(unsigned char byte)
 bool cp932_is_trail_byte(unsigned char byte)
 {
     return (byte >= 0x40 && byte <= 0x7E) || (byte >= 0x80 && byte <= 0xFC);
+}
+
+namespace {
+
+// Upper case without '-' and '_', at most 31 characters kept.
+std::string_view codeset_key(const char* codeset, std::array<char, 32>* key)
+{
+    std::size_t length = 0;
+    for (const char* c = codeset; *c != '\0' && length < key->size(); ++c) {
+        if (*c != '-' && *c != '_') {
+            (*key)[length++] = (*c >= 'a' && *c <= 'z') ? static_cast<char>(*c - 'a' + 'A') : *c;
+        }
+    }
+    return std::string_view(key->data(), length);
+}
+
+bool key_is_one_of(const char* codeset, std::initializer_list<std::string_view> names)
+{
+    std::array<char, 32> buffer;
+    const std::string_view key = codeset_key(codeset, &buffer);
+    for (const std::string_view name : names) {
+        if (key == name) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+bool is_shift_jis_codeset(const char* codeset)
+{
+    return key_is_one_of(codeset, {"SHIFTJIS", "SJIS", "CP932", "WINDOWS31J", "MSKANJI"});
+}
+
+bool is_ascii_codeset(const char* codeset)
+{
+    return key_is_one_of(codeset, {"", "ANSIX3.41968", "ASCII", "USASCII", "646"});
+}
+
+bool is_utf8_codeset(const char* codeset)
+{
+    return key_is_one_of(codeset, {"UTF8"});
 }
 
 bool single_byte_is_lead_byte(unsigned char)

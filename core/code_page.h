@@ -12,6 +12,15 @@ bool cp932_is_lead_byte(unsigned char byte);
 // stands alone: it never takes a separator, a dot or a terminator with it.
 bool cp932_is_trail_byte(unsigned char byte);
 
+// Whether a codeset name (as nl_langinfo(CODESET) gives it) is Shift-JIS /
+// code page 932, or plain ASCII (the C and POSIX locales), in any case and
+// with or without '-' and '_' ("Shift_JIS", "SHIFT-JIS", "sjis", "CP932",
+// "WINDOWS-31J", "MS_KANJI"; "ANSI_X3.4-1968", "US-ASCII"). An empty name
+// counts as ASCII.
+bool is_shift_jis_codeset(const char* codeset);
+bool is_ascii_codeset(const char* codeset);
+bool is_utf8_codeset(const char* codeset);
+
 // A code page in which no byte starts a double-byte character (UTF-8 and
 // single-byte code pages: splitting byte by byte is exact for them).
 bool single_byte_is_lead_byte(unsigned char byte);

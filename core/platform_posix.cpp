@@ -16,7 +16,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <chrono>
-#include <strings.h>
 #include <time.h>
 
 #include "code_page.h"
@@ -550,9 +549,7 @@ namespace {
 bool locale_is_shift_jis()
 {
     const char* codeset = ::nl_langinfo(CODESET);
-    return codeset != nullptr &&
-           (::strcasecmp(codeset, "SHIFT_JIS") == 0 || ::strcasecmp(codeset, "SJIS") == 0 ||
-            ::strcasecmp(codeset, "CP932") == 0 || ::strcasecmp(codeset, "WINDOWS-31J") == 0);
+    return codeset != nullptr && is_shift_jis_codeset(codeset);
 }
 
 }  // namespace
@@ -592,9 +589,7 @@ namespace {
 const char* path_codeset()
 {
     const char* codeset = ::nl_langinfo(CODESET);
-    if (codeset == nullptr || codeset[0] == '\0' ||
-        ::strcasecmp(codeset, "ANSI_X3.4-1968") == 0 || ::strcasecmp(codeset, "ASCII") == 0 ||
-        ::strcasecmp(codeset, "US-ASCII") == 0) {
+    if (codeset == nullptr || is_ascii_codeset(codeset)) {
         return "UTF-8";
     }
     return codeset;

@@ -24,7 +24,7 @@ std::string shown(const char* codeset, const std::string& sjis_text) {
 TEST(TerminalText, ShiftJisTerminalsGetTheBytesWithPlainLineFeeds) {
     const std::string text = sjis("  都市名:東京湾市\r\n  Melnoのデータではありません。\n");
     const std::string expected = sjis("  都市名:東京湾市\n  Melnoのデータではありません。\n");
-    for (const char* codeset : {"SHIFT_JIS", "Shift_JIS", "SJIS", "CP932", "WINDOWS-31J"}) {
+    for (const char* codeset : {"SHIFT_JIS", "Shift_JIS", "shift-jis", "SJIS", "CP932", "WINDOWS-31J", "MS_KANJI"}) {
         TerminalText terminal;
         terminal_text_open(&terminal, codeset);
         EXPECT_EQ(terminal.mode, TERMINAL_PASS_THROUGH) << codeset;
