@@ -13,7 +13,6 @@
 
 #include "melno2quaz.h"
 #include "little_endian.h"
-#include "result_codes.h"
 #include "source_save.h"
 
 namespace {
@@ -117,15 +116,10 @@ void seal_target(unsigned char* image)
     store_le32(image + TARGET_IMAGE_CHECKSUM_OFFSET, whole);
 }
 
-int32_t build_target(const char* path, SourceSave* save, char* message, BatchFiles* batch,
-                     FileOutcome* outcome)
+const unsigned char* build_target(SourceSave* save)
 {
     unsigned char* image = save->image + TARGET_IMAGE_START;
     fill_target(image, save->image);
     seal_target(image);
-    const int32_t code = write_target(image, path, batch, outcome);
-    if (code != CONVERT_OK) {
-        set_result_text(code, message);
-    }
-    return code;
+    return image;
 }

@@ -56,16 +56,12 @@ void fill_target(unsigned char* image, const unsigned char* source);
 // Stores the two sealing constants and the two checksums.
 void seal_target(unsigned char* image);
 
-// Builds, seals and writes the Quaz save for the source at `path`, in place
-// inside the loaded block of `save` (whose summary was taken when it was
-// loaded): afterwards the block holds the image, no longer the source. On
-// failure the error text replaces the summary in `message`. Returns
-// CONVERT_OK or ERR_WRITE_TARGET; needing no block of its own, it never
-// gives ERR_WORK_MEMORY. `batch` (may be null) is the batch the file
-// belongs to; `outcome`, when given, gets the output's name (see
-// write_target).
-int32_t build_target(const char* path, SourceSave* save, char* message,
-                     BatchFiles* batch = nullptr, FileOutcome* outcome = nullptr);
+// Builds and seals the Quaz save of a loaded source in place inside the
+// block of `save` (whose summary was taken when it was loaded) and returns
+// the image, TARGET_SIZE bytes at save->image + TARGET_IMAGE_START:
+// afterwards the block holds the image, no longer the source. Needing no
+// block of its own, building cannot fail.
+const unsigned char* build_target(SourceSave* save);
 
 // Writes the image beside the source under the first usable output name,
 // replacing what that name held in one step, and records the output in

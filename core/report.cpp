@@ -1,0 +1,127 @@
+#include "report.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "code_page.h"
+#include "melno2quaz.h"
+#include "output_name.h"
+#include "temp_name.h"
+
+namespace {
+
+const char REPORT_NAME[] = "report.txt";
+
+// A file the batch was given, converted or not, or an output it wrote, is
+// never replaced by the report: the report would take the place of a save
+// (one whose conversion failed has no copy anywhere else).
+bool report_would_take_a_save(const Report& report, const BatchFiles* files)
+{
+    const PurposeScope checking(PURPOSE_REPORT_CHECK);
+    NameInfo found;
+    if (!platform().look_up(report.target, &found)) {
+        return true;  // not known to be safe
+    }
+    if (found.kind != NAME_REGULAR) {
+        return false;
+    }
+    for (std::size_t i = 0; i < files->count; ++i) {
+        const BatchEntry& entry = files->entries[i];
+        if ((entry.source_known && same_file(entry.source, found.identity)) ||
+            (entry.output_known && same_file(entry.output, found.identity))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void report_write(Report* report, const char* bytes, std::size_t length)
+{
+    if (report->open) {
+        const PurposeScope writing(PURPOSE_REPORT);
+        write_replacement(&report->out, bytes, length);
+    }
+}
+
+void report_piece(Report* report, const char* piece, int length)
+{
+    if (length > 0) {
+        report_write(report, piece, static_cast<std::size_t>(length));
+    }
+}
+
+}  // namespace
+
+// A report.txt given to the batch is a file like any other; whether the
+// report may replace it is told at the end.
+void report_open(Report* report, const char* folder)
+{
+    report->open = false;
+    char name[TEMP_PATH_SIZE];
+    const bool separated = folder == nullptr || folder[0] == '\0' ||
+                           folder_length(folder, platform().windows_paths) == std::strlen(folder);
+    const int length = std::snprintf(name, sizeof name, "%s%s%s", folder != nullptr ? folder : "",
+                                     separated ? "" : "/", REPORT_NAME);
+    NameInfo found;
+    const OutputOwner owner{false, FileIdentity{}, nullptr};
+    const PurposeScope looking(PURPOSE_REPORT_NAME);
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof name || !platform().path_fits(name) ||
+        !platform().look_up(name, &found) || !name_usable(found, owner)) {
+        return;
+    }
+    std::memcpy(report->target, found.target, sizeof report->target);
+    const PurposeScope writing(PURPOSE_REPORT);
+    report->open = begin_replacement(report->target, nullptr, &report->out);
+}
+
+bool report_finish(Report* report, const BatchFiles* files)
+{
+    if (!report->open) {
+        return false;
+    }
+    const bool takes_a_save = report_would_take_a_save(*report, files);
+    const PurposeScope writing(PURPOSE_REPORT);
+    if (takes_a_save) {
+        abandon_replacement(&report->out);
+        return false;
+    }
+    return finish_replacement(&report->out, report->target, nullptr) == REPLACE_DONE;
+}
+
+void report_record(Report* report, std::size_t index, std::size_t count, const char* path,
+                   int32_t code, const char* message)
+{
+    char piece[REPORT_PIECE_SIZE];
+    // %04d/%04d\r\n  変換元:
+    int length = std::snprintf(piece, sizeof piece, "%04zu/%04zu\r\n  \x95\xCF\x8A\xB7\x8C\xB3:",
+                               index, count);
+    report_piece(report, piece, length);
+    // The path goes out whole, whatever its length, in code page 932 like
+    // the rest of the report. Its control bytes show as '?', so that a line
+    // end in a name cannot forge a record; no byte of a double-byte
+    // character is below 0x20 or 0x7F, so none is cut.
+    const char* left_text = path;
+    std::size_t left = std::strlen(path);
+    while (left > 0) {
+        const std::size_t put = path_to_cp932(&left_text, &left, piece, sizeof piece);
+        if (put == 0) {
+            break;  // cannot happen with a piece of this size; never loop forever
+        }
+        for (std::size_t i = 0; i < put; ++i) {
+            const auto byte = static_cast<unsigned char>(piece[i]);
+            if (byte < 0x20 || byte == 0x7F) {
+                piece[i] = '?';
+            }
+        }
+        report_write(report, piece, put);
+    }
+    report_write(report, "\r\n", 2);
+
+    if (code != CONVERT_OK) {
+        length = std::snprintf(piece, sizeof piece, "  %s  (Err:%d)\r\n\r\n", message,
+                               static_cast<int>(code));
+    } else {
+        length = std::snprintf(piece, sizeof piece, "  %s\r\n", message);
+    }
+    report_piece(report, piece, length);
+}
