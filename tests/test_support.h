@@ -1,6 +1,8 @@
-// Helpers shared by the test groups: temporary folders, whole-file reads,
-// text in code page 932, synthetic Melno images, and a platform table that
-// counts and fails operations on demand.
+// Helpers shared by the test groups: temporary folders, whole-file reads
+// and writes, text in code page 932 and the report's expected records, and
+// synthetic Melno images. The tables that stand in for the system live in
+// files of their own: the in-memory platform in memory_platform.h, the
+// table that logs and fails calls in fault_platform.h.
 #ifndef MELNO2QUAZ_TEST_SUPPORT_H
 #define MELNO2QUAZ_TEST_SUPPORT_H
 
