@@ -103,13 +103,13 @@ for name in "$sjis_name" "gamedata_${sjis_name%.psu}.dat"; do
   [ ! -e "$work/linux/$name" ] || mv "$work/linux/$name" "$work/linux/$(iconv -f CP932 -t UTF-8 <<<"$name")"
 done
 printf '%s\r\n' "${batch[@]}" | iconv -f CP932 -t UTF-8 >"$work/drop.lst"
-# Names outside any one code page, and report.txt among the files. The
-# Linux batch runs in a UTF-8 locale: its report shows what Shift-JIS lacks
-# as '?', as Windows' must.
-names=(夹心.psu Café.psu 東京.psu 表.psu report.txt)
+# Names outside any one code page, beside an older report.txt. The Linux
+# batch runs in a UTF-8 locale: its report shows what Shift-JIS lacks as
+# '?', as Windows' must.
+names=(夹心.psu Café.psu 東京.psu 表.psu)
 for dir in names-linux names-{932,1252}-{drop,cmdline,console,terminal}; do
   mkdir -p "$work/$dir"
-  for name in "${names[@]:0:4}"; do "$make_save" --name "Names" --map 5 "$work/$dir/$name" >/dev/null; done
+  for name in "${names[@]}"; do "$make_save" --name "Names" --map 5 "$work/$dir/$name" >/dev/null; done
   printf 'an older report\r\n' >"$work/$dir/report.txt"
 done
 (cd "$work/names-linux" && LC_ALL=C.UTF-8 "$root/build/melno2quaz" "${names[@]}") >"$work/names-linux.log" 2>&1 || true
