@@ -133,7 +133,7 @@ if ! { mount --bind "$work/readonly" "$work/readonly" 2>/dev/null &&
 fi
 # Sources another program holds open, and names as Windows means them.
 mkdir -p "$work/held" "$work/meant"
-for name in held/read.psu held/written.psu meant/city.psu "meant/my long city.psu"; do
+for name in held/read.psu held/written.psu meant/city.psu; do
   "$make_save" --name "Held" --map 1 "$work/$name" >/dev/null
 done
 # Full drives: small tmpfs mounts, one for the unit tests (their source is
