@@ -117,6 +117,12 @@ struct PlatformOps {
     // NAME_OTHER: it is not followed; so is a link that leads nowhere
     // unless it is this user's own.
     bool (*look_up)(const char* path, NameInfo* info);
+    // The path of the file `path` names, spelled as the system means it,
+    // into `meant` (`size` bytes): on Windows the last component without
+    // the dots and spaces Windows drops from its end, and in its long form
+    // when it is an 8.3 short name ("MY_L~QDX.PSU"); the folder part as
+    // given. On POSIX, the path as given. False only when it does not fit.
+    bool (*meant_path)(const char* path, char* meant, std::size_t size);
 
     // True when `byte` starts a double-byte character of the paths'
     // encoding (Shift-JIS locales); never for UTF-8.
@@ -159,6 +165,7 @@ PlatformOps platform_ops_of(bool windows_paths)
         Calls::alloc_block,  Calls::free_block,  Calls::open_read,       Calls::file_size,
         Calls::read,         Calls::create_temp, Calls::write,           Calls::flush,
         Calls::close,        Calls::remove_file, Calls::replace_file,    Calls::look_up,
+        Calls::meant_path,
         Calls::is_lead_byte, Calls::path_fits,   Calls::take_error_text, Calls::character_to_cp932,
         windows_paths,
     };

@@ -554,6 +554,13 @@ bool locale_is_shift_jis()
 
 }  // namespace
 
+// A POSIX name means what it says.
+bool SystemCalls::meant_path(const char* path, char* meant, std::size_t size)
+{
+    const int length = std::snprintf(meant, size, "%s", path);
+    return length >= 0 && static_cast<std::size_t>(length) < size;
+}
+
 // The code page is the locale's: Shift-JIS locales split paths by CP932
 // characters, every other codeset (UTF-8 above all) byte by byte.
 bool SystemCalls::is_lead_byte(unsigned char byte)

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <vector>
 
 #include "code_page.h"
 #include "melno2quaz.h"
@@ -172,6 +173,14 @@ bool names_remote_pipe(const char* path)
     return starts_with_word(rest, "PIPE") && (rest[4] == '\0' || is_separator(rest[4]));
 }
 
+// "\\?\" (or "\??\") before a path: Windows takes the rest as written,
+// without dropping dots or spaces or minding device names.
+bool literal_path(const char* path)
+{
+    return path[0] == '\\' && (path[1] == '\\' || path[1] == '?') && path[2] == '?' &&
+           path[3] == '\\';
+}
+
 // True when Windows opens the last component of `path` as a DOS device in
 // whatever folder it stands: CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM1 to
 // COM9 and LPT1 to LPT9 (the superscripts ¹ ² ³ count as digits), in any
@@ -184,8 +193,7 @@ bool names_remote_pipe(const char* path)
 // device is meant, so refusing it loses nothing.
 bool is_device_name(const char* path)
 {
-    if (path[0] == '\\' && (path[1] == '\\' || path[1] == '?') && path[2] == '?' &&
-        path[3] == '\\') {
+    if (literal_path(path)) {
         return false;  // "\\?\C:\nul" is taken as written: a file
     }
     const std::size_t length = strnlen(path, TEMP_PATH_SIZE);
@@ -235,12 +243,21 @@ PlatformFile refuse_open(DWORD error)
 // ERROR_BAD_DEVICE, a folder as ERROR_ACCESS_DENIED, which is what Windows
 // itself says when asked to open a folder as a file.
 //
-// Read access with no sharing: while a save is being loaded nobody else may
-// open it, and a file someone else holds open cannot be loaded.
+// Read access sharing reading only: while a save is being loaded others
+// may read it too (the game, an antivirus scanner), but nobody may write,
+// rename or delete it; a file someone else holds open for writing cannot
+// be loaded, and the sharing violation says why.
+//
+// "city.psu\." is city.psu to Windows, and "saves\.." the folder above: a
+// last component of dots and spaces alone names no file of its own.
 PlatformFile SystemCalls::open_read(const char* path)
 {
     if (in_device_namespace(path) || names_remote_pipe(path) || is_device_name(path)) {
         return refuse_open(ERROR_BAD_DEVICE);
+    }
+    const std::size_t component = folder_length(path, true);
+    if (path[component + std::strspn(path + component, ". ")] == '\0') {
+        return refuse_open(ERROR_FILE_NOT_FOUND);
     }
     WidePath wide;
     if (!to_wide(path, &wide)) {
@@ -253,8 +270,8 @@ PlatformFile SystemCalls::open_read(const char* path)
         return refuse_open((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? ERROR_ACCESS_DENIED
                                                                        : ERROR_BAD_DEVICE);
     }
-    const HANDLE file = CreateFileW(wide.data(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = CreateFileW(wide.data(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         note_failure();
         return NO_FILE;
@@ -351,16 +368,31 @@ PlatformFile SystemCalls::create_temp(const char* beside, const char*, char* nam
                                   create_new);
 }
 
+// A full drive takes part of the bytes and refuses the rest only when asked
+// again: a short count is followed by another call, which tells why (error
+// 112, "There is not enough space on the disk.").
 bool SystemCalls::write(PlatformFile file, const void* data, std::uint32_t size,
                         std::uint32_t* done)
 {
-    DWORD put = 0;
-    const BOOL ok = WriteFile(to_handle(file), data, size, &put, nullptr);
-    if (ok == FALSE) {
-        note_failure();
+    const auto* at = static_cast<const unsigned char*>(data);
+    std::uint32_t total = 0;
+    while (total < size) {
+        DWORD put = 0;
+        if (WriteFile(to_handle(file), at + total, size - total, &put, nullptr) == FALSE) {
+            note_failure();
+            *done = total;
+            return false;
+        }
+        if (put == 0) {
+            SetLastError(ERROR_DISK_FULL);
+            note_failure();
+            *done = total;
+            return false;
+        }
+        total += static_cast<std::uint32_t>(put);
     }
-    *done = static_cast<std::uint32_t>(put);
-    return ok != FALSE;
+    *done = total;
+    return true;
 }
 
 bool SystemCalls::flush(PlatformFile file)
@@ -394,8 +426,74 @@ bool SystemCalls::remove_file(const char* path)
     return true;
 }
 
+namespace {
+
+// Gives the file `from` what the file `to` it is to replace was created
+// with: its creation time, and its security descriptor (its access control
+// list and group, and its owner where this user may set it), as an
+// overwrite in place would have kept them. True when `to` is no file
+// (there is nothing to keep); false, with the reason noted, when what it
+// had cannot be given.
+bool take_over_identity(const wchar_t* from, const wchar_t* to)
+{
+    const HANDLE old = CreateFileW(to, FILE_READ_ATTRIBUTES | READ_CONTROL,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (old == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            return true;
+        }
+        note_failure();
+        return false;
+    }
+    FILETIME created{};
+    const bool timed = GetFileTime(old, &created, nullptr, nullptr) != FALSE;
+    constexpr SECURITY_INFORMATION KEPT =
+        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    DWORD needed = 0;
+    GetKernelObjectSecurity(old, KEPT, nullptr, 0, &needed);
+    std::vector<unsigned char> security(needed);
+    const bool described =
+        needed != 0 && GetKernelObjectSecurity(old, KEPT, security.data(), needed, &needed) != FALSE;
+    CloseHandle(old);
+    if (!timed || !described) {
+        note_failure();
+        return false;
+    }
+    // The time first: the descriptor given may leave this user no right to
+    // change attributes.
+    const HANDLE now = CreateFileW(from, FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+    const bool dated =
+        now != INVALID_HANDLE_VALUE && SetFileTime(now, &created, nullptr, nullptr) != FALSE;
+    if (!dated) {
+        note_failure();
+    }
+    if (now != INVALID_HANDLE_VALUE) {
+        CloseHandle(now);
+    }
+    // Another owner can only be given with a privilege; the rest can.
+    if (dated && SetFileSecurityW(from, KEPT, security.data()) == FALSE &&
+        SetFileSecurityW(from, KEPT & ~OWNER_SECURITY_INFORMATION, security.data()) == FALSE) {
+        note_failure();
+        return false;
+    }
+    return dated;
+}
+
+// How long a replace refused for a moment is tried again: antivirus
+// scanners, search indexers and cloud-sync clients open a newly written
+// file, or the one it replaces, for a moment.
+constexpr DWORD REFUSAL_PATIENCE_MS = 2000;
+constexpr DWORD REFUSAL_PAUSE_MS = 50;
+
+}  // namespace
+
 // A file held open by a program that does not share it for deleting, or a
-// folder, refuses the replace; so does a read-only file.
+// folder, refuses the replace; so does a read-only file. A refusal for
+// sharing or access is tried again for about two seconds before the name
+// is given up: a scanner's look is over by then, a game's hold is not.
 ReplaceResult SystemCalls::replace_file(const char* from, const char* to)
 {
     WidePath wide_from;
@@ -403,9 +501,21 @@ ReplaceResult SystemCalls::replace_file(const char* from, const char* to)
     if (!to_wide(from, &wide_from) || !to_wide(to, &wide_to)) {
         return REPLACE_FAILED;
     }
-    if (MoveFileExW(wide_from.data(), wide_to.data(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        return REPLACE_DONE;
+    if (!take_over_identity(wide_from.data(), wide_to.data())) {
+        return REPLACE_FAILED;
+    }
+    const DWORD start = GetTickCount();
+    for (;;) {
+        if (MoveFileExW(wide_from.data(), wide_to.data(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            return REPLACE_DONE;
+        }
+        const DWORD error = GetLastError();
+        const bool passing = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
+        if (!passing || GetTickCount() - start >= REFUSAL_PATIENCE_MS) {
+            break;
+        }
+        Sleep(REFUSAL_PAUSE_MS);
     }
     note_failure();
     switch (GetLastError()) {
@@ -479,6 +589,50 @@ bool SystemCalls::look_up(const char* path, NameInfo* info)
     info->identity = FileIdentity{found.dwVolumeSerialNumber,
                                   (static_cast<std::uint64_t>(found.nFileIndexHigh) << 32) |
                                       found.nFileIndexLow};
+    return true;
+}
+
+// Windows drops dots and spaces from the end of a name ("city.psu." and
+// "city.psu " are city.psu; not after "\\?\", which takes names as
+// written) and finds a file by its 8.3 short name too: the folder's entry
+// gives the name the file goes by. A name that finds no entry, or holds
+// wildcards (with which the search could find another file), stays as it
+// is; opening it tells why it is no save.
+bool SystemCalls::meant_path(const char* path, char* meant, std::size_t size)
+{
+    const std::size_t length = strnlen(path, size);
+    if (length == size) {
+        return false;
+    }
+    const std::size_t start = folder_length(path, true);
+    std::size_t end = length;
+    while (!literal_path(path) && end > start && (path[end - 1] == '.' || path[end - 1] == ' ')) {
+        --end;
+    }
+    const bool no_name = end == start;  // dots and spaces alone: left as given
+    if (no_name) {
+        end = length;
+    }
+    std::memcpy(meant, path, end);
+    meant[end] = '\0';
+    const DWORD noted = last_failure;
+    WidePath wide;
+    WIN32_FIND_DATAW entry{};
+    HANDLE search = INVALID_HANDLE_VALUE;
+    if (!no_name && std::strpbrk(meant + start, "*?<>\"") == nullptr && to_wide(meant, &wide)) {
+        search = FindFirstFileW(wide.data(), &entry);
+    }
+    last_failure = noted;  // no failure of this call's own
+    if (search == INVALID_HANDLE_VALUE) {
+        return true;
+    }
+    FindClose(search);
+    const int written = WideCharToMultiByte(CP_UTF8, 0, entry.cFileName, -1, meant + start,
+                                            static_cast<int>(size - start), nullptr, nullptr);
+    if (written <= 0) {
+        meant[0] = '\0';
+        return false;
+    }
     return true;
 }
 

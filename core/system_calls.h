@@ -27,6 +27,7 @@ struct SystemCalls {
     static bool remove_file(const char* path);
     static ReplaceResult replace_file(const char* from, const char* to);
     static bool look_up(const char* path, NameInfo* info);
+    static bool meant_path(const char* path, char* meant, std::size_t size);
 
     static bool is_lead_byte(unsigned char byte);
     static bool path_fits(const char* path);

@@ -10,10 +10,24 @@
 
 static_assert(TEMP_PATH_SIZE >= OUTPUT_PATH_SIZE, "a link to an output name must fit NameInfo::target");
 
-int32_t write_target(const unsigned char* image, const char* source_path, BatchFiles* batch,
+int32_t write_target(const unsigned char* image, const char* given_path, BatchFiles* batch,
                      FileOutcome* outcome)
 {
+    // The output is named after the source as the system means it: on
+    // Windows "city.psu." and the short name of "my long city.psu" are
+    // the long names.
+    char source_path[PATH_SIZE];
     OutputOwner owner{};
+    {
+        const PurposeScope looking(PURPOSE_OUTPUT_OWNER);
+        if (!platform().meant_path(given_path, source_path, sizeof source_path)) {
+            if (outcome != nullptr) {
+                std::snprintf(outcome->reason, sizeof outcome->reason, "%s",
+                              name_search_text(NAME_TOO_LONG));
+            }
+            return ERR_WRITE_TARGET;
+        }
+    }
     if (!output_owner(source_path, batch, &owner)) {
         return ERR_WRITE_TARGET;
     }

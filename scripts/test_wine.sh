@@ -76,7 +76,9 @@ note "32-bit x86 programs: $i386"
 # takes the Shift-JIS bytes as they are; its folder is then renamed to UTF-8
 # names, so that the harness finds the same names on both sides.
 work="$root/build-win32/wine-test"
-if mountpoint -q "$work/readonly" 2>/dev/null; then umount "$work/readonly"; fi
+for mounted in readonly small small-unit; do
+  if mountpoint -q "$work/$mounted" 2>/dev/null; then umount "$work/$mounted"; fi
+done
 rm -rf "$work"
 mkdir -p "$work/window-1252"
 make_save="$root/build/make_melno_save"
@@ -129,6 +131,25 @@ if ! { mount --bind "$work/readonly" "$work/readonly" 2>/dev/null &&
   rm -f "$work/readonly/report.txt"
   mkdir "$work/readonly/report.txt"
 fi
+# Sources another program holds open, and names as Windows means them.
+mkdir -p "$work/held" "$work/meant"
+for name in held/read.psu held/written.psu meant/city.psu; do
+  "$make_save" --name "Held" --map 1 "$work/$name" >/dev/null
+done
+# Full drives: small tmpfs mounts, one for the unit tests (their source is
+# sparse) and one for the console program, with room for its source and
+# part of the output. Where none can be mounted, those rows do not run and
+# say so.
+small_unit=""
+if mkdir -p "$work/small-unit" && mount -t tmpfs -o size=2m,mode=0777 tmpfs "$work/small-unit" 2>/dev/null; then
+  small_unit="$work/small-unit"
+  mkdir -p "$work/small"
+  mount -t tmpfs -o size=8m,mode=0777 tmpfs "$work/small"
+  "$make_save" --name "Full" --map 1 "$work/small/city.psu" >/dev/null
+else
+  rmdir "$work/small-unit"
+  echo "test_wine: note: no small drive could be mounted; the full-drive rows do not run" >&2
+fi
 
 # --- Wine: a display, a prefix, one Wine server for the whole stage -------------------------------
 # A 64-bit prefix: Wine's own programs (set-up, services, desktop, server)
@@ -148,7 +169,9 @@ cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   "$wineserver" -k >/dev/null 2>&1 || true
   kill "$xvfb_pid" 2>/dev/null || true
-  if mountpoint -q "$work/readonly" 2>/dev/null; then umount "$work/readonly" || true; fi
+  for mounted in readonly small small-unit; do
+    if mountpoint -q "$work/$mounted" 2>/dev/null; then umount "$work/$mounted" || true; fi
+  done
 }
 for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
 [ -e "/tmp/.X11-unix/X$display" ] || fail "Xvfb did not start"
@@ -195,7 +218,13 @@ note "Wine prefix ready"
 # --- the tests -----------------------------------------------------------------------------------
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 mkdir -p "$work/unit"
-start_wine "$work/unit" 900 "$work/unit.log" "$wine" "$exe_dir/tests/m2q_tests.exe"
+if [ -n "$small_unit" ]; then
+  M2Q_SMALL_FOLDER="$(winpath "$small_unit")" start_wine "$work/unit" 900 "$work/unit.log" "$wine" \
+    "$exe_dir/tests/m2q_tests.exe"
+else
+  start_wine "$work/unit" 900 "$work/unit.log" "$wine" "$exe_dir/tests/m2q_tests.exe" \
+    --gtest_filter=-Win32Files.AFullDriveSaysWhy
+fi
 unit_pid=$pid
 status=0
 harness() {  # CODE-PAGE LC_ALL

@@ -223,6 +223,10 @@ struct FaultCalls {
         return true;
     }
 
+    static bool meant_path(const char* path, char* meant, std::size_t size) {
+        return g_state->parent->meant_path(path, meant, size);
+    }
+
     static bool is_lead_byte(unsigned char byte) {
         ++g_state->counts[static_cast<int>(PlatformCall::lead_byte)];
         return g_state->parent->is_lead_byte(byte);

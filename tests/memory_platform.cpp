@@ -279,6 +279,13 @@ struct MemoryCalls {
         return true;
     }
 
+    // Names in memory have no second spelling.
+    static bool meant_path(const char* path, char* meant, std::size_t size)
+    {
+        const int length = std::snprintf(meant, size, "%s", path);
+        return length >= 0 && static_cast<std::size_t>(length) < size;
+    }
+
     static bool is_lead_byte(unsigned char byte)
     {
         return g_state.cp932 ? cp932_is_lead_byte(byte) : single_byte_is_lead_byte(byte);

@@ -49,6 +49,13 @@ enum class Via {
     TERMINAL, // the same writing to a console, whose characters are read back
 };
 
+// A file another program holds open: for reading, sharing reading; or for
+// writing, sharing reading and writing.
+struct Hold {
+    const wchar_t* name;
+    bool writing;
+};
+
 // One batch or one start of a program. Folders and lists are relative to
 // WORK; a list holds UTF-8 paths, one a line, relative to the row's folder,
 // in the order given. The Linux front end ran the same list in `same_as`:
@@ -68,6 +75,11 @@ struct Run {
     int dpi;                             // WINDOW: LogPixels while it runs
     SIZE window_size;                    // WINDOW: the outer size at that dpi
     UINT same_pixels_as;                 // WINDOW: code page whose client area this must equal, 0: none
+    // CONSOLE: files of the folder another program holds open while it runs.
+    std::vector<Hold> holds = {};
+    // CONSOLE: system errors whose words must be a line of the output, once each.
+    std::vector<DWORD> reasons = {};
+    bool small_drive = false;  // the folder is a small drive the stage mounts; not run without it
 };
 
 const std::vector<const char*> BATCH_OUTPUTS = {
@@ -118,6 +130,20 @@ const Run RUNS[] = {
      NAME_OUTPUTS, 0, NAME_TERMINAL_LINES, 96, {0, 0}, 0},
     {"names on a console", 1252, Via::TERMINAL, L"names-1252-terminal", L"names.lst", {}, L"names-linux",
      NAME_OUTPUTS, 0, NAME_TERMINAL_LINES, 96, {0, 0}, 0},
+    // A save another program reads converts; one it writes is refused, and
+    // the system says why.
+    {"console, sources held open", 932, Via::CONSOLE, L"held", nullptr, {"read.psu", "written.psu"}, nullptr, {},
+     1, {"  -> gamedata_read.dat", "1 converted, 1 failed"}, 96, {0, 0}, 0,
+     {{L"read.psu", false}, {L"written.psu", true}}, {ERROR_SHARING_VIOLATION}},
+    // Names as Windows means them: trailing dots and spaces dropped; "\\."
+    // after a file names none.
+    {"console, names as Windows means them", 932, Via::CONSOLE, L"meant", nullptr,
+     {"city.psu.", "city.psu ", "city.psu\\."}, nullptr, {}, 1,
+     {"  -> gamedata_city.dat", "  -> gamedata_city.dat", "2 converted, 1 failed"}, 96, {0, 0}, 0, {},
+     {ERROR_FILE_NOT_FOUND}},
+    // A full drive: the save fails with code 4 and the system's words.
+    {"console, a full drive", 932, Via::CONSOLE, L"small", nullptr, {"city.psu"}, nullptr, {}, 1,
+     {"0 converted, 1 failed"}, 96, {0, 0}, 0, {}, {ERROR_DISK_FULL}, true},
     // At 200 %: the client area twice the 96-dpi one, the text twice as tall.
     {"window 192 dpi", 932, Via::WINDOW, L"window-192", nullptr, {}, nullptr, {}, 0, {}, 192, {0, 0}, 0},
 };
@@ -174,6 +200,18 @@ std::string bytes_in(UINT code_page, const std::string& text)
     WideCharToMultiByte(code_page, 0, w.c_str(), static_cast<int>(w.size()), &out[0], size, nullptr,
                         nullptr);
     return out;
+}
+
+// The system's words for `error`, in UTF-8, as the core takes them.
+std::string system_words(DWORD error)
+{
+    wchar_t text[256] = {};
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                                  text, 256, nullptr);
+    while (length > 0 && (text[length - 1] == L'\r' || text[length - 1] == L'\n' || text[length - 1] == L' ')) {
+        --length;
+    }
+    return utf8(std::wstring(text, length));
 }
 
 std::string shown(const std::string& text) { return text; }
@@ -1172,14 +1210,19 @@ void run_console_program(const Run& run, const std::wstring& folder, const std::
         lines.push_back(text);
         start = end + 1;
     }
+    std::vector<std::string> expected_lines(run.lines.begin(), run.lines.end());
+    for (const DWORD error : run.reasons) {
+        expected_lines.push_back("  " + (run.via == Via::TERMINAL ? system_words(error)
+                                                                   : bytes_in(932, system_words(error))));
+    }
     const int failed_before = failures;
-    for (const char* expected : run.lines) {
+    for (const std::string& expected : expected_lines) {
         // As often as the row lists it, and no other line about the same
         // file ("name: ...").
         const std::string wanted = expected;
         const std::size_t colon = wanted.find(": ");
         const std::string head = colon == std::string::npos ? wanted : wanted.substr(0, colon + 2);
-        const auto listed = std::count(run.lines.begin(), run.lines.end(), wanted);
+        const auto listed = std::count(expected_lines.begin(), expected_lines.end(), wanted);
         const auto same = std::count(lines.begin(), lines.end(), wanted);
         const auto about = std::count_if(lines.begin(), lines.end(),
                                          [&](const std::string& l) { return l.compare(0, head.size(), head) == 0; });
@@ -1206,6 +1249,17 @@ void run_row(const Run& run)
     for (const char* argument : run.args) {
         arguments.push_back(wide(argument));
     }
+    if (run.small_drive && !is_folder(folder)) {
+        std::printf("note: %s not run: the stage could not mount a small drive\n", row.c_str());
+        return;
+    }
+    std::vector<HANDLE> held;
+    for (const Hold& hold : run.holds) {
+        held.push_back(CreateFileW((folder + L"\\" + hold.name).c_str(), hold.writing ? GENERIC_WRITE : GENERIC_READ,
+                                   hold.writing ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        check(held.back() != INVALID_HANDLE_VALUE, "held open: " + utf8(hold.name));
+    }
     const int failed_before = failures;
     switch (run.via) {
     case Via::DROP: {
@@ -1222,6 +1276,11 @@ void run_row(const Run& run)
     case Via::TERMINAL:
         run_console_program(run, folder, arguments);
         break;
+    }
+    for (const HANDLE handle : held) {
+        if (handle != INVALID_HANDLE_VALUE) {
+            CloseHandle(handle);
+        }
     }
     if (run.same_as != nullptr) {
         compare_batch(run, folder, arguments);
