@@ -428,12 +428,20 @@ bool SystemCalls::remove_file(const char* path)
 
 namespace {
 
+// Whether an error says the file system keeps no such thing (FAT on a USB
+// stick keeps no security descriptor): then there is nothing to keep.
+bool not_kept_there(DWORD error)
+{
+    return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION ||
+           error == ERROR_INVALID_PARAMETER;
+}
+
 // Gives the file `from` what the file `to` it is to replace was created
 // with: its creation time, and its security descriptor (its access control
 // list and group, and its owner where this user may set it), as an
-// overwrite in place would have kept them. True when `to` is no file
-// (there is nothing to keep); false, with the reason noted, when what it
-// had cannot be given.
+// overwrite in place would have kept them. True when `to` is no file, or
+// its file system keeps no such thing (there is nothing to keep); false,
+// with the reason noted, when what it had cannot be given.
 bool take_over_identity(const wchar_t* from, const wchar_t* to)
 {
     const HANDLE old = CreateFileW(to, FILE_READ_ATTRIBUTES | READ_CONTROL,
@@ -449,6 +457,7 @@ bool take_over_identity(const wchar_t* from, const wchar_t* to)
     }
     FILETIME created{};
     const bool timed = GetFileTime(old, &created, nullptr, nullptr) != FALSE;
+    const DWORD time_error = timed ? 0 : GetLastError();
     constexpr SECURITY_INFORMATION KEPT =
         OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
     DWORD needed = 0;
@@ -456,35 +465,38 @@ bool take_over_identity(const wchar_t* from, const wchar_t* to)
     std::vector<unsigned char> security(needed);
     const bool described =
         needed != 0 && GetKernelObjectSecurity(old, KEPT, security.data(), needed, &needed) != FALSE;
+    const DWORD security_error = described ? 0 : GetLastError();
     CloseHandle(old);
-    if (!timed || !described) {
+    if ((!timed && !not_kept_there(time_error)) ||
+        (!described && needed != 0 && !not_kept_there(security_error))) {
+        SetLastError(timed ? security_error : time_error);
         note_failure();
         return false;
     }
-    // The time first: the descriptor given may leave this user no right to
-    // change attributes.
-    const HANDLE now = CreateFileW(from, FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-    const bool dated =
-        now != INVALID_HANDLE_VALUE && SetFileTime(now, &created, nullptr, nullptr) != FALSE;
-    if (!dated) {
-        note_failure();
+    if (timed) {
+        const HANDLE now = CreateFileW(from, FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr);
+        const bool dated =
+            now != INVALID_HANDLE_VALUE && SetFileTime(now, &created, nullptr, nullptr) != FALSE;
+        const DWORD error = dated ? 0 : GetLastError();
+        if (now != INVALID_HANDLE_VALUE) {
+            CloseHandle(now);
+        }
+        if (!dated && !not_kept_there(error)) {
+            SetLastError(error);
+            note_failure();
+            return false;
+        }
     }
-    if (now != INVALID_HANDLE_VALUE) {
-        CloseHandle(now);
-    }
-    // Another owner can only be given with a privilege; the rest can.
-    if (dated && SetFileSecurityW(from, KEPT, security.data()) == FALSE &&
-        SetFileSecurityW(from, KEPT & ~OWNER_SECURITY_INFORMATION, security.data()) == FALSE) {
+    if (described && SetFileSecurityW(from, KEPT, security.data()) == FALSE &&
+        SetFileSecurityW(from, KEPT & ~OWNER_SECURITY_INFORMATION, security.data()) == FALSE &&
+        !not_kept_there(GetLastError())) {
         note_failure();
         return false;
     }
-    return dated;
+    return true;
 }
 
-// How long a replace refused for a moment is tried again: antivirus
-// scanners, search indexers and cloud-sync clients open a newly written
-// file, or the one it replaces, for a moment.
 constexpr DWORD REFUSAL_PATIENCE_MS = 2000;
 constexpr DWORD REFUSAL_PAUSE_MS = 50;
 
