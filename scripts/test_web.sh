@@ -5,6 +5,9 @@
 # name), a file that is no save and an empty file chosen together; every
 # download and report.txt byte for byte against the Linux program's batch
 # over the same files (build/, preset native); no request but the page.
+# Then a folder converted in place (the folder conversion; a save, a file
+# that is no save, an old report.txt, a folder taking the plain output name)
+# against the same folder after the Linux program's batch.
 #
 # M2Q_UPDATE_SCREENSHOT=1 copies the page as seen after the batch to docs/web.png.
 set -euo pipefail
@@ -44,7 +47,16 @@ status=0
 [ "$status" -eq 1 ] || { echo "test_web: FAIL: the Linux batch ended with $status, not 1" >&2; exit 1; }
 (cd "$work/linux" && cp gamedata_*.dat report.txt "$work/expected/")
 
-node web/test/page_test.js build-web/web/melno2quaz.html "$work/in" "$work/expected" \
-  build-web/page.png "${names[@]}"
+# The folder: every file in the order of its name, as the page takes them.
+mkdir -p "$work/folder-before/gamedata_city.dat"
+cp "$work/in/city.psu" "$work/in/notes.txt" "$work/folder-before/"
+printf 'an old report\r\n' >"$work/folder-before/report.txt"
+cp -r "$work/folder-before" "$work/folder-after"
+status=0
+(cd "$work/folder-after" && LC_ALL=C "$root/build/melno2quaz" $(LC_ALL=C ls -p | grep -v /) >/dev/null) ||
+  status=$?
+[ "$status" -eq 1 ] || { echo "test_web: FAIL: the Linux folder batch ended with $status, not 1" >&2; exit 1; }
+
+node web/test/page_test.js build-web/web/melno2quaz.html "$work" build-web/page.png "${names[@]}"
 [ "${M2Q_UPDATE_SCREENSHOT:-0}" != 1 ] || cp build-web/page.png docs/web.png
 note "passed"

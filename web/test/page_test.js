@@ -1,18 +1,25 @@
 // Drives the page in Debian's chromium (headless) from file:// as a user
 // would: chooses the files, waits for the batch, downloads every link and
 // compares it byte for byte with what the Linux program wrote for the same
-// files. Run by scripts/test_web.sh:
-//   node page_test.js PAGE.html INPUT_DIR EXPECTED_DIR SCREENSHOT.png FILE...
-// FILE... are names in INPUT_DIR, chosen in this order; EXPECTED_DIR holds
-// the Linux program's outputs and report.txt for them. Prints one line per
-// check and exits 1 on the first failure.
+// files. Then converts a folder in place (the origin's private file system
+// stands in for the folder a user picks) and compares every name and byte
+// of it with the folder the Linux program converted. Run by
+// scripts/test_web.sh:
+//   node page_test.js PAGE.html WORK SCREENSHOT.png FILE...
+// FILE... are names in WORK/in, chosen in this order; WORK/expected holds
+// the Linux program's outputs and report.txt for them; WORK/folder-before
+// and WORK/folder-after a folder before and after the Linux program's batch
+// over all its files in the order of their names. Prints one line per
+// check and exits 1 when any failed.
 'use strict';
 const fs = require('fs');
 const os = require('os');
 const path = require('path');
 const { chromium } = require('playwright-core');
 
-const [pagePath, inputDir, expectedDir, screenshot, ...names] = process.argv.slice(2);
+const [pagePath, work, screenshot, ...names] = process.argv.slice(2);
+const inputDir = path.join(work, 'in');
+const expectedDir = path.join(work, 'expected');
 
 const CHROMIUM_FLAGS = ['--no-sandbox', '--disable-gpu', '--disable-background-networking',
                         '--disable-component-update', '--disable-sync', '--no-first-run'];
@@ -21,6 +28,64 @@ let failures = 0;
 function check(what, ok, detail = '') {
   console.log(`${ok ? 'ok  ' : 'FAIL'} ${what}${ok || !detail ? '' : `: ${detail}`}`);
   if (!ok) failures += 1;
+}
+
+// Every file and folder under `folder` on the disk: name -> bytes in
+// base64, or null for a folder.
+function diskFolder(folder) {
+  const entries = {};
+  for (const entry of fs.readdirSync(folder, { withFileTypes: true })) {
+    entries[entry.name] = entry.isDirectory() ? null
+      : fs.readFileSync(path.join(folder, entry.name)).toString('base64');
+  }
+  return entries;
+}
+
+// The folder conversion, in a page served from a secure origin (the route
+// answers without any network) whose private file system holds the folder.
+async function convertFolder(context) {
+  await context.route('http://localhost/**', (route) => route.fulfill({
+    body: fs.readFileSync(pagePath), contentType: 'text/html; charset=utf-8' }));
+  const page = await context.newPage();
+  await page.goto('http://localhost/melno2quaz.html');
+  const before = diskFolder(path.join(work, 'folder-before'));
+  const after = await page.evaluate(async (entries) => {
+    const root = await navigator.storage.getDirectory();
+    const folder = await root.getDirectoryHandle('saves', { create: true });
+    for (const [name, data] of Object.entries(entries)) {
+      if (data === null) {
+        await folder.getDirectoryHandle(name, { create: true });
+      } else {
+        const stream = await (await folder.getFileHandle(name, { create: true })).createWritable();
+        await stream.write(Uint8Array.from(atob(data), (c) => c.charCodeAt(0)));
+        await stream.close();
+      }
+    }
+    await window.m2qConvertFolder(folder);
+    while (document.body.dataset.done !== '1') await new Promise((wake) => setTimeout(wake, 50));
+    const seen = {};
+    for await (const entry of folder.values()) {
+      if (entry.kind === 'directory') {
+        seen[entry.name] = null;
+      } else {
+        const bytes = new Uint8Array(await (await entry.getFile()).arrayBuffer());
+        let binary = '';
+        for (let i = 0; i < bytes.length; i += 0x8000) {
+          binary += String.fromCharCode(...bytes.subarray(i, i + 0x8000));
+        }
+        seen[entry.name] = btoa(binary);
+      }
+    }
+    return seen;
+  }, before);
+  const expected = diskFolder(path.join(work, 'folder-after'));
+  const names = (entries) => JSON.stringify(Object.keys(entries).sort());
+  check('a converted folder holds the names the Linux program leaves', names(after) === names(expected),
+        `page ${names(after)}, Linux ${names(expected)}`);
+  const differing = Object.keys(expected).filter((name) => after[name] !== expected[name]);
+  check('every file of the folder byte for byte as the Linux program leaves it',
+        differing.length === 0, differing.join(' '));
+  await page.close();
 }
 
 async function main() {
@@ -101,6 +166,7 @@ async function main() {
     const others = requests.filter((url) => url !== pageUrl && !url.startsWith('blob:'));
     check('no request but the page', others.length === 0, others.join(' '));
     check('no error on the console', problems.length === 0, problems.join(' | '));
+    await convertFolder(context);
   } finally {
     await context.close();
     fs.rmSync(profile, { recursive: true, force: true });
