@@ -21,11 +21,13 @@ namespace {
 
 MemoryPlatform g_state;
 
-// An open file: its full path and, for reading, how far it was read.
+// An open file: its full path and, for reading, how far it was read and
+// whether the bytes of an outside file were brought in.
 struct OpenFile {
     std::string path;
     bool in_use = false;
     std::size_t position = 0;
+    bool fetched = false;
 };
 std::vector<OpenFile> g_open;
 
@@ -75,7 +77,7 @@ PlatformFile take_handle(const std::string& path)
     if (slot == g_open.size()) {
         g_open.emplace_back();
     }
-    g_open[slot] = OpenFile{path, true, 0};
+    g_open[slot] = OpenFile{path, true, 0, false};
     ++g_state.open_files;
     return static_cast<PlatformFile>(slot + 100);  // never 0, 1, 2 or NO_FILE
 }
@@ -280,8 +282,7 @@ struct MemoryCalls {
             return NO_FILE;
         }
         if (found->outside != -1 && (found->outside == OUTSIDE_GONE || g_state.fetch == nullptr ||
-                                     !g_state.fetch(found->outside, &found->bytes))) {
-            drop_bytes(found);
+                                     g_state.outside_size == nullptr)) {
             return NO_FILE;
         }
         return take_handle(full);
@@ -289,17 +290,28 @@ struct MemoryCalls {
 
     static std::uint64_t file_size(PlatformFile file)
     {
-        const MemoryFile* found = file_at(open_file(file)->path);
+        const OpenFile* open = open_file(file);
+        const MemoryFile* found = file_at(open->path);
+        if (found != nullptr && found->outside != -1 && !open->fetched) {
+            return g_state.outside_size(found->outside);
+        }
         return found != nullptr ? found->bytes.size() : 0;
     }
 
     static bool read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t* done)
     {
         OpenFile* open = open_file(file);
-        const MemoryFile* found = file_at(open->path);
+        MemoryFile* found = file_at(open->path);
         *done = 0;
         if (found == nullptr) {
             return false;
+        }
+        if (found->outside != -1 && !open->fetched) {
+            open->fetched = true;
+            if (!g_state.fetch(found->outside, &found->bytes)) {
+                drop_bytes(found);
+                return false;
+            }
         }
         const std::size_t count =
             std::min<std::size_t>(size, found->bytes.size() - std::min(open->position, found->bytes.size()));

@@ -25,8 +25,9 @@ struct MemoryFile {
     bool read_only = false;
     std::uint64_t index = 0;  // its identity; a replace carries it along
     // -1: the bytes are here. From 0 on: the bytes live outside (the page's
-    // number for a chosen file); MemoryPlatform::fetch brings them in when
-    // the file is opened for reading, and they are dropped when it is closed.
+    // number for a chosen file); MemoryPlatform::outside_size tells their
+    // size, MemoryPlatform::fetch brings them in at the first read, and
+    // they are dropped when the file is closed.
     long outside = -1;
 };
 
@@ -36,8 +37,10 @@ struct MemoryPlatform {
     // Paths are UTF-8 (the page's file names): converted to code page 932
     // character by character, '?' for what has no form there.
     bool utf8 = false;
-    // Puts the bytes of the outside file numbered `outside` into `bytes`;
-    // false when they cannot be had (the file is then not opened).
+    // The size of the outside file numbered `outside`.
+    std::uint64_t (*outside_size)(long outside) = nullptr;
+    // Puts the bytes of that file into `bytes`; false when they cannot be
+    // had (the read fails).
     bool (*fetch)(long outside, std::vector<unsigned char>* bytes) = nullptr;
     // Full paths (see memory_path) to what they hold.
     std::map<std::string, MemoryFile> files;

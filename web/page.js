@@ -26,7 +26,7 @@ const ERRORS_EN = {
 };
 const SUMMARY_EN = ['City', 'Map', 'Date and time', 'Funds'];
 
-let batch = null;   // the batch running: { folder, urls, writes, converted, failed }
+let batch = null;   // the batch running: { folder, names, writes, converted, failed }
 
 function element(tag, text, attributes = {}) {
   const made = document.createElement(tag);
@@ -56,22 +56,21 @@ function summaryValues(text) {
     .map((line) => line.slice(line.indexOf(':') + 1));
 }
 
-function downloadLink(bytes, name, japanese, english) {
-  const url = URL.createObjectURL(new Blob([bytes], { type: 'application/octet-stream' }));
-  batch.urls.push(url);
+function downloadLink(blob, name, japanese, english) {
+  const url = URL.createObjectURL(blob);
   return bilingual(element('a', undefined, { href: url, download: name }), japanese, english);
 }
 
-// Writes `bytes` under `name` in the folder without ever opening the old
+// Writes `blob` under `name` in the folder without ever opening the old
 // file for writing: into a new file under a temporary name, then moved
 // over the name.
-async function writeInFolder(folder, name, bytes) {
+async function writeInFolder(folder, name, blob) {
   const digits = Array.from(crypto.getRandomValues(new Uint8Array(3)),
                             (byte) => byte.toString(16).padStart(2, '0')).join('').slice(0, 5);
   const temporary = await folder.getFileHandle(`.m2q-${digits}`, { create: true });
   try {
     const stream = await temporary.createWritable();
-    await stream.write(bytes);
+    await stream.write(blob);
     await stream.close();
     await temporary.move(name);
   } catch (error) {
@@ -168,7 +167,7 @@ function startBatch(files, folder = null, folders = []) {
   reportLine.replaceChildren();
   statusLine.replaceChildren();
   bilingual(statusLine, `${files.length} 個のファイルを変換しています…`, `Converting ${files.length} files…`);
-  batch = { folder, urls: [], writes: Promise.resolve(), converted: 0, failed: 0,
+  batch = { folder, writes: Promise.resolve(), converted: 0, failed: 0,
             names: files.map((file) => file.name) };
   setBusy(true);
   worker.postMessage({ files: files.map((file) => ({ file, convert: true })), folders });

@@ -2,7 +2,7 @@
 // files, converted by the core on the in-memory table.
 //
 // The files the user chose are names in the folder /work whose bytes stay
-// in the browser until the core opens them (MemoryFile::outside); each is
+// in the browser until the core reads them (MemoryFile::outside); each is
 // read when its turn comes and dropped when it is closed. Each output is
 // handed to the page as soon as its record is written and then dropped,
 // its name kept taken, so a batch holds about one save at a time and names
@@ -21,11 +21,10 @@
 namespace {
 
 // The page's side (web/worker.js).
-// The size of the chosen file `number`, read and held by the worker; -1
-// when it cannot be read.
-EM_JS(int, page_read_file, (long number), { return self.m2qReadFile(number); });
-// Copies the file last read to `to` and lets it go.
-EM_JS(void, page_take_file, (unsigned char* to), { self.m2qTakeFile(to); });
+// The size of the chosen file `number`.
+EM_JS(double, page_file_size, (long number), { return self.m2qFileSize(number); });
+// Reads that file into `to` (room for its size); 0 when it cannot be read.
+EM_JS(int, page_read_file, (long number, unsigned char* to), { return self.m2qReadFile(number, to); });
 // One file's result: its record's fields and, when converted, the output.
 EM_JS(void, page_file_done,
       (int index, int count, int code, const char* message, const char* output,
@@ -40,15 +39,17 @@ const char FOLDER[] = "/work";
 std::vector<std::string> g_paths;
 MemoryPlatform* g_memory = nullptr;
 
+std::uint64_t chosen_size(long number)
+{
+    return static_cast<std::uint64_t>(page_file_size(number));
+}
+
+// Read only once the core has found the size a save's: the bytes of any
+// other file are never brought in.
 bool fetch_chosen(long number, std::vector<unsigned char>* bytes)
 {
-    const int size = page_read_file(number);
-    if (size < 0) {
-        return false;
-    }
-    bytes->resize(static_cast<std::size_t>(size));
-    page_take_file(bytes->data());
-    return true;
+    bytes->resize(static_cast<std::size_t>(chosen_size(number)));
+    return page_read_file(number, bytes->data()) != 0;
 }
 
 MemoryFile* file_named(const std::string& path)
@@ -87,6 +88,7 @@ EMSCRIPTEN_KEEPALIVE void m2q_page_begin()
 {
     g_memory = &memory_platform_begin(false, false);
     g_memory->utf8 = true;
+    g_memory->outside_size = chosen_size;
     g_memory->fetch = fetch_chosen;
     g_paths.clear();
 }

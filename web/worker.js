@@ -3,7 +3,9 @@
 // files the page sends, one batch a message. The core asks for each file's
 // bytes when it opens it (FileReaderSync: a worker may read a file while
 // the WebAssembly waits), and every result goes back to the page as soon as
-// the core has it, the output's bytes with it.
+// the core has it, the output with it as a Blob made straight from the
+// engine's memory: no copy of a save is left for the collector, so the
+// worker holds about one save at a time.
 'use strict';
 
 function decodeBase64(text) {
@@ -16,25 +18,26 @@ function decodeBase64(text) {
 const engineReady = createEngine({ wasmBinary: decodeBase64(ENGINE_WASM) });
 let engine = null;
 let chosen = [];   // the batch's File objects, by the number the core knows
-let held = null;   // the bytes of the file being read
+self.m2qFileSize = (number) => chosen[number].size;
 
-self.m2qReadFile = (number) => {
+// Read whole (the core asks only for a save's bytes) and copied into the
+// engine's memory at once. Reading in pieces measured slower, and held no
+// less memory.
+self.m2qReadFile = (number, to) => {
   try {
-    held = new Uint8Array(new FileReaderSync().readAsArrayBuffer(chosen[number]));
-    return held.length;
+    engine.HEAPU8.set(new Uint8Array(new FileReaderSync().readAsArrayBuffer(chosen[number])), to);
+    return 1;
   } catch (error) {
-    held = null;
-    return -1;
+    return 0;
   }
-};
-
-self.m2qTakeFile = (to) => {
-  engine.HEAPU8.set(held, to);
-  held = null;
 };
 
 function bytesAt(address, size) {
   return engine.HEAPU8.slice(address, address + size);
+}
+
+function blobAt(address, size) {
+  return new Blob([engine.HEAPU8.subarray(address, address + size)]);
 }
 
 function textAt(address) {
@@ -45,16 +48,14 @@ function textAt(address) {
 
 self.m2qFileDone = (index, count, code, message, output, bytes, size) => {
   const text = textAt(message);
-  const saved = size > 0 ? bytesAt(bytes, size) : null;
   postMessage({ kind: 'file', index, count, code, message: text,
-                output: engine.UTF8ToString(output), bytes: saved },
-              saved ? [text.buffer, saved.buffer] : [text.buffer]);
+                output: engine.UTF8ToString(output), bytes: size > 0 ? blobAt(bytes, size) : null },
+              [text.buffer]);
 };
 
 self.m2qBatchDone = (bytes, size) => {
-  const report = bytes ? bytesAt(bytes, size) : null;
-  postMessage({ kind: 'report', report, memory: engine.HEAPU8.length },
-              report ? [report.buffer] : []);
+  postMessage({ kind: 'report', report: bytes ? blobAt(bytes, size) : null,
+                memory: engine.HEAPU8.length });
 };
 
 // Calls `call` with `name` as a UTF-8 string in the engine's memory.
