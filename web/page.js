@@ -157,6 +157,17 @@ worker.onmessage = (event) => {
   }
 };
 
+// The engine could not start or stopped (a browser without WebAssembly
+// SIMD, say): said once, and nothing more is tried.
+worker.onerror = (event) => {
+  event.preventDefault();
+  statusLine.replaceChildren();
+  bilingual(statusLine, 'このブラウザーでは変換できません。', 'This browser cannot run the converter.');
+  statusLine.classList.add('failed');
+  picker.disabled = true;
+  folderButton.disabled = true;
+};
+
 // Starts a batch of `files` (File objects, in order); `folder` is the
 // folder written into, or null for downloads; `folders` the names of the
 // folders beside the files there.
