@@ -9,6 +9,7 @@ stages=(
   scripts/test_sanitize.sh  # the same suite under ASan and UBSan, valgrind
   scripts/test_fuzz.sh      # short libFuzzer runs over the seed corpus
   scripts/test_wine.sh      # the Windows build under Wine: unit tests, window
+  scripts/test_web.sh       # the web page in headless chromium, against the Linux build
   scripts/check_reproducible.sh  # the release archives: same bytes from two clones
 )
 for stage in "${stages[@]}"; do

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Shows that a release is reproducible: clones the current commit into two
 # fresh folders, builds the release archives in each with
-# scripts/package_release.sh (win32 and release presets, or the presets
-# given) and compares the archives byte for byte. Prints both SHA-256 sums
+# scripts/package_release.sh (win32, release and web presets, or the
+# presets given) and compares the archives byte for byte. Prints both SHA-256 sums
 # of each archive and "identical" or "DIFFERENT"; exits 1 on a difference.
 # Only committed work is compared. Takes two full builds (a few minutes).
 #
@@ -26,7 +26,7 @@ for side in a b; do
 done
 
 status=0
-for archive in $(cd "$base/rel-a/dist" && ls melno2quaz-*.zip melno2quaz-*.tar.gz 2>/dev/null); do
+for archive in $(cd "$base/rel-a/dist" && ls melno2quaz-*.zip melno2quaz-*.tar.gz melno2quaz-*-web.html 2>/dev/null); do
   a="$base/rel-a/dist/$archive"
   b="$base/rel-b/dist/$archive"
   echo "$archive"

@@ -5,9 +5,11 @@
 #             melno2quaz-cli.exe (console), README-windows.txt (UTF-8 with a
 #             byte order mark, CR LF)
 #   release   dist/melno2quaz-<version>-linux-x86_64.tar.gz: bin/melno2quaz
+#   web       dist/melno2quaz-<version>-web.html: the page, one file with its
+#             WebAssembly inlined (web/, preset web, emscripten)
 #   win64     dist/melno2quaz-<version>-win64.zip (only when asked for)
 #
-#   scripts/package_release.sh               win32 and release
+#   scripts/package_release.sh               win32, release and web
 #   scripts/package_release.sh win32         the Windows zip only
 #
 # Every time in the archives is the commit's (SOURCE_DATE_EPOCH, by default
@@ -17,7 +19,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(win32 release)
+[ ${#presets[@]} -gt 0 ] || presets=(win32 release web)
 
 packages=(cmake ninja-build zip)
 for preset in "${presets[@]}"; do
@@ -25,7 +27,8 @@ for preset in "${presets[@]}"; do
     win32) packages+=(g++-mingw-w64-i686 binutils-mingw-w64-i686) ;;
     win64) packages+=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64) ;;
     release) packages+=(g++) ;;
-    *) echo "package_release: no preset $preset (win32, win64, release)" >&2; exit 2 ;;
+    web) packages+=(emscripten) ;;
+    *) echo "package_release: no preset $preset (win32, win64, release, web)" >&2; exit 2 ;;
   esac
 done
 [[ " ${presets[*]} " != *" win32 "* && " ${presets[*]} " != *" win64 "* ]] || packages+=(googletest)
@@ -41,6 +44,20 @@ log="$(mktemp)"
 trap 'rm -f "$log"' EXIT
 mkdir -p dist
 for preset in "${presets[@]}"; do
+  if [ "$preset" = web ]; then
+    # The page is one file already: copied under its release name.
+    export NODE_PATH=/usr/share/nodejs  # emscripten's modules, whichever node runs it
+    if ! { cmake --preset web && cmake --build --preset web -j2; } >"$log" 2>&1; then
+      cat "$log" >&2
+      echo "package_release: building the web page failed" >&2
+      exit 1
+    fi
+    version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-web/CMakeCache.txt)"
+    cp build-web/web/melno2quaz.html "dist/melno2quaz-$version-web.html"
+    touch -d "@$SOURCE_DATE_EPOCH" "dist/melno2quaz-$version-web.html"
+    echo "$(pwd)/dist/melno2quaz-$version-web.html"
+    continue
+  fi
   if ! { cmake --preset "$preset" && cmake --build --preset "$preset" -j2 &&
          cpack --preset "$preset"; } >"$log" 2>&1; then
     cat "$log" >&2
@@ -52,5 +69,5 @@ done
 rm -rf dist/_CPack_Packages
 
 # Every archive in dist/, for `sha256sum -c SHA256SUMS`.
-(cd dist && shopt -s nullglob && archives=(melno2quaz-*.zip melno2quaz-*.tar.gz) &&
+(cd dist && shopt -s nullglob && archives=(melno2quaz-*.zip melno2quaz-*.tar.gz melno2quaz-*-web.html) &&
    printf '%s\n' "${archives[@]}" | LC_ALL=C sort | xargs -r sha256sum >SHA256SUMS)

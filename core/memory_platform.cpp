@@ -6,6 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <iconv.h>
+#endif
+
 #include "code_page.h"
 #include "melno2quaz.h"
 #include "platform.h"
@@ -15,11 +21,13 @@ namespace {
 
 MemoryPlatform g_state;
 
-// An open file: its full path and, for reading, how far it was read.
+// An open file: its full path and, for reading, how far it was read and
+// whether the bytes of an outside file were brought in.
 struct OpenFile {
     std::string path;
     bool in_use = false;
     std::size_t position = 0;
+    bool fetched = false;
 };
 std::vector<OpenFile> g_open;
 
@@ -69,7 +77,7 @@ PlatformFile take_handle(const std::string& path)
     if (slot == g_open.size()) {
         g_open.emplace_back();
     }
-    g_open[slot] = OpenFile{path, true, 0};
+    g_open[slot] = OpenFile{path, true, 0, false};
     ++g_state.open_files;
     return static_cast<PlatformFile>(slot + 100);  // never 0, 1, 2 or NO_FILE
 }
@@ -106,6 +114,122 @@ MemoryFile* file_at(const std::string& path)
 {
     const auto found = g_state.files.find(path);
     return found == g_state.files.end() ? nullptr : &found->second;
+}
+
+// Gives back the memory of a file whose bytes live outside.
+void drop_bytes(MemoryFile* file)
+{
+    std::vector<unsigned char>().swap(file->bytes);
+}
+
+// The code point of the UTF-8 character at `text`, and its length in
+// `*taken` (1 for a byte that starts no character); -1 when there is none:
+// a stray byte, a cut or overlong form, a surrogate.
+long decode_utf8(const unsigned char* text, std::size_t left, std::size_t* taken)
+{
+    *taken = 1;
+    const unsigned char lead = text[0];
+    const std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2
+                             : lead >= 0xE0 && lead < 0xF0 ? 3 : lead >= 0xF0 && lead < 0xF5 ? 4 : 0;
+    if (length == 0 || length > left) {
+        return -1;
+    }
+    long code = length == 1 ? lead : lead & (0x7F >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((text[i] & 0xC0) != 0x80) {
+            return -1;
+        }
+        code = (code << 6) | (text[i] & 0x3F);
+    }
+    const long least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < least[length] || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) {
+        return -1;
+    }
+    *taken = length;
+    return code;
+}
+
+#ifdef _WIN32
+// A code point in code page 932 (at most 2 bytes into `out`); 0 when it
+// has none (no best fit: a character is the same or it is '?').
+std::size_t encode_cp932(long code, char* out)
+{
+    wchar_t wide[2];
+    int units = 1;
+    if (code >= 0x10000) {
+        wide[0] = static_cast<wchar_t>(0xD800 + ((code - 0x10000) >> 10));
+        wide[1] = static_cast<wchar_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+        units = 2;
+    } else {
+        wide[0] = static_cast<wchar_t>(code);
+    }
+    BOOL defaulted = FALSE;
+    const int length = ::WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS, wide, units, out, 2, nullptr,
+                                             &defaulted);
+    return length > 0 && !defaulted ? static_cast<std::size_t>(length) : 0;
+}
+#else
+// A code point in code page 932 (at most 2 bytes into `out`); 0 when it
+// has none. The C library's "CP932" converter is used where it has one;
+// otherwise (the page's) its "SHIFT_JIS" one, which writes the six
+// characters where code page 932 and JIS X 0208 part ways under their JIS
+// code points, so those are asked for by those.
+std::size_t encode_cp932(long code, char* out)
+{
+    static const iconv_t converter = [] {
+        const iconv_t cp932 = ::iconv_open("CP932", "UTF-32LE");
+        return cp932 != reinterpret_cast<iconv_t>(-1) ? cp932 : ::iconv_open("SHIFT_JIS", "UTF-32LE");
+    }();
+    static const bool jis = [] {
+        const iconv_t cp932 = ::iconv_open("CP932", "UTF-32LE");
+        if (cp932 == reinterpret_cast<iconv_t>(-1)) {
+            return true;
+        }
+        ::iconv_close(cp932);
+        return false;
+    }();
+    if (converter == reinterpret_cast<iconv_t>(-1)) {
+        return 0;
+    }
+    if (jis) {
+        // FULLWIDTH TILDE, PARALLEL TO, FULLWIDTH HYPHEN-MINUS, and the
+        // fullwidth cent, pound and not signs, by their JIS X 0208 forms.
+        static const long SWAPS[][2] = {{0xFF5E, 0x301C}, {0x2225, 0x2016}, {0xFF0D, 0x2212},
+                                        {0xFFE0, 0x00A2}, {0xFFE1, 0x00A3}, {0xFFE2, 0x00AC}};
+        for (const auto& swap : SWAPS) {
+            if (code == swap[0]) {
+                code = swap[1];
+            } else if (code == swap[1]) {
+                return 0;  // no code page 932 form of its own
+            }
+        }
+    }
+    unsigned char utf32[4] = {static_cast<unsigned char>(code), static_cast<unsigned char>(code >> 8),
+                              static_cast<unsigned char>(code >> 16), 0};
+    char* from = reinterpret_cast<char*>(utf32);
+    std::size_t from_left = sizeof utf32;
+    char* to = out;
+    std::size_t to_left = 2;
+    if (::iconv(converter, &from, &from_left, &to, &to_left) == static_cast<std::size_t>(-1)) {
+        ::iconv(converter, nullptr, nullptr, nullptr, nullptr);
+        return 0;
+    }
+    return static_cast<std::size_t>(to - out);
+}
+
+#endif
+
+std::size_t utf8_to_cp932(const char* text, std::size_t left, char* out, std::size_t* taken)
+{
+    const long code = decode_utf8(reinterpret_cast<const unsigned char*>(text), left, taken);
+    if (code < 0) {
+        return 0;
+    }
+    if (code < 0x80) {
+        out[0] = static_cast<char>(code);
+        return 1;
+    }
+    return encode_cp932(code, out);
 }
 
 struct MemoryCalls {
@@ -153,22 +277,41 @@ struct MemoryCalls {
     static PlatformFile open_read(const char* path)
     {
         const std::string full = memory_path(path);
-        return file_at(full) != nullptr ? take_handle(full) : NO_FILE;
+        MemoryFile* found = file_at(full);
+        if (found == nullptr) {
+            return NO_FILE;
+        }
+        if (found->outside != -1 && (found->outside == OUTSIDE_GONE || g_state.fetch == nullptr ||
+                                     g_state.outside_size == nullptr)) {
+            return NO_FILE;
+        }
+        return take_handle(full);
     }
 
     static std::uint64_t file_size(PlatformFile file)
     {
-        const MemoryFile* found = file_at(open_file(file)->path);
+        const OpenFile* open = open_file(file);
+        const MemoryFile* found = file_at(open->path);
+        if (found != nullptr && found->outside != -1 && !open->fetched) {
+            return g_state.outside_size(found->outside);
+        }
         return found != nullptr ? found->bytes.size() : 0;
     }
 
     static bool read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t* done)
     {
         OpenFile* open = open_file(file);
-        const MemoryFile* found = file_at(open->path);
+        MemoryFile* found = file_at(open->path);
         *done = 0;
         if (found == nullptr) {
             return false;
+        }
+        if (found->outside != -1 && !open->fetched) {
+            open->fetched = true;
+            if (!g_state.fetch(found->outside, &found->bytes)) {
+                drop_bytes(found);
+                return false;
+            }
         }
         const std::size_t count =
             std::min<std::size_t>(size, found->bytes.size() - std::min(open->position, found->bytes.size()));
@@ -227,8 +370,13 @@ struct MemoryCalls {
 
     static bool close(PlatformFile file)
     {
-        open_file(file)->in_use = false;
+        OpenFile* open = open_file(file);
+        open->in_use = false;
         --g_state.open_files;
+        MemoryFile* found = file_at(open->path);
+        if (found != nullptr && found->outside != -1) {
+            drop_bytes(found);
+        }
         return true;
     }
 
@@ -305,10 +453,13 @@ struct MemoryCalls {
         return 0;
     }
 
-    // The paths in memory are code page 932 already.
+    // The paths in memory are code page 932 already, unless they are UTF-8.
     static std::size_t character_to_cp932(const char* text, std::size_t left, char* out,
                                           std::size_t* taken)
     {
+        if (g_state.utf8) {
+            return utf8_to_cp932(text, left, out, taken);
+        }
         *taken = left >= 2 && is_lead_byte(static_cast<unsigned char>(text[0])) &&
                          cp932_is_trail_byte(static_cast<unsigned char>(text[1]))
                      ? 2

@@ -1,8 +1,11 @@
-// A file system in memory behind the platform seam, for the unit tests and
-// the fuzz targets: files and folders under full paths, a current folder,
-// no disk traffic, every block and handle counted. Paths follow the rules
-// of the table it stands in for (Windows or POSIX separators, Shift-JIS
-// lead bytes), so the core cannot tell it from a disk.
+// A file system in memory behind the platform seam: files and folders under
+// full paths, a current folder, no disk traffic, every block and handle
+// counted. The web page converts on it (its files are the ones the user
+// chose, read only when the core opens them); the unit tests and the fuzz
+// targets run the core on it. Paths follow the rules of the system it
+// stands in for (Windows or POSIX separators, Shift-JIS lead bytes, or
+// UTF-8 names turned into code page 932 for the report), so the core cannot
+// tell it from a disk.
 #ifndef MELNO2QUAZ_MEMORY_PLATFORM_H
 #define MELNO2QUAZ_MEMORY_PLATFORM_H
 
@@ -13,15 +16,32 @@
 #include <string>
 #include <vector>
 
+// `MemoryFile::outside` of a file whose bytes went elsewhere for good (an
+// output the page took): its name stays taken, it cannot be read.
+constexpr long OUTSIDE_GONE = -2;
+
 struct MemoryFile {
     std::vector<unsigned char> bytes;
     bool read_only = false;
     std::uint64_t index = 0;  // its identity; a replace carries it along
+    // -1: the bytes are here. From 0 on: the bytes live outside (the page's
+    // number for a chosen file); MemoryPlatform::outside_size tells their
+    // size, MemoryPlatform::fetch brings them in at the first read, and
+    // they are dropped when the file is closed.
+    long outside = -1;
 };
 
 struct MemoryPlatform {
     bool windows_paths = true;  // '\\' and "C:" as on Windows; else only '/'
     bool cp932 = false;         // paths are Shift-JIS: their lead bytes count
+    // Paths are UTF-8 (the page's file names): converted to code page 932
+    // character by character, '?' for what has no form there.
+    bool utf8 = false;
+    // The size of the outside file numbered `outside`.
+    std::uint64_t (*outside_size)(long outside) = nullptr;
+    // Puts the bytes of that file into `bytes`; false when they cannot be
+    // had (the read fails).
+    bool (*fetch)(long outside, std::vector<unsigned char>* bytes) = nullptr;
     // Full paths (see memory_path) to what they hold.
     std::map<std::string, MemoryFile> files;
     std::map<std::string, std::uint64_t> folders;  // with their identity
