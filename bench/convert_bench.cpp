@@ -67,7 +67,7 @@ long page_faults()
 bool convert_one(const char* path)
 {
     char message[MESSAGE_SIZE];
-    return convert_file(path, message) == CONVERT_OK;
+    return convert_file(platform_native(), path, message) == CONVERT_OK;
 }
 
 // The baseline for one file: loaded and written back out unconverted, by the
@@ -76,11 +76,11 @@ bool pass_through_one(const char* path)
 {
     char message[MESSAGE_SIZE];
     SourceSave save;
-    if (load_source(path, &save, message) != CONVERT_OK) {
+    if (load_source(platform_native(), path, &save, message) != CONVERT_OK) {
         return false;
     }
-    const int32_t code = write_target(save.image + TARGET_IMAGE_START, path);
-    release_source(&save);
+    const int32_t code = write_target(platform_native(), save.image + TARGET_IMAGE_START, path);
+    release_source(platform_native(), &save);
     return code == CONVERT_OK;
 }
 
@@ -175,7 +175,7 @@ int main(int argc, char** argv)
 
     // The whole batch once, report included: it must convert every file.
     BatchSummary summary{};
-    process_dropped_files(paths.data(), paths.size(), dir.c_str(), nullptr, nullptr, &summary);
+    process_dropped_files(platform_native(), paths.data(), paths.size(), dir.c_str(), nullptr, nullptr, &summary);
     if (summary.converted != static_cast<std::size_t>(files) || !summary.report_written) {
         std::fprintf(stderr, "conversion failed: %zu of %ld converted\n", summary.converted,
                      files);

@@ -169,7 +169,7 @@ void show_record(void* context, std::size_t index, std::size_t count, const char
 
 int convert(const std::vector<const char*>& paths) {
     BatchSummary summary{};
-    process_dropped_files(paths.data(), paths.size(), nullptr, show_record, &g_terminal, &summary);
+    process_dropped_files(platform_native(), paths.data(), paths.size(), nullptr, show_record, &g_terminal, &summary);
 
     emit(std::to_string(summary.converted) + " converted, " + std::to_string(summary.failed) +
          " failed\n");
@@ -185,7 +185,7 @@ int check(const std::vector<const char*>& paths) {
     bool all_intact = true;
     char text[CHECK_TEXT_SIZE];
     for (const char* path : paths) {
-        const int32_t result = check_target_file(path, text, sizeof text);
+        const int32_t result = check_target_file(platform_native(), path, text, sizeof text);
         all_intact = all_intact && result == CHECK_INTACT;
         emit(shown(path) + ": " + shown(text) + "\n");
     }

@@ -14,53 +14,52 @@ namespace {
 
 // True when the system's file calls take the path (never longer than
 // PATH_SIZE bytes, read no further than its terminator).
-bool path_fits(const char* path)
+bool path_fits(const PlatformOps& os, const char* path)
 {
-    return platform().path_fits(path);
+    return os.path_fits(os.context, path);
 }
 
 // One file, as convert_file describes it, of a batch (`files` may be null
 // for a single file).
-int32_t convert_one(const char* path, char* message, BatchFiles* files, FileOutcome* outcome)
+int32_t convert_one(const PlatformOps& os, const char* path, char* message, BatchFiles* files, FileOutcome* outcome)
 {
-    if (!path_fits(path)) {
+    if (!path_fits(os, path)) {
         set_result_text(ERR_PATH_TOO_LONG, message);
         return ERR_PATH_TOO_LONG;
     }
     SourceSave save;
-    const int32_t loaded = load_source(path, &save, message);
+    const int32_t loaded = load_source(os, path, &save, message);
     if (loaded != CONVERT_OK) {
         return loaded;
     }
     // On failure the error text replaces the summary.
-    const int32_t code = write_target(build_target(&save), path, files, outcome);
+    const int32_t code = write_target(os, build_target(&save), path, files, outcome);
     if (code != CONVERT_OK) {
         set_result_text(code, message);
     }
-    release_source(&save);
+    release_source(os, &save);
     return code;
 }
 
 // The batch's table of its files, with the identity of every source that
 // exists now. Null when no memory can be had for it.
-BatchEntry* list_sources(const char* const* paths, std::size_t count)
+BatchEntry* list_sources(const PlatformOps& os, const char* const* paths, std::size_t count)
 {
-    const PlatformOps& os = platform();
     if (count == 0 || count > SIZE_MAX / sizeof(BatchEntry)) {
         return nullptr;
     }
     auto* entries = [&] {
-        const PurposeScope table(PURPOSE_BATCH_TABLE);
-        return static_cast<BatchEntry*>(os.alloc_block(count * sizeof(BatchEntry)));
+        const PurposeScope table(os, PURPOSE_BATCH_TABLE);
+        return static_cast<BatchEntry*>(os.alloc_block(os.context, count * sizeof(BatchEntry)));
     }();
     if (entries == nullptr) {
         return nullptr;
     }
-    const PurposeScope listing(PURPOSE_SOURCE_LIST);
+    const PurposeScope listing(os, PURPOSE_SOURCE_LIST);
     for (std::size_t i = 0; i < count; ++i) {
         entries[i] = BatchEntry{};
         NameInfo found;
-        if (path_fits(paths[i]) && os.look_up(paths[i], &found) &&
+        if (path_fits(os, paths[i]) && os.look_up(os.context, paths[i], &found) &&
             found.kind == NAME_REGULAR) {
             entries[i].source_known = true;
             entries[i].source = found.identity;
@@ -70,39 +69,38 @@ BatchEntry* list_sources(const char* const* paths, std::size_t count)
 }
 
 // One file of a batch, with what a front end may tell besides.
-int32_t convert_in_batch(const char* path, char* message, BatchFiles* files, FileOutcome* outcome)
+int32_t convert_in_batch(const PlatformOps& os, const char* path, char* message, BatchFiles* files, FileOutcome* outcome)
 {
     if (outcome == nullptr) {
-        return convert_one(path, message, files, nullptr);
+        return convert_one(os, path, message, files, nullptr);
     }
-    const PlatformOps& os = platform();
     *outcome = FileOutcome{};
-    os.take_error_text(nullptr, 0);  // a failure before this file is not its own
-    const int32_t code = convert_one(path, message, files, outcome);
+    os.take_error_text(os.context, nullptr, 0);  // a failure before this file is not its own
+    const int32_t code = convert_one(os, path, message, files, outcome);
     if (outcome->reason[0] == '\0') {
-        os.take_error_text(outcome->reason, sizeof outcome->reason);
+        os.take_error_text(os.context, outcome->reason, sizeof outcome->reason);
     } else {
-        os.take_error_text(nullptr, 0);
+        os.take_error_text(os.context, nullptr, 0);
     }
     return code;
 }
 
 }  // namespace
 
-int32_t convert_file(const char* path, char* message, FileOutcome* outcome)
+int32_t convert_file(const PlatformOps& os, const char* path, char* message, FileOutcome* outcome)
 {
-    return convert_in_batch(path, message, nullptr, outcome);
+    return convert_in_batch(os, path, message, nullptr, outcome);
 }
 
-void process_dropped_files(const char* const* paths, std::size_t count, const char* report_folder,
+void process_dropped_files(const PlatformOps& os, const char* const* paths, std::size_t count, const char* report_folder,
                            BatchObserver observer, void* context, BatchSummary* summary)
 {
     // Without its table the batch could not keep its outputs off its own
     // sources, so no file is converted then.
-    BatchFiles files{list_sources(paths, count), 0, 0, nullptr};
+    BatchFiles files{list_sources(os, paths, count), 0, 0, nullptr};
     files.count = files.entries != nullptr ? count : 0;
     Report report{};
-    report_open(&report, report_folder);
+    report_open(os, &report, report_folder);
     files.report_target = report.open ? report.target : nullptr;
 
     BatchSummary totals{0, 0, false};
@@ -113,7 +111,7 @@ void process_dropped_files(const char* const* paths, std::size_t count, const ch
         int32_t code = ERR_SOURCE_MEMORY;
         if (files.entries != nullptr) {
             files.current = i;
-            code = convert_in_batch(paths[i], message, &files, &outcome);
+            code = convert_in_batch(os, paths[i], message, &files, &outcome);
         } else {
             outcome = FileOutcome{};
             set_result_text(code, message);
@@ -126,8 +124,8 @@ void process_dropped_files(const char* const* paths, std::size_t count, const ch
     }
 
     totals.report_written = report_finish(&report, &files);
-    const PurposeScope table(PURPOSE_BATCH_TABLE);
-    platform().free_block(files.entries);
+    const PurposeScope table(os, PURPOSE_BATCH_TABLE);
+    os.free_block(os.context, files.entries);
     if (summary != nullptr) {
         *summary = totals;
     }

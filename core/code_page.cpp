@@ -66,9 +66,8 @@ bool single_byte_is_lead_byte(unsigned char)
     return false;
 }
 
-std::size_t path_to_cp932(const char** text, std::size_t* left, char* out, std::size_t size)
+std::size_t path_to_cp932(const PlatformOps& os, const char** text, std::size_t* left, char* out, std::size_t size)
 {
-    const PlatformOps& os = platform();
     std::size_t put = 0;
     // A character of code page 932 takes up to 2 bytes: one goes in only
     // where 2 are left.
@@ -79,7 +78,7 @@ std::size_t path_to_cp932(const char** text, std::size_t* left, char* out, std::
             out[put++] = first;
         } else {
             char character[2];
-            const std::size_t length = os.character_to_cp932(*text, *left, character, &taken);
+            const std::size_t length = os.character_to_cp932(os.context, *text, *left, character, &taken);
             if (length == 0) {
                 out[put++] = '?';
             } else {

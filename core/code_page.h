@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+#include "platform.h"
+
 // 0x81-0x9F and 0xE0-0xFC start a double-byte character in code page 932.
 bool cp932_is_lead_byte(unsigned char byte);
 
@@ -30,9 +32,10 @@ bool single_byte_is_lead_byte(unsigned char byte);
 // inside a character: advances `*text` and `*left` past what it converted
 // and returns the bytes put into `out` (no terminator). ASCII, the same in
 // every encoding paths come in, is copied; every other character goes
-// through character_to_cp932 of the table in use (platform()). A byte that
+// through character_to_cp932 of `os`. A byte that
 // is no character and a character with no code page 932 form each become
 // one '?'. With `size` of 2 or more it always takes at least one byte.
-std::size_t path_to_cp932(const char** text, std::size_t* left, char* out, std::size_t size);
+std::size_t path_to_cp932(const PlatformOps& os, const char** text, std::size_t* left, char* out,
+                          std::size_t size);
 
 #endif

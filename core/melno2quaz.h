@@ -2,14 +2,19 @@
 //
 // convert_file converts one Melno save into a Quaz save beside it;
 // process_dropped_files runs a whole batch and records it in report.txt in
-// a folder the caller names (the front ends: the current directory). Both take NUL-terminated byte paths in the
-// system's own encoding: the locale's on POSIX, UTF-8 on Windows (the front
-// ends convert the names Windows gives in UTF-16). Nothing here throws.
+// a folder the caller names (the front ends: the current directory). Both
+// reach the system only through the table `os` they are given (the front
+// ends: platform_native(); the page: the in-memory table), and take
+// NUL-terminated byte paths in its encoding: the locale's on POSIX, UTF-8 on
+// Windows (the front ends convert the names Windows gives in UTF-16).
+// Nothing here throws.
 #ifndef MELNO2QUAZ_MELNO2QUAZ_H
 #define MELNO2QUAZ_MELNO2QUAZ_H
 
 #include <cstddef>
 #include <cstdint>
+
+#include "platform.h"
 
 // Result codes of one file. Their texts are in result_codes.h.
 enum : int32_t {
@@ -54,7 +59,8 @@ struct FileOutcome {
 // Converts the file at `path`. `message` (MESSAGE_SIZE bytes) receives the
 // city summary on success or the error text of the failing stage.
 // `outcome`, when given, receives the output name and the reason.
-int32_t convert_file(const char* path, char* message, FileOutcome* outcome = nullptr);
+int32_t convert_file(const PlatformOps& os, const char* path, char* message,
+                     FileOutcome* outcome = nullptr);
 
 // What a batch did, for front ends that want to tell the user more than the
 // report does. `report_written` is false when report.txt could not be
@@ -74,7 +80,7 @@ using BatchObserver = void (*)(void* context, std::size_t index, std::size_t cou
 
 // Converts every path in order and writes report.txt in `report_folder`
 // (null: the current directory). `observer` and `summary` may be null.
-void process_dropped_files(const char* const* paths, std::size_t count,
+void process_dropped_files(const PlatformOps& os, const char* const* paths, std::size_t count,
                            const char* report_folder, BatchObserver observer = nullptr,
                            void* context = nullptr, BatchSummary* summary = nullptr);
 

@@ -19,101 +19,81 @@
 
 namespace {
 
-MemoryPlatform g_state;
-
-// An open file: its full path and, for reading, how far it was read and
-// whether the bytes of an outside file were brought in.
-struct OpenFile {
-    std::string path;
-    bool in_use = false;
-    std::size_t position = 0;
-    bool fetched = false;
-};
-std::vector<OpenFile> g_open;
-
-// Blocks and file contents of earlier runs, kept for the next one: a fresh
-// 5 MB mapping for every block costs the fuzzers far more than the
-// conversion itself.
-struct SpareBlocks : std::vector<std::pair<std::size_t, void*>> {
-    ~SpareBlocks()
-    {
-        for (const auto& block : *this) {
-            std::free(block.second);
-        }
-    }
-};
-SpareBlocks g_spare_blocks;
-std::vector<std::vector<unsigned char>> g_spare_files;
 constexpr std::size_t SPARE_LIMIT = 4;
 
-char separator()
+MemoryPlatform& memory_of(void* context)
 {
-    return g_state.windows_paths ? '\\' : '/';
+    return *static_cast<MemoryPlatform*>(context);
 }
 
-bool is_separator(char c)
+char separator(const MemoryPlatform& m)
 {
-    return c == '/' || (g_state.windows_paths && c == '\\');
+    return m.windows_paths ? '\\' : '/';
+}
+
+bool is_separator(const MemoryPlatform& m, char c)
+{
+    return c == '/' || (m.windows_paths && c == '\\');
 }
 
 // The root a full path starts with ("C:\", "\\" or "/"), and its length.
-std::size_t root_length(const std::string& path)
+std::size_t root_length(const MemoryPlatform& m, const std::string& path)
 {
-    if (!g_state.windows_paths) {
+    if (!m.windows_paths) {
         return !path.empty() && path[0] == '/' ? 1 : 0;
     }
-    if (path.size() >= 3 && path[1] == ':' && is_separator(path[2])) {
+    if (path.size() >= 3 && path[1] == ':' && is_separator(m, path[2])) {
         return 3;
     }
-    return path.size() >= 2 && is_separator(path[0]) && is_separator(path[1]) ? 2 : 0;
+    return path.size() >= 2 && is_separator(m, path[0]) && is_separator(m, path[1]) ? 2 : 0;
 }
 
-PlatformFile take_handle(const std::string& path)
+PlatformFile take_handle(MemoryPlatform& m, const std::string& path)
 {
     std::size_t slot = 0;
-    while (slot < g_open.size() && g_open[slot].in_use) {
+    while (slot < m.handles.size() && m.handles[slot].in_use) {
         ++slot;
     }
-    if (slot == g_open.size()) {
-        g_open.emplace_back();
+    if (slot == m.handles.size()) {
+        m.handles.emplace_back();
     }
-    g_open[slot] = OpenFile{path, true, 0, false};
-    ++g_state.open_files;
+    m.handles[slot] = MemoryHandle{path, true, 0, false};
+    ++m.open_files;
     return static_cast<PlatformFile>(slot + 100);  // never 0, 1, 2 or NO_FILE
 }
 
-OpenFile* open_file(PlatformFile file)
+MemoryHandle* open_file(MemoryPlatform& m, PlatformFile file)
 {
     const auto slot = static_cast<std::size_t>(file - 100);
-    if (file < 100 || slot >= g_open.size() || !g_open[slot].in_use) {
+    if (file < 100 || slot >= m.handles.size() || !m.handles[slot].in_use) {
         std::abort();  // a handle the core never got from us
     }
-    return &g_open[slot];
+    return &m.handles[slot];
 }
 
-bool is_open(const std::string& path)
+bool is_open(const MemoryPlatform& m, const std::string& path)
 {
-    return std::any_of(g_open.begin(), g_open.end(),
-                       [&](const OpenFile& open) { return open.in_use && open.path == path; });
+    return std::any_of(m.handles.begin(), m.handles.end(),
+                       [&](const MemoryHandle& open) { return open.in_use && open.path == path; });
 }
 
-bool folder_exists(const std::string& path)
+bool folder_exists(const MemoryPlatform& m, const std::string& path)
 {
-    return path.size() == root_length(path) ? !path.empty() : g_state.folders.count(path) != 0;
+    return path.size() == root_length(m, path) ? !path.empty() : m.folders.count(path) != 0;
 }
 
 // The folder holding the full path `path`.
-std::string parent_of(const std::string& path)
+std::string parent_of(const MemoryPlatform& m, const std::string& path)
 {
-    const std::size_t root = root_length(path);
-    const std::size_t last = path.find_last_of(separator());
+    const std::size_t root = root_length(m, path);
+    const std::size_t last = path.find_last_of(separator(m));
     return last == std::string::npos || last < root ? path.substr(0, root) : path.substr(0, last);
 }
 
-MemoryFile* file_at(const std::string& path)
+MemoryFile* file_at(MemoryPlatform& m, const std::string& path)
 {
-    const auto found = g_state.files.find(path);
-    return found == g_state.files.end() ? nullptr : &found->second;
+    const auto found = m.files.find(path);
+    return found == m.files.end() ? nullptr : &found->second;
 }
 
 // Gives back the memory of a file whose bytes live outside.
@@ -232,17 +212,23 @@ std::size_t utf8_to_cp932(const char* text, std::size_t left, char* out, std::si
     return encode_cp932(code, out);
 }
 
+bool is_lead_byte(const MemoryPlatform& m, unsigned char byte)
+{
+    return m.cp932 ? cp932_is_lead_byte(byte) : single_byte_is_lead_byte(byte);
+}
+
 struct MemoryCalls {
     // A spare block of `size` bytes, still holding what its last user left
     // in it, or a new one: a conversion that relied on a cleared block
     // would show.
-    static void* alloc_block(std::size_t size)
+    static void* alloc_block(void* context, std::size_t size)
     {
+        MemoryPlatform& m = memory_of(context);
         void* block = nullptr;
-        for (auto spare = g_spare_blocks.begin(); spare != g_spare_blocks.end(); ++spare) {
+        for (auto spare = m.spare_blocks.begin(); spare != m.spare_blocks.end(); ++spare) {
             if (spare->first == size) {
                 block = spare->second;
-                g_spare_blocks.erase(spare);
+                m.spare_blocks.erase(spare);
                 break;
             }
         }
@@ -250,65 +236,69 @@ struct MemoryCalls {
             block = std::calloc(size, 1);
         }
         if (block != nullptr) {
-            g_state.block_sizes[block] = size;
-            ++g_state.live_blocks;
+            m.block_sizes[block] = size;
+            ++m.live_blocks;
         }
         return block;
     }
 
-    static void free_block(void* block)
+    static void free_block(void* context, void* block)
     {
+        MemoryPlatform& m = memory_of(context);
         if (block == nullptr) {
             return;
         }
-        const auto known = g_state.block_sizes.find(block);
-        if (known == g_state.block_sizes.end()) {
+        const auto known = m.block_sizes.find(block);
+        if (known == m.block_sizes.end()) {
             std::abort();  // not ours, or freed twice
         }
-        --g_state.live_blocks;
-        if (g_spare_blocks.size() < SPARE_LIMIT) {
-            g_spare_blocks.emplace_back(known->second, block);
+        --m.live_blocks;
+        if (m.spare_blocks.size() < SPARE_LIMIT) {
+            m.spare_blocks.emplace_back(known->second, block);
         } else {
             std::free(block);
         }
-        g_state.block_sizes.erase(known);
+        m.block_sizes.erase(known);
     }
 
-    static PlatformFile open_read(const char* path)
+    static PlatformFile open_read(void* context, const char* path)
     {
-        const std::string full = memory_path(path);
-        MemoryFile* found = file_at(full);
+        MemoryPlatform& m = memory_of(context);
+        const std::string full = memory_path(m, path);
+        MemoryFile* found = file_at(m, full);
         if (found == nullptr) {
             return NO_FILE;
         }
-        if (found->outside != -1 && (found->outside == OUTSIDE_GONE || g_state.fetch == nullptr ||
-                                     g_state.outside_size == nullptr)) {
+        if (found->outside != -1 && (found->outside == OUTSIDE_GONE || m.fetch == nullptr ||
+                                     m.outside_size == nullptr)) {
             return NO_FILE;
         }
-        return take_handle(full);
+        return take_handle(m, full);
     }
 
-    static std::uint64_t file_size(PlatformFile file)
+    static std::uint64_t file_size(void* context, PlatformFile file)
     {
-        const OpenFile* open = open_file(file);
-        const MemoryFile* found = file_at(open->path);
+        MemoryPlatform& m = memory_of(context);
+        const MemoryHandle* open = open_file(m, file);
+        const MemoryFile* found = file_at(m, open->path);
         if (found != nullptr && found->outside != -1 && !open->fetched) {
-            return g_state.outside_size(found->outside);
+            return m.outside_size(found->outside);
         }
         return found != nullptr ? found->bytes.size() : 0;
     }
 
-    static bool read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t* done)
+    static bool read(void* context, PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t* done)
     {
-        OpenFile* open = open_file(file);
-        MemoryFile* found = file_at(open->path);
+        MemoryPlatform& m = memory_of(context);
+        MemoryHandle* open = open_file(m, file);
+        MemoryFile* found = file_at(m, open->path);
         *done = 0;
         if (found == nullptr) {
             return false;
         }
         if (found->outside != -1 && !open->fetched) {
             open->fetched = true;
-            if (!g_state.fetch(found->outside, &found->bytes)) {
+            if (!m.fetch(found->outside, &found->bytes)) {
                 drop_bytes(found);
                 return false;
             }
@@ -325,30 +315,32 @@ struct MemoryCalls {
 
     // A new file beside `beside`, named by the same loop as the native
     // tables name theirs.
-    static PlatformFile create_temp(const char* beside, const char*, char* name,
+    static PlatformFile create_temp(void* context, const char* beside, const char*, char* name,
                                     std::size_t name_size)
     {
-        const auto create_new = [](const char* path, bool* taken) -> PlatformFile {
-            const std::string full = memory_path(path);
-            *taken = g_state.files.count(full) != 0;
-            if (*taken || !folder_exists(parent_of(full))) {
+        MemoryPlatform& m = memory_of(context);
+        const auto create_new = [&m](const char* path, bool* taken) -> PlatformFile {
+            const std::string full = memory_path(m, path);
+            *taken = m.files.count(full) != 0;
+            if (*taken || !folder_exists(m, parent_of(m, full))) {
                 return NO_FILE;
             }
-            MemoryFile& file = g_state.files[full];
-            file.index = g_state.next_index++;
-            if (!g_spare_files.empty()) {
-                file.bytes.swap(g_spare_files.back());
-                g_spare_files.pop_back();
+            MemoryFile& file = m.files[full];
+            file.index = m.next_index++;
+            if (!m.spare_files.empty()) {
+                file.bytes.swap(m.spare_files.back());
+                m.spare_files.pop_back();
                 file.bytes.clear();
             }
-            return take_handle(full);
+            return take_handle(m, full);
         };
-        return create_under_temp_name(beside, g_state.windows_paths, 0, name, name_size, create_new);
+        return create_under_temp_name(beside, m.windows_paths, 0, name, name_size, create_new);
     }
 
-    static bool write(PlatformFile file, const void* data, std::uint32_t size, std::uint32_t* done)
+    static bool write(void* context, PlatformFile file, const void* data, std::uint32_t size, std::uint32_t* done)
     {
-        MemoryFile* found = file_at(open_file(file)->path);
+        MemoryPlatform& m = memory_of(context);
+        MemoryFile* found = file_at(m, open_file(m, file)->path);
         *done = 0;
         if (found == nullptr) {
             return false;
@@ -362,65 +354,70 @@ struct MemoryCalls {
         return true;
     }
 
-    static bool flush(PlatformFile file)
+    static bool flush(void* context, PlatformFile file)
     {
-        open_file(file);
+        MemoryPlatform& m = memory_of(context);
+        open_file(m, file);
         return true;
     }
 
-    static bool close(PlatformFile file)
+    static bool close(void* context, PlatformFile file)
     {
-        OpenFile* open = open_file(file);
+        MemoryPlatform& m = memory_of(context);
+        MemoryHandle* open = open_file(m, file);
         open->in_use = false;
-        --g_state.open_files;
-        MemoryFile* found = file_at(open->path);
+        --m.open_files;
+        MemoryFile* found = file_at(m, open->path);
         if (found != nullptr && found->outside != -1) {
             drop_bytes(found);
         }
         return true;
     }
 
-    static bool remove_file(const char* path)
+    static bool remove_file(void* context, const char* path)
     {
-        return g_state.files.erase(memory_path(path)) != 0;
+        MemoryPlatform& m = memory_of(context);
+        return m.files.erase(memory_path(m, path)) != 0;
     }
 
     // As on Windows, a file still open cannot be moved.
-    static ReplaceResult replace_file(const char* from, const char* to)
+    static ReplaceResult replace_file(void* context, const char* from, const char* to)
     {
-        const std::string source = memory_path(from);
-        const std::string target = memory_path(to);
-        const auto moved = g_state.files.find(source);
-        if (folder_exists(target)) {
+        MemoryPlatform& m = memory_of(context);
+        const std::string source = memory_path(m, from);
+        const std::string target = memory_path(m, to);
+        const auto moved = m.files.find(source);
+        if (folder_exists(m, target)) {
             return REPLACE_REFUSED;
         }
-        if (moved == g_state.files.end() || is_open(source) || !folder_exists(parent_of(target))) {
+        if (moved == m.files.end() || is_open(m, source) || !folder_exists(m, parent_of(m, target))) {
             return REPLACE_FAILED;
         }
         MemoryFile file = std::move(moved->second);
-        g_state.files.erase(moved);
-        g_state.files[target] = std::move(file);
+        m.files.erase(moved);
+        m.files[target] = std::move(file);
         return REPLACE_DONE;
     }
 
     // The first `taken_names` names looked up (all with -1) are read-only
     // files; after that a name is what the memory holds under it.
-    static bool look_up(const char* path, NameInfo* info)
+    static bool look_up(void* context, const char* path, NameInfo* info)
     {
+        MemoryPlatform& m = memory_of(context);
         *info = NameInfo{};
-        ++g_state.lookups;
+        ++m.lookups;
         std::snprintf(info->target, sizeof info->target, "%s", path);
-        const bool taken = g_state.taken_names < 0 || (g_state.taken_names > 0 && g_state.taken_names--);
-        const std::string full = memory_path(path);
-        const MemoryFile* file = file_at(full);
+        const bool taken = m.taken_names < 0 || (m.taken_names > 0 && m.taken_names--);
+        const std::string full = memory_path(m, path);
+        const MemoryFile* file = file_at(m, full);
         if (taken || file != nullptr) {
             info->kind = NAME_REGULAR;
             info->read_only = taken || file->read_only;
             info->identity = FileIdentity{1, file != nullptr ? file->index : 0};
-        } else if (folder_exists(full)) {
+        } else if (folder_exists(m, full)) {
             info->kind = NAME_FOLDER;
-            const auto folder = g_state.folders.find(full);
-            info->identity = FileIdentity{2, folder != g_state.folders.end() ? folder->second : 0};
+            const auto folder = m.folders.find(full);
+            info->identity = FileIdentity{2, folder != m.folders.end() ? folder->second : 0};
         } else {
             info->kind = NAME_ABSENT;
         }
@@ -428,24 +425,30 @@ struct MemoryCalls {
     }
 
     // Names in memory have no second spelling.
-    static bool meant_path(const char* path, char* meant, std::size_t size)
+    static bool meant_path(void*, const char* path, char* meant, std::size_t size)
     {
         const int length = std::snprintf(meant, size, "%s", path);
         return length >= 0 && static_cast<std::size_t>(length) < size;
     }
 
-    static bool is_lead_byte(unsigned char byte)
+    static bool is_lead_byte(void* context, unsigned char byte)
     {
-        return g_state.cp932 ? cp932_is_lead_byte(byte) : single_byte_is_lead_byte(byte);
+        return ::is_lead_byte(memory_of(context), byte);
     }
 
-    static bool path_fits(const char* path)
+    static bool path_fits(void*, const char* path)
     {
         return strnlen(path, PATH_LIMIT + 1) <= PATH_LIMIT;
     }
 
+    // The memory keeps no purposes.
+    static CallPurpose name_purpose(void*, CallPurpose)
+    {
+        return PURPOSE_NONE;
+    }
+
     // The memory has no words for a failure.
-    static std::size_t take_error_text(char* text, std::size_t size)
+    static std::size_t take_error_text(void*, char* text, std::size_t size)
     {
         if (text != nullptr && size > 0) {
             text[0] = '\0';
@@ -454,13 +457,14 @@ struct MemoryCalls {
     }
 
     // The paths in memory are code page 932 already, unless they are UTF-8.
-    static std::size_t character_to_cp932(const char* text, std::size_t left, char* out,
+    static std::size_t character_to_cp932(void* context, const char* text, std::size_t left, char* out,
                                           std::size_t* taken)
     {
-        if (g_state.utf8) {
+        MemoryPlatform& m = memory_of(context);
+        if (m.utf8) {
             return utf8_to_cp932(text, left, out, taken);
         }
-        *taken = left >= 2 && is_lead_byte(static_cast<unsigned char>(text[0])) &&
+        *taken = left >= 2 && is_lead_byte(context, static_cast<unsigned char>(text[0])) &&
                          cp932_is_trail_byte(static_cast<unsigned char>(text[1]))
                      ? 2
                      : 1;
@@ -469,27 +473,25 @@ struct MemoryCalls {
     }
 };
 
-PlatformOps g_ops{};
-
 }  // namespace
 
-std::string memory_path(const std::string& path)
+std::string memory_path(const MemoryPlatform& m, const std::string& path)
 {
     if (path.empty()) {
         return path;
     }
     // Anything that starts with no root starts in the current folder.
     const std::string whole =
-        root_length(path) != 0 ? path : g_state.current_folder + separator() + path;
-    const std::size_t root = root_length(whole);
+        root_length(m, path) != 0 ? path : m.current_folder + separator(m) + path;
+    const std::size_t root = root_length(m, whole);
     std::string full = whole.substr(0, root);
     for (char& c : full) {
-        c = is_separator(c) ? separator() : c;
+        c = is_separator(m, c) ? separator(m) : c;
     }
     std::vector<std::string> names;
     std::string name;
     for (std::size_t at = root; at <= whole.size(); ++at) {
-        if (at == whole.size() || is_separator(whole[at])) {
+        if (at == whole.size() || is_separator(m, whole[at])) {
             if (name == "..") {
                 if (!names.empty()) names.pop_back();
             } else if (!name.empty() && name != ".") {
@@ -499,75 +501,88 @@ std::string memory_path(const std::string& path)
             continue;
         }
         name += whole[at];
-        if (MemoryCalls::is_lead_byte(static_cast<unsigned char>(whole[at])) && at + 1 < whole.size() &&
+        if (is_lead_byte(m, static_cast<unsigned char>(whole[at])) && at + 1 < whole.size() &&
             cp932_is_trail_byte(static_cast<unsigned char>(whole[at + 1]))) {
             name += whole[++at];  // a trail byte is never a separator
         }
     }
     for (std::size_t i = 0; i < names.size(); ++i) {
-        full += (i == 0 ? "" : std::string(1, separator())) + names[i];
+        full += (i == 0 ? "" : std::string(1, separator(m))) + names[i];
     }
     return full;
 }
 
-void memory_add_folder(const std::string& path)
+void memory_add_folder(MemoryPlatform& m, const std::string& path)
 {
-    const std::string full = memory_path(path);
-    if (full.size() > root_length(full) && g_state.folders.count(full) == 0) {
-        memory_add_folder(parent_of(full));
-        g_state.folders[full] = g_state.next_index++;
+    const std::string full = memory_path(m, path);
+    if (full.size() > root_length(m, full) && m.folders.count(full) == 0) {
+        memory_add_folder(m, parent_of(m, full));
+        m.folders[full] = m.next_index++;
     }
 }
 
-MemoryFile& memory_file(const std::string& path)
+MemoryFile& memory_file(MemoryPlatform& m, const std::string& path)
 {
-    const std::string full = memory_path(path);
-    const auto found = g_state.files.find(full);
-    if (found != g_state.files.end()) {
+    const std::string full = memory_path(m, path);
+    const auto found = m.files.find(full);
+    if (found != m.files.end()) {
         return found->second;
     }
-    memory_add_folder(parent_of(full));
-    MemoryFile& file = g_state.files[full];
-    file.index = g_state.next_index++;
+    memory_add_folder(m, parent_of(m, full));
+    MemoryFile& file = m.files[full];
+    file.index = m.next_index++;
     return file;
 }
 
-std::vector<std::string> memory_entries(const std::string& path)
+std::vector<std::string> memory_entries(const MemoryPlatform& m, const std::string& path)
 {
-    const std::string full = memory_path(path);
+    const std::string full = memory_path(m, path);
     std::vector<std::string> names;
     const auto add_children = [&](const auto& map) {
         for (const auto& entry : map) {
-            if (entry.first != full && parent_of(entry.first) == full) {
-                names.push_back(entry.first.substr(full.size() + (full.size() > root_length(full) ? 1 : 0)));
+            if (entry.first != full && parent_of(m, entry.first) == full) {
+                names.push_back(entry.first.substr(full.size() + (full.size() > root_length(m, full) ? 1 : 0)));
             }
         }
     };
-    add_children(g_state.files);
-    add_children(g_state.folders);
+    add_children(m.files);
+    add_children(m.folders);
     std::sort(names.begin(), names.end());
     return names;
 }
 
-MemoryPlatform& memory_platform_begin(bool cp932, bool windows_paths)
+MemoryPlatform::MemoryPlatform(bool cp932, bool windows_paths)
 {
-    for (auto& file : g_state.files) {
-        if (g_spare_files.size() < SPARE_LIMIT) {
-            g_spare_files.push_back(std::move(file.second.bytes));
-        }
-    }
-    g_state = MemoryPlatform{};
-    g_state.cp932 = cp932;
-    g_state.windows_paths = windows_paths;
-    g_state.current_folder = windows_paths ? "C:\\work" : "/work";
-    g_state.folders[g_state.current_folder] = g_state.next_index++;
-    g_open.clear();
-    g_ops = platform_ops_of<MemoryCalls>(windows_paths);
-    platform_install(&g_ops);
-    return g_state;
+    ops = platform_ops_with<MemoryCalls>(this, windows_paths);
+    memory_platform_reset(*this, cp932, windows_paths);
 }
 
-void memory_platform_end()
+MemoryPlatform::~MemoryPlatform()
 {
-    platform_install(nullptr);
+    for (const auto& block : spare_blocks) {
+        std::free(block.second);
+    }
+}
+
+void memory_platform_reset(MemoryPlatform& m, bool cp932, bool windows_paths)
+{
+    for (auto& file : m.files) {
+        if (m.spare_files.size() < SPARE_LIMIT) {
+            m.spare_files.push_back(std::move(file.second.bytes));
+        }
+    }
+    m.files.clear();
+    m.folders.clear();
+    m.handles.clear();
+    m.cp932 = cp932;
+    m.windows_paths = windows_paths;
+    m.utf8 = false;
+    m.outside_size = nullptr;
+    m.fetch = nullptr;
+    m.taken_names = 0;
+    m.lookups = 0;
+    m.next_index = 1;
+    m.current_folder = windows_paths ? "C:\\work" : "/work";
+    m.folders[m.current_folder] = m.next_index++;
+    m.ops.windows_paths = windows_paths;
 }

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "platform.h"
+
 // `MemoryFile::outside` of a file whose bytes went elsewhere for good (an
 // output the page took): its name stays taken, it cannot be read.
 constexpr long OUTSIDE_GONE = -2;
@@ -31,7 +33,27 @@ struct MemoryFile {
     long outside = -1;
 };
 
+// An open file: its full path and, for reading, how far it was read and
+// whether the bytes of an outside file were brought in.
+struct MemoryHandle {
+    std::string path;
+    bool in_use = false;
+    std::size_t position = 0;
+    bool fetched = false;
+};
+
+// The file system and its table: `ops` hands the core this record as its
+// context, so every MemoryPlatform is a file system of its own.
 struct MemoryPlatform {
+    // Empty but for the current folder (C:\work, or /work).
+    explicit MemoryPlatform(bool cp932 = false, bool windows_paths = true);
+    ~MemoryPlatform();
+    MemoryPlatform(const MemoryPlatform&) = delete;
+    MemoryPlatform& operator=(const MemoryPlatform&) = delete;
+
+    // The table to hand the core.
+    PlatformOps ops{};
+
     bool windows_paths = true;  // '\\' and "C:" as on Windows; else only '/'
     bool cp932 = false;         // paths are Shift-JIS: their lead bytes count
     // Paths are UTF-8 (the page's file names): converted to code page 932
@@ -52,34 +74,28 @@ struct MemoryPlatform {
     std::map<void*, std::size_t> block_sizes;  // the live blocks
     std::size_t open_files = 0;
     std::uint64_t next_index = 1;
+
+    // Handles by number less 100.
+    std::vector<MemoryHandle> handles;
+    // Blocks and file contents of earlier runs, kept for the next one: a
+    // fresh 5 MB mapping for every block costs the fuzzers far more than
+    // the conversion itself.
+    std::vector<std::pair<std::size_t, void*>> spare_blocks;
+    std::vector<std::vector<unsigned char>> spare_files;
 };
 
-// Empties the state, makes the current folder (C:\work, or /work) and
-// installs the in-memory table.
-MemoryPlatform& memory_platform_begin(bool cp932, bool windows_paths = true);
-// Restores the native table.
-void memory_platform_end();
+// Empties `memory` (its files, folders, handles and settings) for another
+// run, keeping its spare blocks; as new but for those.
+void memory_platform_reset(MemoryPlatform& memory, bool cp932, bool windows_paths = true);
 
 // The full path `path` names: from the root, one separator between names,
 // "." and ".." resolved; empty for an empty path.
-std::string memory_path(const std::string& path);
+std::string memory_path(const MemoryPlatform& memory, const std::string& path);
 // The file at `path`, made (with its folders) when there is none.
-MemoryFile& memory_file(const std::string& path);
+MemoryFile& memory_file(MemoryPlatform& memory, const std::string& path);
 // The folder at `path`, with those above it.
-void memory_add_folder(const std::string& path);
+void memory_add_folder(MemoryPlatform& memory, const std::string& path);
 // The names in the folder at `path`, sorted.
-std::vector<std::string> memory_entries(const std::string& path);
-
-// The in-memory platform for the lifetime of a test's scope.
-class MemoryPlatformScope {
-public:
-    explicit MemoryPlatformScope(bool cp932 = false, bool windows_paths = true)
-        : state(memory_platform_begin(cp932, windows_paths)) {}
-    ~MemoryPlatformScope() { memory_platform_end(); }
-    MemoryPlatformScope(const MemoryPlatformScope&) = delete;
-    MemoryPlatformScope& operator=(const MemoryPlatformScope&) = delete;
-
-    MemoryPlatform& state;
-};
+std::vector<std::string> memory_entries(const MemoryPlatform& memory, const std::string& path);
 
 #endif

@@ -24,9 +24,9 @@ bool is_separator(char c, bool windows_paths)
 // taken for a separator, a dot or a colon; a lead byte before any other
 // byte ('/' above all, which a folder named in another encoding can put
 // there) is a character of its own.
-std::size_t mark_characters(const char* path, std::array<bool, SPLIT_LIMIT + 1>& starts)
+std::size_t mark_characters(const PlatformOps& os, const char* path,
+                            std::array<bool, SPLIT_LIMIT + 1>& starts)
 {
-    const PlatformOps& os = platform();
     std::size_t length = 0;
     while (length < SPLIT_LIMIT && path[length] != '\0') {
         ++length;
@@ -36,7 +36,7 @@ std::size_t mark_characters(const char* path, std::array<bool, SPLIT_LIMIT + 1>&
     while (at < length) {
         starts[at] = true;
         const auto byte = static_cast<unsigned char>(path[at]);
-        const bool pair = os.is_lead_byte(byte) && at + 1 < length &&
+        const bool pair = os.is_lead_byte(os.context, byte) && at + 1 < length &&
                           cp932_is_trail_byte(static_cast<unsigned char>(path[at + 1]));
         at += pair ? 2 : 1;
     }
@@ -65,13 +65,13 @@ void copy_part(const char* path, std::size_t from, std::size_t to,
 // same last component in the same folder. The report's rename replaces
 // whatever that name then holds, a save too, so no output may take it.
 // False with `*failed` when a folder cannot be looked up.
-bool is_report_name(const NameInfo& found, const BatchFiles* batch, bool* failed)
+bool is_report_name(const PlatformOps& os, const NameInfo& found, const BatchFiles* batch, bool* failed)
 {
     *failed = false;
     if (batch == nullptr || batch->report_target == nullptr) {
         return false;
     }
-    const bool windows_paths = platform().windows_paths;
+    const bool windows_paths = os.windows_paths;
     const char* report = batch->report_target;
     if (std::strcmp(found.target + folder_length(found.target, windows_paths),
                     report + folder_length(report, windows_paths)) != 0) {
@@ -81,9 +81,9 @@ bool is_report_name(const NameInfo& found, const BatchFiles* batch, bool* failed
     NameInfo output_folder;
     NameInfo report_folder;
     if (!folder_of(found.target, windows_paths, folder, sizeof folder) ||
-        !platform().look_up(folder, &output_folder) ||
+        !os.look_up(os.context, folder, &output_folder) ||
         !folder_of(report, windows_paths, folder, sizeof folder) ||
-        !platform().look_up(folder, &report_folder)) {
+        !os.look_up(os.context, folder, &report_folder)) {
         *failed = true;
         return false;
     }
@@ -110,13 +110,13 @@ bool compose(char* output, const PathParts& parts, const char* prefix, int numbe
 
 }  // namespace
 
-void split_path(const char* path, PathParts* parts)
+void split_path(const PlatformOps& os, const char* path, PathParts* parts)
 {
     *parts = PathParts{};
     std::array<bool, SPLIT_LIMIT + 1> starts;
-    const std::size_t length = mark_characters(path, starts);
+    const std::size_t length = mark_characters(os, path, starts);
 
-    const bool windows_paths = platform().windows_paths;
+    const bool windows_paths = os.windows_paths;
     std::size_t drive_end = 0;
     if (windows_paths && length >= 2 && starts[1] && path[1] == ':') {
         drive_end = 2;
@@ -154,11 +154,12 @@ void split_path(const char* path, PathParts* parts)
     parts->cut = parts->name_cut || extension_cut;
 }
 
-bool output_owner(const char* source_path, const BatchFiles* batch, OutputOwner* owner)
+bool output_owner(const PlatformOps& os, const char* source_path, const BatchFiles* batch,
+                  OutputOwner* owner)
 {
-    const PurposeScope looking(PURPOSE_OUTPUT_OWNER);
+    const PurposeScope looking(os, PURPOSE_OUTPUT_OWNER);
     NameInfo source;
-    if (!platform().look_up(source_path, &source)) {
+    if (!os.look_up(os.context, source_path, &source)) {
         return false;
     }
     owner->source_known = source.kind == NAME_REGULAR;
@@ -216,35 +217,35 @@ const char* name_use_text(NameUse use)
     return "";
 }
 
-NameSearch find_output_name(const char* source_path, const char* prefix, const char* extension,
+NameSearch find_output_name(const PlatformOps& os, const char* source_path, const char* prefix, const char* extension,
                             const OutputOwner& owner, int* number, char* output, NameInfo* found,
                             NameUse* passed_over)
 {
     PathParts parts;
-    split_path(source_path, &parts);
+    split_path(os, source_path, &parts);
     // A shortened directory or base name would put the file under another
     // name, or in another folder: nothing is written under such a name, nor
     // under one longer than the system's calls take. The source's extension
     // is not part of the output name, so its length does not matter.
     const int first = *number;
-    const PurposeScope looking(PURPOSE_OUTPUT_NAME);
+    const PurposeScope looking(os, PURPOSE_OUTPUT_NAME);
     if (parts.name_cut) {
         output[0] = '\0';
         return NAME_TOO_LONG;
     }
     for (; *number <= OUTPUT_NAME_MAX_NUMBER; ++*number) {
         if (!compose(output, parts, prefix, *number, extension) ||
-            !platform().path_fits(output)) {
+            !os.path_fits(os.context, output)) {
             output[0] = '\0';
             return NAME_TOO_LONG;
         }
-        if (!platform().look_up(output, found)) {
+        if (!os.look_up(os.context, output, found)) {
             output[0] = '\0';
             return NAME_FAILED;
         }
         NameUse use = name_use(*found, owner);
         bool failed = false;
-        if (use == NAME_USABLE && is_report_name(*found, owner.batch, &failed)) {
+        if (use == NAME_USABLE && is_report_name(os, *found, owner.batch, &failed)) {
             use = NAME_IS_REPORT;
         }
         if (failed) {
@@ -273,16 +274,16 @@ const char* name_search_text(NameSearch search)
     return "";
 }
 
-bool make_output_name(const char* source_path, const char* prefix, const char* extension,
+bool make_output_name(const PlatformOps& os, const char* source_path, const char* prefix, const char* extension,
                       char* output)
 {
     OutputOwner owner{};
     NameInfo found;
     int number = 0;
-    if (!output_owner(source_path, nullptr, &owner)) {
+    if (!output_owner(os, source_path, nullptr, &owner)) {
         output[0] = '\0';
         return false;
     }
-    return find_output_name(source_path, prefix, extension, owner, &number, output, &found) ==
+    return find_output_name(os, source_path, prefix, extension, owner, &number, output, &found) ==
            NAME_FOUND;
 }

@@ -1,11 +1,13 @@
 // The seam between the conversion core and the operating system.
 //
-// The core reaches files, memory and the code page only through the table
-// returned by platform(). Paths are bytes in the system's encoding: the
-// locale's on POSIX, UTF-8 on Windows, where the table converts them to
-// UTF-16 for the wide calls. The native table (POSIX or Win32) is active by
-// default; tests install their own table to count calls or to make any
-// single operation fail.
+// The core reaches files, memory and the code page only through a table its
+// caller hands it, and hands that table on to whatever it calls. Paths are
+// bytes in the system's encoding: the locale's on POSIX, UTF-8 on Windows,
+// where the table converts them to UTF-16 for the wide calls. The front
+// ends pass the native table (POSIX or Win32); the page passes the
+// in-memory one; tests pass their own to count calls or to make any single
+// operation fail. Every operation gets the table's `context`, where a table
+// keeps its state (the native ones keep none), so tables never share state.
 #ifndef MELNO2QUAZ_PLATFORM_H
 #define MELNO2QUAZ_PLATFORM_H
 
@@ -63,118 +65,11 @@ struct NameInfo {
     char target[TEMP_PATH_SIZE];
 };
 
-struct PlatformOps {
-    // A block of `size` bytes, or null. The caller fills it before anything
-    // looks at it, so it need not be cleared (POSIX leaves it as it comes;
-    // Windows clears it all the same).
-    void* (*alloc_block)(std::size_t size);
-    // Frees a block from alloc_block; null is ignored.
-    void (*free_block)(void* block);
-
-    // Opens an existing regular file for reading, excluding other openers
-    // where the platform can. A name that is no regular file (a folder, a
-    // FIFO, a device) is not opened at all. NO_FILE on failure.
-    PlatformFile (*open_read)(const char* path);
-    // The open file's size, all 64 bits of it; 0 when it cannot be told.
-    std::uint64_t (*file_size)(PlatformFile file);
-    // Reads up to `size` bytes; `*done` gets the count. False on an error.
-    bool (*read)(PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t* done);
-
-    // Creates a new, empty file under a fresh temporary name in the folder
-    // of `beside` (a file path; its folder may be the current one) and opens
-    // it for binary writing. `name` (TEMP_PATH_SIZE bytes) receives the
-    // temporary name, which starts with TEMP_NAME_MARK. NO_FILE when the
-    // folder cannot take a new file (missing, not a folder, no permission,
-    // read-only file system, name too long). When `beside` is a regular
-    // file, the new one takes its permissions (POSIX: its mode, its access
-    // control list and, for root, its owner and group; Windows: its hidden,
-    // system, archive and not-indexed attributes), so the file that
-    // replaces it keeps them. Otherwise, where `like` names a regular file
-    // (the source of a new save), a POSIX file takes its permission bits
-    // less the umask, as a copy does: a private source gives a private
-    // save. `like` may be null.
-    PlatformFile (*create_temp)(const char* beside, const char* like, char* name,
-                                std::size_t name_size);
-    // Writes `size` bytes; `*done` gets the count. False on an error.
-    bool (*write)(PlatformFile file, const void* data, std::uint32_t size, std::uint32_t* done);
-    // Makes the bytes written so far durable on the disk. False on an error.
-    bool (*flush)(PlatformFile file);
-
-    // Closes a file from open_read or create_temp. False on an error.
-    bool (*close)(PlatformFile file);
-    // Deletes a file. False on an error.
-    bool (*remove_file)(const char* path);
-    // Puts the closed file `from` in place of `to` in one step, replacing
-    // what `to` held; `to` never holds anything in between, and the new
-    // name is made durable where the system can. `from` stays where it was
-    // unless the result is REPLACE_DONE.
-    ReplaceResult (*replace_file)(const char* from, const char* to);
-    // Tells what `path` names, following symbolic links. False when it
-    // cannot be told (a folder on the way cannot be searched, an I/O
-    // error). A link that loops, leads to a path longer than
-    // NameInfo::target holds, or is another user's in a folder where
-    // everyone may create names but only owners delete them (/tmp), is
-    // NAME_OTHER: it is not followed; so is a link that leads nowhere
-    // unless it is this user's own.
-    bool (*look_up)(const char* path, NameInfo* info);
-    // The path of the file `path` names, spelled as the system means it,
-    // into `meant` (`size` bytes): on Windows the last component without
-    // the dots and spaces Windows drops from its end, and in its long form
-    // when it is an 8.3 short name ("MY_L~QDX.PSU"); the folder part as
-    // given. On POSIX, the path as given. False only when it does not fit.
-    bool (*meant_path)(const char* path, char* meant, std::size_t size);
-
-    // True when `byte` starts a double-byte character of the paths'
-    // encoding (Shift-JIS locales); never for UTF-8.
-    bool (*is_lead_byte)(unsigned char byte);
-    // True when the system's file calls take `path`: at most PATH_LIMIT
-    // bytes on POSIX, PATH_LIMIT UTF-16 units on Windows. Reads no byte
-    // past its terminator nor past PATH_SIZE bytes.
-    bool (*path_fits)(const char* path);
-
-    // The system's words for why the latest failed operation of this table
-    // failed ("No such file or directory"), written into `text` (`size`
-    // bytes, always terminated) and then forgotten, so the next call
-    // describes only a later failure. Returns the text's length; 0 and an
-    // empty text when nothing failed since the last call. A null `text`
-    // only forgets.
-    std::size_t (*take_error_text)(char* text, std::size_t size);
-    // Converts the one character of the system's path encoding at `text`
-    // (`left` bytes from there, at least 1) into code page 932: puts at
-    // most 2 bytes into `out` and returns how many; 0 when the bytes are no
-    // character or the character has no code page 932 form. `*taken` gets
-    // how many bytes of `text` the character spans, at least 1 (1 where no
-    // character starts). Where paths are code page 932 already (Shift-JIS
-    // locales) the character is copied. Whole paths go through
-    // path_to_cp932 (code_page.h), which copies ASCII itself.
-    std::size_t (*character_to_cp932)(const char* text, std::size_t left, char* out,
-                                      std::size_t* taken);
-    // True where '\\' separates folders as well as '/' and "C:" names a
-    // drive (Windows); false where only '/' separates folders (POSIX).
-    bool windows_paths;
-};
-
-// The table of `Calls`, a type that has every operation above as a static
-// function of the same name. Each table (the native one, and the tests'
-// in-memory and fault-injecting ones) is built here, so a new operation is
-// one line more in this list, not one in every table.
-template <typename Calls>
-PlatformOps platform_ops_of(bool windows_paths)
-{
-    return PlatformOps{
-        Calls::alloc_block,  Calls::free_block,  Calls::open_read,       Calls::file_size,
-        Calls::read,         Calls::create_temp, Calls::write,           Calls::flush,
-        Calls::close,        Calls::remove_file, Calls::replace_file,    Calls::look_up,
-        Calls::meant_path,
-        Calls::is_lead_byte, Calls::path_fits,   Calls::take_error_text, Calls::character_to_cp932,
-        windows_paths,
-    };
-}
-
 // What the core is doing when it calls the table. The core names each step
-// before its calls, so that a table standing in for the system (the tests'
-// logging and fault-injecting one) can tell every call by what it was for.
-// The native tables never look at it. The core runs one batch at a time.
+// to the table before its calls (PurposeScope), so that a table standing in
+// for the system (the tests' logging and fault-injecting one) can tell every
+// call by what it was for: the same name is looked up for different ends
+// (see docs/design.md). The native and in-memory tables ignore it.
 enum CallPurpose : int {
     PURPOSE_NONE = 0,
     PURPOSE_BATCH_TABLE,      // the batch's table of its files
@@ -191,27 +86,174 @@ enum CallPurpose : int {
 };
 constexpr int CALL_PURPOSES = PURPOSE_CHECK + 1;
 
-CallPurpose platform_purpose();
+struct PlatformOps {
+    // The table's own state, handed to every operation; null for the
+    // native tables.
+    void* context;
 
-// Names the core's step for the calls made while it lives, and names the
-// step around it again when it goes.
+    // A block of `size` bytes, or null. The caller fills it before anything
+    // looks at it, so it need not be cleared (POSIX leaves it as it comes;
+    // Windows clears it all the same).
+    void* (*alloc_block)(void* context, std::size_t size);
+    // Frees a block from alloc_block; null is ignored.
+    void (*free_block)(void* context, void* block);
+
+    // Opens an existing regular file for reading, excluding other openers
+    // where the platform can. A name that is no regular file (a folder, a
+    // FIFO, a device) is not opened at all. NO_FILE on failure.
+    PlatformFile (*open_read)(void* context, const char* path);
+    // The open file's size, all 64 bits of it; 0 when it cannot be told.
+    std::uint64_t (*file_size)(void* context, PlatformFile file);
+    // Reads up to `size` bytes; `*done` gets the count. False on an error.
+    bool (*read)(void* context, PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t* done);
+
+    // Creates a new, empty file under a fresh temporary name in the folder
+    // of `beside` (a file path; its folder may be the current one) and opens
+    // it for binary writing. `name` (TEMP_PATH_SIZE bytes) receives the
+    // temporary name, which starts with TEMP_NAME_MARK. NO_FILE when the
+    // folder cannot take a new file (missing, not a folder, no permission,
+    // read-only file system, name too long). When `beside` is a regular
+    // file, the new one takes its permissions (POSIX: its mode, its access
+    // control list and, for root, its owner and group; Windows: its hidden,
+    // system, archive and not-indexed attributes), so the file that
+    // replaces it keeps them. Otherwise, where `like` names a regular file
+    // (the source of a new save), a POSIX file takes its permission bits
+    // less the umask, as a copy does: a private source gives a private
+    // save. `like` may be null.
+    PlatformFile (*create_temp)(void* context, const char* beside, const char* like, char* name,
+                                std::size_t name_size);
+    // Writes `size` bytes; `*done` gets the count. False on an error.
+    bool (*write)(void* context, PlatformFile file, const void* data, std::uint32_t size, std::uint32_t* done);
+    // Makes the bytes written so far durable on the disk. False on an error.
+    bool (*flush)(void* context, PlatformFile file);
+
+    // Closes a file from open_read or create_temp. False on an error.
+    bool (*close)(void* context, PlatformFile file);
+    // Deletes a file. False on an error.
+    bool (*remove_file)(void* context, const char* path);
+    // Puts the closed file `from` in place of `to` in one step, replacing
+    // what `to` held; `to` never holds anything in between, and the new
+    // name is made durable where the system can. `from` stays where it was
+    // unless the result is REPLACE_DONE.
+    ReplaceResult (*replace_file)(void* context, const char* from, const char* to);
+    // Tells what `path` names, following symbolic links. False when it
+    // cannot be told (a folder on the way cannot be searched, an I/O
+    // error). A link that loops, leads to a path longer than
+    // NameInfo::target holds, or is another user's in a folder where
+    // everyone may create names but only owners delete them (/tmp), is
+    // NAME_OTHER: it is not followed; so is a link that leads nowhere
+    // unless it is this user's own.
+    bool (*look_up)(void* context, const char* path, NameInfo* info);
+    // The path of the file `path` names, spelled as the system means it,
+    // into `meant` (`size` bytes): on Windows the last component without
+    // the dots and spaces Windows drops from its end, and in its long form
+    // when it is an 8.3 short name ("MY_L~QDX.PSU"); the folder part as
+    // given. On POSIX, the path as given. False only when it does not fit.
+    bool (*meant_path)(void* context, const char* path, char* meant, std::size_t size);
+
+    // True when `byte` starts a double-byte character of the paths'
+    // encoding (Shift-JIS locales); never for UTF-8.
+    bool (*is_lead_byte)(void* context, unsigned char byte);
+    // True when the system's file calls take `path`: at most PATH_LIMIT
+    // bytes on POSIX, PATH_LIMIT UTF-16 units on Windows. Reads no byte
+    // past its terminator nor past PATH_SIZE bytes.
+    bool (*path_fits)(void* context, const char* path);
+
+    // The system's words for why the latest failed operation of this table
+    // failed ("No such file or directory"), written into `text` (`size`
+    // bytes, always terminated) and then forgotten, so the next call
+    // describes only a later failure. Returns the text's length; 0 and an
+    // empty text when nothing failed since the last call. A null `text`
+    // only forgets.
+    std::size_t (*take_error_text)(void* context, char* text, std::size_t size);
+    // Converts the one character of the system's path encoding at `text`
+    // (`left` bytes from there, at least 1) into code page 932: puts at
+    // most 2 bytes into `out` and returns how many; 0 when the bytes are no
+    // character or the character has no code page 932 form. `*taken` gets
+    // how many bytes of `text` the character spans, at least 1 (1 where no
+    // character starts). Where paths are code page 932 already (Shift-JIS
+    // locales) the character is copied. Whole paths go through
+    // path_to_cp932 (code_page.h), which copies ASCII itself.
+    std::size_t (*character_to_cp932)(void* context, const char* text, std::size_t left, char* out,
+                                      std::size_t* taken);
+    // Names the step the core takes next (PURPOSE_NONE: none) and returns
+    // the step named before. Only a table that tells calls apart keeps it.
+    CallPurpose (*name_purpose)(void* context, CallPurpose purpose);
+    // True where '\\' separates folders as well as '/' and "C:" names a
+    // drive (Windows); false where only '/' separates folders (POSIX).
+    bool windows_paths;
+};
+
+// A function of a table that keeps no state, as an operation: the context
+// is dropped.
+template <auto Function>
+struct WithoutContext;
+template <typename Result, typename... Args, Result (*Function)(Args...)>
+struct WithoutContext<Function> {
+    static Result call(void*, Args... args) { return Function(args...); }
+};
+// A function that takes the context, as it is.
+template <auto Function>
+struct WithContext {
+    static constexpr auto call = Function;
+};
+
+// The table of `Calls`, a type that has every operation above as a static
+// function of the same name, each bound by `Bind` (WithoutContext or
+// WithContext). Every table (the native ones, the in-memory one and the
+// tests' fault-injecting one) is built here, so a new operation is one line
+// more in this list, not one in every table.
+template <template <auto> class Bind, typename Calls>
+PlatformOps platform_ops_bound(void* context, bool windows_paths)
+{
+    return PlatformOps{
+        context,
+        Bind<Calls::alloc_block>::call,  Bind<Calls::free_block>::call,
+        Bind<Calls::open_read>::call,    Bind<Calls::file_size>::call,
+        Bind<Calls::read>::call,         Bind<Calls::create_temp>::call,
+        Bind<Calls::write>::call,        Bind<Calls::flush>::call,
+        Bind<Calls::close>::call,        Bind<Calls::remove_file>::call,
+        Bind<Calls::replace_file>::call, Bind<Calls::look_up>::call,
+        Bind<Calls::meant_path>::call,   Bind<Calls::is_lead_byte>::call,
+        Bind<Calls::path_fits>::call,    Bind<Calls::take_error_text>::call,
+        Bind<Calls::character_to_cp932>::call,
+        Bind<Calls::name_purpose>::call,
+        windows_paths,
+    };
+}
+
+// The table of a `Calls` whose functions need no context (the native ones).
+template <typename Calls>
+PlatformOps platform_ops_of(bool windows_paths)
+{
+    return platform_ops_bound<WithoutContext, Calls>(nullptr, windows_paths);
+}
+
+// The table of a `Calls` whose functions take `context` first.
+template <typename Calls>
+PlatformOps platform_ops_with(void* context, bool windows_paths)
+{
+    return platform_ops_bound<WithContext, Calls>(context, windows_paths);
+}
+
+// Names the core's step to `os` for the calls made while it lives, and
+// names the step around it again when it goes.
 class PurposeScope {
 public:
-    explicit PurposeScope(CallPurpose purpose);
-    ~PurposeScope();
+    PurposeScope(const PlatformOps& os, CallPurpose purpose)
+        : os_(os), previous_(os.name_purpose(os.context, purpose))
+    {
+    }
+    ~PurposeScope() { os_.name_purpose(os_.context, previous_); }
     PurposeScope(const PurposeScope&) = delete;
     PurposeScope& operator=(const PurposeScope&) = delete;
 
 private:
+    const PlatformOps& os_;
     CallPurpose previous_;
 };
 
-// The table in use.
-const PlatformOps& platform();
 // The operating system's own table.
 const PlatformOps& platform_native();
-// Replaces the table in use; null restores the native one. The table must
-// outlive its use.
-void platform_install(const PlatformOps* ops);
 
 #endif

@@ -9,6 +9,7 @@
 #include "platform.h"
 
 struct Replacement {
+    const PlatformOps* os;      // the table it was begun on
     PlatformFile file;          // NO_FILE when it could not be begun
     char temp[TEMP_PATH_SIZE];  // the temporary name
     bool ok;                    // every byte so far was written
@@ -17,7 +18,7 @@ struct Replacement {
 // Begins a replacement of `target`; false when its folder cannot take a
 // new file. `like` (may be null) is the file whose permissions a new file
 // takes where `target` is none yet (PlatformOps::create_temp).
-bool begin_replacement(const char* target, const char* like, Replacement* replacement);
+bool begin_replacement(const PlatformOps& os, const char* target, const char* like, Replacement* replacement);
 
 // Writes the next bytes; a failure shows in `ok` and ends in
 // REPLACE_FAILED at the finish.

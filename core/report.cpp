@@ -17,9 +17,10 @@ const char REPORT_NAME[] = "report.txt";
 // (one whose conversion failed has no copy anywhere else).
 bool report_would_take_a_save(const Report& report, const BatchFiles* files)
 {
-    const PurposeScope checking(PURPOSE_REPORT_CHECK);
+    const PlatformOps& os = *report.os;
+    const PurposeScope checking(os, PURPOSE_REPORT_CHECK);
     NameInfo found;
-    if (!platform().look_up(report.target, &found)) {
+    if (!os.look_up(os.context, report.target, &found)) {
         return true;  // not known to be safe
     }
     if (found.kind != NAME_REGULAR) {
@@ -38,7 +39,7 @@ bool report_would_take_a_save(const Report& report, const BatchFiles* files)
 void report_write(Report* report, const char* bytes, std::size_t length)
 {
     if (report->open) {
-        const PurposeScope writing(PURPOSE_REPORT);
+        const PurposeScope writing(*report->os, PURPOSE_REPORT);
         write_replacement(&report->out, bytes, length);
     }
 }
@@ -54,24 +55,25 @@ void report_piece(Report* report, const char* piece, int length)
 
 // A report.txt given to the batch is a file like any other; whether the
 // report may replace it is told at the end.
-void report_open(Report* report, const char* folder)
+void report_open(const PlatformOps& os, Report* report, const char* folder)
 {
+    report->os = &os;
     report->open = false;
     char name[TEMP_PATH_SIZE];
     const bool separated = folder == nullptr || folder[0] == '\0' ||
-                           folder_length(folder, platform().windows_paths) == std::strlen(folder);
+                           folder_length(folder, os.windows_paths) == std::strlen(folder);
     const int length = std::snprintf(name, sizeof name, "%s%s%s", folder != nullptr ? folder : "",
                                      separated ? "" : "/", REPORT_NAME);
     NameInfo found;
     const OutputOwner owner{false, FileIdentity{}, nullptr};
-    const PurposeScope looking(PURPOSE_REPORT_NAME);
-    if (length < 0 || static_cast<std::size_t>(length) >= sizeof name || !platform().path_fits(name) ||
-        !platform().look_up(name, &found) || !name_usable(found, owner)) {
+    const PurposeScope looking(os, PURPOSE_REPORT_NAME);
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof name || !os.path_fits(os.context, name) ||
+        !os.look_up(os.context, name, &found) || !name_usable(found, owner)) {
         return;
     }
     std::memcpy(report->target, found.target, sizeof report->target);
-    const PurposeScope writing(PURPOSE_REPORT);
-    report->open = begin_replacement(report->target, nullptr, &report->out);
+    const PurposeScope writing(os, PURPOSE_REPORT);
+    report->open = begin_replacement(os, report->target, nullptr, &report->out);
 }
 
 bool report_finish(Report* report, const BatchFiles* files)
@@ -80,7 +82,7 @@ bool report_finish(Report* report, const BatchFiles* files)
         return false;
     }
     const bool takes_a_save = report_would_take_a_save(*report, files);
-    const PurposeScope writing(PURPOSE_REPORT);
+    const PurposeScope writing(*report->os, PURPOSE_REPORT);
     if (takes_a_save) {
         abandon_replacement(&report->out);
         return false;
@@ -103,7 +105,7 @@ void report_record(Report* report, std::size_t index, std::size_t count, const c
     const char* left_text = path;
     std::size_t left = std::strlen(path);
     while (left > 0) {
-        const std::size_t put = path_to_cp932(&left_text, &left, piece, sizeof piece);
+        const std::size_t put = path_to_cp932(*report->os, &left_text, &left, piece, sizeof piece);
         if (put == 0) {
             break;  // cannot happen with a piece of this size; never loop forever
         }

@@ -17,6 +17,7 @@
 // report that cannot be written does not stop the batch, it only shows in
 // the summary.
 struct Report {
+    const PlatformOps* os;  // the table the batch runs on
     bool open;
     Replacement out;
     char target[TEMP_PATH_SIZE];  // report.txt, or the file a link there leads to
@@ -26,7 +27,7 @@ struct Report {
 // report.txt is replaced where it is nothing or a regular file this user
 // may write: a FIFO, a folder or a read-only report is left alone, and the
 // batch goes without a report (`open` stays false).
-void report_open(Report* report, const char* folder);
+void report_open(const PlatformOps& os, Report* report, const char* folder);
 
 // Writes one record: the counter line, the source path (in code page 932,
 // control bytes as '?'), the message and, for a failed file, its code.

@@ -38,20 +38,19 @@ void summarise(SourceSave* save, char* message)
 
 }  // namespace
 
-int32_t load_source(const char* path, SourceSave* save, char* message)
+int32_t load_source(const PlatformOps& os, const char* path, SourceSave* save, char* message)
 {
-    const PlatformOps& os = platform();
-    const PurposeScope loading(PURPOSE_SOURCE);
+    const PurposeScope loading(os, PURPOSE_SOURCE);
     *save = SourceSave{};
 
-    const PlatformFile file = os.open_read(path);
+    const PlatformFile file = os.open_read(os.context, path);
     if (file == NO_FILE) {
         set_result_text(ERR_NOT_SOURCE, message);
         return ERR_NOT_SOURCE;
     }
     // All 64 bits count: a file 4 GiB longer than a save is no save.
-    if (os.file_size(file) != SOURCE_SIZE) {
-        os.close(file);
+    if (os.file_size(os.context, file) != SOURCE_SIZE) {
+        os.close(os.context, file);
         set_result_text(ERR_NOT_SOURCE, message);
         return ERR_NOT_SOURCE;
     }
@@ -59,9 +58,9 @@ int32_t load_source(const char* path, SourceSave* save, char* message)
 
     // Not cleared first: the read below fills the block whole, or the file
     // is refused.
-    auto* image = static_cast<unsigned char*>(os.alloc_block(save->size));
+    auto* image = static_cast<unsigned char*>(os.alloc_block(os.context, save->size));
     if (image == nullptr) {
-        os.close(file);
+        os.close(os.context, file);
         set_result_text(ERR_SOURCE_MEMORY, message);
         return ERR_SOURCE_MEMORY;
     }
@@ -69,10 +68,10 @@ int32_t load_source(const char* path, SourceSave* save, char* message)
     // A file that shrank since its size was told reads short: it is not a
     // save that can be converted.
     std::uint32_t done = 0;
-    const bool read_ok = os.read(file, image, save->size, &done);
-    os.close(file);
+    const bool read_ok = os.read(os.context, file, image, save->size, &done);
+    os.close(os.context, file);
     if (!read_ok || done != save->size) {
-        os.free_block(image);
+        os.free_block(os.context, image);
         set_result_text(ERR_READ_SOURCE, message);
         return ERR_READ_SOURCE;
     }
@@ -82,11 +81,11 @@ int32_t load_source(const char* path, SourceSave* save, char* message)
     return CONVERT_OK;
 }
 
-void release_source(SourceSave* save)
+void release_source(const PlatformOps& os, SourceSave* save)
 {
     if (save->image != nullptr) {
-        const PurposeScope loading(PURPOSE_SOURCE);
-        platform().free_block(save->image);
+        const PurposeScope loading(os, PURPOSE_SOURCE);
+        os.free_block(os.context, save->image);
         save->image = nullptr;
     }
 }

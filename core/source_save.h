@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform.h"
+
 // A Melno save is recognised by this exact size.
 constexpr std::uint32_t SOURCE_SIZE = 5233664;
 
@@ -34,9 +36,9 @@ struct SourceSave {
 // summary into `message` (MESSAGE_SIZE bytes). Returns CONVERT_OK,
 // ERR_NOT_SOURCE, ERR_SOURCE_MEMORY or ERR_READ_SOURCE; on failure nothing
 // stays allocated and the file is closed.
-int32_t load_source(const char* path, SourceSave* save, char* message);
+int32_t load_source(const PlatformOps& os, const char* path, SourceSave* save, char* message);
 
 // Frees the image, if any, and marks the record empty.
-void release_source(SourceSave* save);
+void release_source(const PlatformOps& os, SourceSave* save);
 
 #endif

@@ -133,39 +133,38 @@ int32_t check_target(unsigned char* image, std::uint64_t size, char* text, std::
     return CHECK_DAMAGED;
 }
 
-int32_t check_target_file(const char* path, char* text, std::size_t text_size)
+int32_t check_target_file(const PlatformOps& os, const char* path, char* text, std::size_t text_size)
 {
-    const PlatformOps& os = platform();
-    const PurposeScope checking(PURPOSE_CHECK);
+    const PurposeScope checking(os, PURPOSE_CHECK);
     char reason[256];
-    os.take_error_text(nullptr, 0);
+    os.take_error_text(os.context, nullptr, 0);
 
-    const PlatformFile file = os.open_read(path);
+    const PlatformFile file = os.open_read(os.context, path);
     if (file == NO_FILE) {
-        os.take_error_text(reason, sizeof reason);
+        os.take_error_text(os.context, reason, sizeof reason);
         std::snprintf(text, text_size, "cannot be opened%s%s", reason[0] != '\0' ? ": " : "",
                       reason);
         return CHECK_UNREADABLE;
     }
-    const std::uint64_t size = os.file_size(file);
+    const std::uint64_t size = os.file_size(os.context, file);
     if (size != TARGET_SIZE) {
-        os.close(file);
+        os.close(os.context, file);
         return check_target(nullptr, size, text, text_size);
     }
     // One byte more than a save holds tells a file that grew since its size
     // was told.
-    auto* image = static_cast<unsigned char*>(os.alloc_block(TARGET_SIZE + 1));
+    auto* image = static_cast<unsigned char*>(os.alloc_block(os.context, TARGET_SIZE + 1));
     if (image == nullptr) {
-        os.close(file);
+        os.close(os.context, file);
         std::snprintf(text, text_size, "no memory to read it");
         return CHECK_UNREADABLE;
     }
     std::uint32_t done = 0;
-    const bool read_ok = os.read(file, image, TARGET_SIZE + 1, &done);
-    os.close(file);
+    const bool read_ok = os.read(os.context, file, image, TARGET_SIZE + 1, &done);
+    os.close(os.context, file);
     int32_t result = CHECK_UNREADABLE;
     if (!read_ok || done < TARGET_SIZE) {
-        os.take_error_text(reason, sizeof reason);
+        os.take_error_text(os.context, reason, sizeof reason);
         std::snprintf(text, text_size, "cannot be read in full%s%s", reason[0] != '\0' ? ": " : "",
                       reason);
     } else if (done > TARGET_SIZE) {
@@ -174,6 +173,6 @@ int32_t check_target_file(const char* path, char* text, std::size_t text_size)
     } else {
         result = check_target(image, TARGET_SIZE, text, text_size);
     }
-    os.free_block(image);
+    os.free_block(os.context, image);
     return result;
 }

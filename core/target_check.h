@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform.h"
+
 // Results of a check.
 enum : int32_t {
     CHECK_INTACT = 0,      // every checked part is as the converter writes it
@@ -26,6 +28,6 @@ int32_t check_target(unsigned char* image, std::uint64_t size, char* text, std::
 // Reads the file at `path` through the platform and checks it as above.
 // Writes nothing. CHECK_UNREADABLE, with the reason in `text`, when the
 // file cannot be opened or read or there is no memory for it.
-int32_t check_target_file(const char* path, char* text, std::size_t text_size);
+int32_t check_target_file(const PlatformOps& os, const char* path, char* text, std::size_t text_size);
 
 #endif

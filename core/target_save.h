@@ -70,7 +70,7 @@ const unsigned char* build_target(SourceSave* save);
 // name holds what it held before. On success `outcome`, when given, gets the
 // name written, whether it is a numbered one and, if so, why the plain name
 // was passed over.
-int32_t write_target(const unsigned char* image, const char* source_path,
+int32_t write_target(const PlatformOps& os, const unsigned char* image, const char* source_path,
                      BatchFiles* batch = nullptr, FileOutcome* outcome = nullptr);
 
 #endif

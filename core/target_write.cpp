@@ -10,7 +10,7 @@
 
 static_assert(TEMP_PATH_SIZE >= OUTPUT_PATH_SIZE, "a link to an output name must fit NameInfo::target");
 
-int32_t write_target(const unsigned char* image, const char* given_path, BatchFiles* batch,
+int32_t write_target(const PlatformOps& os, const unsigned char* image, const char* given_path, BatchFiles* batch,
                      FileOutcome* outcome)
 {
     // The output is named after the source as the system means it: on
@@ -19,8 +19,8 @@ int32_t write_target(const unsigned char* image, const char* given_path, BatchFi
     char source_path[PATH_SIZE];
     OutputOwner owner{};
     {
-        const PurposeScope looking(PURPOSE_OUTPUT_OWNER);
-        if (!platform().meant_path(given_path, source_path, sizeof source_path)) {
+        const PurposeScope looking(os, PURPOSE_OUTPUT_OWNER);
+        if (!os.meant_path(os.context, given_path, source_path, sizeof source_path)) {
             if (outcome != nullptr) {
                 std::snprintf(outcome->reason, sizeof outcome->reason, "%s",
                               name_search_text(NAME_TOO_LONG));
@@ -28,7 +28,7 @@ int32_t write_target(const unsigned char* image, const char* given_path, BatchFi
             return ERR_WRITE_TARGET;
         }
     }
-    if (!output_owner(source_path, batch, &owner)) {
+    if (!output_owner(os, source_path, batch, &owner)) {
         return ERR_WRITE_TARGET;
     }
     // A name that refuses the replace at the last moment (held open by the
@@ -38,7 +38,7 @@ int32_t write_target(const unsigned char* image, const char* given_path, BatchFi
     for (int number = 0;; ++number) {
         char name[OUTPUT_PATH_SIZE];
         NameInfo found;
-        const NameSearch search = find_output_name(source_path, "gamedata_", "dat", owner,
+        const NameSearch search = find_output_name(os, source_path, "gamedata_", "dat", owner,
                                                    &number, name, &found,
                                                    number == 0 ? &plain_use : nullptr);
         if (search != NAME_FOUND) {
@@ -50,9 +50,9 @@ int32_t write_target(const unsigned char* image, const char* given_path, BatchFi
         }
         // A symbolic link is replaced at the file it leads to, so that the
         // link itself keeps working.
-        const PurposeScope writing(PURPOSE_OUTPUT);
+        const PurposeScope writing(os, PURPOSE_OUTPUT);
         Replacement output;
-        if (!begin_replacement(found.target, source_path, &output)) {
+        if (!begin_replacement(os, found.target, source_path, &output)) {
             // A link of the user's own that leads into a missing or closed
             // folder passes the turn, as a name already taken does; in the
             // source's own folder no other name can do better.

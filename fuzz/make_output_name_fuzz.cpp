@@ -29,20 +29,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;  // front ends never pass longer paths
     }
 
-    MemoryPlatform& memory = memory_platform_begin(cp932);
+    static MemoryPlatform memory;
+    memory_platform_reset(memory, cp932);
     memory.taken_names = failing;
     char output[OUTPUT_PATH_SIZE];
     std::memset(output, 'x', sizeof output);
     const OutputOwner owner{false, FileIdentity{}, nullptr};
     NameInfo found;
     int number = 0;
-    const bool named = find_output_name(source.c_str(), "gamedata_", "dat", owner, &number, output,
+    const bool named = find_output_name(memory.ops, source.c_str(), "gamedata_", "dat", owner, &number, output,
                                         &found) == NAME_FOUND;
     PathParts parts;
-    split_path(source.c_str(), &parts);
+    split_path(memory.ops, source.c_str(), &parts);
     const std::size_t creates = memory.lookups;
     const std::size_t open_files = memory.open_files + memory.files.size();
-    memory_platform_end();
 
     require(open_files == 0);  // nothing opened, nothing created
     const void* end = std::memchr(output, '\0', sizeof output);

@@ -53,10 +53,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string path = input.substr(0, SPLIT_LIMIT);  // what is looked at
     const std::vector<bool> starts = path_char_starts(path, cp932);
 
-    memory_platform_begin(cp932);
+    static MemoryPlatform memory;
+    memory_platform_reset(memory, cp932);
     PathParts parts;
-    split_path(input.c_str(), &parts);
-    memory_platform_end();
+    split_path(memory.ops, input.c_str(), &parts);
 
     const std::string drive(parts.drive, bounded_length(parts.drive, sizeof parts.drive));
     const std::string directory(parts.directory,

@@ -64,7 +64,7 @@ void tell_report_not_written(HWND owner, const BatchSummary& summary)
 void run_window_batch(HWND owner, const char* const* paths, std::size_t count)
 {
     BatchSummary summary{0, 0, false};
-    process_dropped_files(paths, count, nullptr, nullptr, nullptr, &summary);
+    process_dropped_files(platform_native(), paths, count, nullptr, nullptr, nullptr, &summary);
     if (summary.report_written) {
         ShellExecuteW(owner, REPORT_VERB_WIDE, REPORT_FILE_NAME_WIDE, nullptr, nullptr, SW_SHOWNORMAL);
     } else {

@@ -184,8 +184,8 @@ class FaultMatrix : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        memory_add_folder(sources_);
-        memory_add_folder(run_dir_);
+        memory_add_folder(memory_, sources_);
+        memory_add_folder(memory_, run_dir_);
 
         // Three saves with different fields and fills, a file one byte too
         // short, and a path that names nothing.
@@ -198,7 +198,7 @@ protected:
         files_.push_back(make_file("charlie", 3, 86400 * 40, 0, SAMPLE_FILL_PATTERN));
         for (const BatchFile& file : files_) {
             if (file.exists) {
-                memory_file(in(sources_, file.name)).bytes = sample_bytes(file.save);
+                memory_file(memory_, in(sources_, file.name)).bytes = sample_bytes(file.save);
             }
             paths_.push_back(in(sources_, file.name));
         }
@@ -232,20 +232,20 @@ protected:
     RunResult run(const m2q_test::Fault* fault)
     {
         // What the batch may replace but must never damage.
-        memory_file(report_path()).bytes.assign(OLD_REPORT, OLD_REPORT + sizeof OLD_REPORT - 1);
-        memory_file(in(sources_, OLD_SAVE_NAME)).bytes.assign(OLD_SAVE.begin(), OLD_SAVE.end());
+        memory_file(memory_, report_path()).bytes.assign(OLD_REPORT, OLD_REPORT + sizeof OLD_REPORT - 1);
+        memory_file(memory_, in(sources_, OLD_SAVE_NAME)).bytes.assign(OLD_SAVE.begin(), OLD_SAVE.end());
         RunResult result;
         std::vector<const char*> paths;
         for (const std::string& path : paths_) {
             paths.push_back(path.c_str());
         }
         {
-            m2q_test::FaultyPlatform os;
+            m2q_test::FaultyPlatform os(memory_.ops);
             if (fault != nullptr) {
                 os.add_fault(*fault);
             }
             Observed seen{&os, {}, {}};
-            process_dropped_files(paths.data(), paths.size(), in(run_dir_, "").c_str(),
+            process_dropped_files(os.ops(), paths.data(), paths.size(), in(run_dir_, "").c_str(),
                                   observe, &seen, &result.summary);
             result.outcomes = seen.outcomes;
             result.problems = os.misuses();
@@ -254,7 +254,7 @@ protected:
             result.open_files = os.open_files();
             result.faults = os.faults_applied();
         }
-        const std::vector<unsigned char>& report = memory_file(report_path()).bytes;
+        const std::vector<unsigned char>& report = memory_file(memory_, report_path()).bytes;
         result.report.assign(report.begin(), report.end());
         return result;
     }
@@ -279,7 +279,7 @@ protected:
         if (outputs.count(OLD_SAVE_NAME) == 0) {
             EXPECT_TRUE(output_bytes(OLD_SAVE_NAME) == OLD_SAVE) << where << ": the old save was damaged";
         }
-        const std::vector<std::string> present = memory_entries(sources_);
+        const std::vector<std::string> present = memory_entries(memory_, sources_);
         EXPECT_EQ(std::set<std::string>(present.begin(), present.end()), expected) << where;
 
         for (const auto& output : outputs) {
@@ -290,7 +290,7 @@ protected:
         }
         for (const std::string& name : present) {
             if (name.rfind("gamedata_", 0) == 0) {
-                memory_.state.files.erase(memory_path(in(sources_, name)));
+                memory_.files.erase(memory_path(memory_, in(sources_, name)));
             }
         }
     }
@@ -305,15 +305,15 @@ protected:
 
     std::string output_bytes(const std::string& name) const
     {
-        const auto found = memory_.state.files.find(memory_path(in(sources_, name)));
-        return found == memory_.state.files.end()
+        const auto found = memory_.files.find(memory_path(memory_, in(sources_, name)));
+        return found == memory_.files.end()
                    ? std::string()
                    : std::string(found->second.bytes.begin(), found->second.bytes.end());
     }
 
-    MemoryPlatformScope memory_{false, platform_native().windows_paths};
-    const std::string sources_ = in(memory_.state.current_folder, "saves");
-    const std::string run_dir_ = in(memory_.state.current_folder, "run");
+    MemoryPlatform memory_{false, platform_native().windows_paths};
+    const std::string sources_ = in(memory_.current_folder, "saves");
+    const std::string run_dir_ = in(memory_.current_folder, "run");
     std::vector<BatchFile> files_;
     std::vector<std::string> paths_;
     std::map<std::size_t, std::string> reference_outputs_;

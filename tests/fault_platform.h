@@ -1,13 +1,15 @@
-// A table that wraps the one in use (the native one, or the in-memory
-// one) the way a test file system wraps a real one: it logs every call
-// with what the core was doing (its CallPurpose), counts blocks and open
-// files, and makes chosen calls fail.
+// A table that wraps another (the native one, or an in-memory one) the way a
+// test file system wraps a real one: it logs every call with what the core
+// was doing (the CallPurpose the core names to it), counts blocks and open
+// files, and makes chosen calls fail. Its state is the table's context, so
+// any number of them can run at once.
 #ifndef MELNO2QUAZ_FAULT_PLATFORM_H
 #define MELNO2QUAZ_FAULT_PLATFORM_H
 
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -78,16 +80,18 @@ struct TraceEntry {
     std::uint32_t done;   // read, write: the bytes the core was told moved
 };
 
-// Installs the wrapping table over the one in use for its lifetime, and
-// puts that one back afterwards. Only one may exist at a time (the table's
-// functions have no context of their own).
+struct FaultState;
+
+// The wrapping table over `parent`, which must outlive it; hand the core
+// ops().
 class FaultyPlatform {
 public:
-    FaultyPlatform();
+    explicit FaultyPlatform(const PlatformOps& parent);
     ~FaultyPlatform();
     FaultyPlatform(const FaultyPlatform&) = delete;
     FaultyPlatform& operator=(const FaultyPlatform&) = delete;
 
+    const PlatformOps& ops() const;
     void add_fault(const Fault& fault);
 
     int calls(PlatformCall call) const;
@@ -108,6 +112,9 @@ public:
     // could hit a block or file reused meanwhile); each fails and is
     // described here. Should stay empty.
     const std::vector<std::string>& misuses() const;
+
+private:
+    std::unique_ptr<FaultState> state_;
 };
 
 }  // namespace m2q_test

@@ -88,12 +88,12 @@ TEST_P(InjectedFailure, FileFailsAloneAndLeavesNothingBehind) {
     const std::string old_save(5184406, 'o');
     ASSERT_TRUE(m2q_test::write_file(folder.file("gamedata_a.dat"), old_save));
 
-    FaultyPlatform os;
+    FaultyPlatform os(platform_native());
     os.add_fault(c.fault);
 
     Watch watch{&os, {}, 0, {}};
     BatchSummary summary{};
-    process_dropped_files(paths, 2, folder.prefix().c_str(), watch_file, &watch, &summary);
+    process_dropped_files(os.ops(), paths, 2, folder.prefix().c_str(), watch_file, &watch, &summary);
     ASSERT_GT(os.faults_applied(), 0) << "the fault never fired";
 
     const std::string expected =
@@ -132,12 +132,12 @@ TEST(InjectedDoubleFailure, UndeletableTemporaryFileLeavesTheOldSaveWhole) {
     ASSERT_TRUE(m2q_test::write_file(folder.file("gamedata_a.dat"), std::string("old save")));
     const char* paths[] = {a.c_str()};
 
-    FaultyPlatform os;
+    FaultyPlatform os(platform_native());
     os.add_fault(fault_of(PlatformCall::write, PURPOSE_OUTPUT, 1, TARGET_SIZE / 2));
     os.add_fault(fault_of(PlatformCall::remove, PURPOSE_OUTPUT));
 
     BatchSummary summary{};
-    process_dropped_files(paths, 1, folder.prefix().c_str(), nullptr, nullptr, &summary);
+    process_dropped_files(os.ops(), paths, 1, folder.prefix().c_str(), nullptr, nullptr, &summary);
     EXPECT_EQ(os.faults_applied(), 2);
     EXPECT_EQ(summary.failed, 1u);
     EXPECT_EQ(m2q_test::read_text(folder.file("gamedata_a.dat")), "old save");

@@ -36,10 +36,10 @@ struct Split {
 // Windows rules unless `windows_paths` says otherwise, on every platform.
 Split split(const char* path, bool (*lead)(unsigned char) = cp932_is_lead_byte,
             bool windows_paths = true) {
-    const MemoryPlatformScope memory(lead == cp932_is_lead_byte, windows_paths);
+    const MemoryPlatform memory(lead == cp932_is_lead_byte, windows_paths);
     PathParts parts;
     std::memset(&parts, 0x5A, sizeof parts);
-    split_path(path, &parts);
+    split_path(memory.ops, path, &parts);
     EXPECT_NE(std::memchr(parts.drive, '\0', sizeof parts.drive), nullptr);
     EXPECT_NE(std::memchr(parts.directory, '\0', sizeof parts.directory), nullptr);
     EXPECT_NE(std::memchr(parts.base_name, '\0', sizeof parts.base_name), nullptr);
@@ -195,10 +195,10 @@ struct Named {
     std::string name;
 };
 
-Named output_name(const std::string& source) {
+Named output_name(const PlatformOps& os, const std::string& source) {
     char output[OUTPUT_PATH_SIZE];
     std::memset(output, 'X', sizeof output);
-    const bool ok = make_output_name(source.c_str(), "gamedata_", "dat", output);
+    const bool ok = make_output_name(os, source.c_str(), "gamedata_", "dat", output);
     EXPECT_NE(std::memchr(output, '\0', sizeof output), nullptr) << "output not terminated";
     return Named{ok, output};
 }
@@ -206,31 +206,31 @@ Named output_name(const std::string& source) {
 TEST(MakeOutputName, PlainNameBesideTheSourceIsChosenWithoutTouchingIt) {
     TempFolder folder;
     ASSERT_TRUE(m2q_test::write_file(folder.file("gamedata_city.dat"), std::string("old content")));
-    const Named named = output_name(folder.file("city.psu"));
+    const Named named = output_name(platform_native(), folder.file("city.psu"));
     ASSERT_TRUE(named.ok);
     EXPECT_EQ(named.name, folder.file("gamedata_city.dat"));
     EXPECT_EQ(m2q_test::read_text(folder.file("gamedata_city.dat")), "old content");
-    EXPECT_EQ(output_name(folder.file("my.save.psu")).name, folder.file("gamedata_my.save.dat"));
-    EXPECT_EQ(output_name(folder.file("noext")).name, folder.file("gamedata_noext.dat"));
+    EXPECT_EQ(output_name(platform_native(), folder.file("my.save.psu")).name, folder.file("gamedata_my.save.dat"));
+    EXPECT_EQ(output_name(platform_native(), folder.file("noext")).name, folder.file("gamedata_noext.dat"));
 }
 
 TEST(MakeOutputName, NumberedNameWhenThePlainOneCannotBeCreated) {
     TempFolder folder;
     std::filesystem::create_directory(folder.path() / "gamedata_city.dat");
-    EXPECT_EQ(output_name(folder.file("city.psu")).name, folder.file("gamedata_city_1.dat"));
+    EXPECT_EQ(output_name(platform_native(), folder.file("city.psu")).name, folder.file("gamedata_city_1.dat"));
     std::filesystem::remove(folder.path() / "gamedata_city_1.dat");
     std::filesystem::create_directory(folder.path() / "gamedata_city_1.dat");
-    EXPECT_EQ(output_name(folder.file("city.psu")).name, folder.file("gamedata_city_2.dat"));
+    EXPECT_EQ(output_name(platform_native(), folder.file("city.psu")).name, folder.file("gamedata_city_2.dat"));
 }
 
 TEST(MakeOutputName, GivesUpAfterNumber9999) {
-    const MemoryPlatformScope memory;
-    FaultyPlatform os;
+    const MemoryPlatform memory;
+    FaultyPlatform os(memory.ops);
     m2q_test::Fault fault = m2q_test::fault_on(m2q_test::PlatformCall::look_up, 1, PURPOSE_OUTPUT_NAME);
     fault.times = m2q_test::FAULT_FOREVER;
     fault.refuse = true;  // every name is taken
     os.add_fault(fault);
-    const Named named = output_name("city.psu");
+    const Named named = output_name(os.ops(), "city.psu");
     EXPECT_FALSE(named.ok);
     EXPECT_EQ(named.name, "");
     EXPECT_EQ(os.calls_for(m2q_test::PlatformCall::look_up, PURPOSE_OUTPUT_NAME), 1 + OUTPUT_NAME_MAX_NUMBER);
@@ -245,12 +245,12 @@ TEST(MakeOutputName, FolderThatCannotTakeANewFileStopsAtOnce) {
     TempFolder folder;
     const std::string source = folder.file("city.psu");
     ASSERT_TRUE(m2q_test::write_file(source, m2q_test::zero_source()));
-    FaultyPlatform os;
+    FaultyPlatform os(platform_native());
     m2q_test::Fault fault = m2q_test::fault_on(m2q_test::PlatformCall::create_temp);
     fault.times = m2q_test::FAULT_FOREVER;
     os.add_fault(fault);
     char message[MESSAGE_SIZE];
-    EXPECT_EQ(convert_file(source.c_str(), message), ERR_WRITE_TARGET);
+    EXPECT_EQ(convert_file(os.ops(), source.c_str(), message), ERR_WRITE_TARGET);
     EXPECT_EQ(os.calls(m2q_test::PlatformCall::create_temp), 1);
     EXPECT_EQ(os.calls_for(m2q_test::PlatformCall::look_up, PURPOSE_OUTPUT_NAME), 1);
     EXPECT_EQ(folder.entries(), std::vector<std::string>{"city.psu"});
@@ -259,7 +259,7 @@ TEST(MakeOutputName, FolderThatCannotTakeANewFileStopsAtOnce) {
 // The source's extension is dropped from the output name, so an extension
 // too long to be split whole does not shorten the name that is written.
 TEST(MakeOutputName, OverlongExtensionOfARelativePathIsDropped) {
-    const MemoryPlatformScope memory;
+    const MemoryPlatform memory;
     const std::string source = "a." + std::string(P + 2, 'x');
     ASSERT_TRUE(split(source).cut);
     // No such file can exist (the name is too long): its owner is told here.
@@ -267,7 +267,7 @@ TEST(MakeOutputName, OverlongExtensionOfARelativePathIsDropped) {
     int number = 0;
     char output[OUTPUT_PATH_SIZE];
     NameInfo found;
-    EXPECT_EQ(find_output_name(source.c_str(), "gamedata_", "dat", owner, &number, output, &found),
+    EXPECT_EQ(find_output_name(memory.ops, source.c_str(), "gamedata_", "dat", owner, &number, output, &found),
               NAME_FOUND);
     EXPECT_STREQ(output, "gamedata_a.dat");
 }
@@ -281,10 +281,10 @@ TEST(MakeOutputName, SourcePathAtTheLimitFailsSayingTheOutputNameWouldBeTooLong)
         folder.file(std::string(PATH_LIMIT - folder.prefix().size() - 4, 's') + ".psu");
     ASSERT_EQ(path.size(), PATH_LIMIT);
     ASSERT_TRUE(m2q_test::write_file(path, m2q_test::zero_source()));
-    FaultyPlatform os;
+    FaultyPlatform os(platform_native());
     char message[MESSAGE_SIZE];
     FileOutcome outcome;
-    EXPECT_EQ(convert_file(path.c_str(), message, &outcome), ERR_WRITE_TARGET);
+    EXPECT_EQ(convert_file(os.ops(), path.c_str(), message, &outcome), ERR_WRITE_TARGET);
     EXPECT_EQ(m2q_test::cp932_to_utf8(message), m2q_test::error_text_utf8(ERR_WRITE_TARGET));
     EXPECT_STREQ(outcome.reason, "the output name would be too long");
     EXPECT_EQ(os.calls(m2q_test::PlatformCall::create_temp), 0);
@@ -309,14 +309,14 @@ TEST(MakeOutputName, ShiftJisNamesEndingIn5CStayInTheirFolder) {
         {false, true, "\x95\x5C.psu", "\x95\x5Cgamedata_.dat"},
     };
     for (const auto& row : rows) {
-        const MemoryPlatformScope memory(row.cp932, row.windows_paths);
-        FaultyPlatform os;
-        EXPECT_EQ(output_name(row.source).name, row.name);
+        MemoryPlatform memory(row.cp932, row.windows_paths);
+        FaultyPlatform os(memory.ops);
+        EXPECT_EQ(output_name(os.ops(), row.source).name, row.name);
         EXPECT_GT(os.calls(m2q_test::PlatformCall::lead_byte), 0);
-        memory_file(row.source).bytes = m2q_test::zero_source();
+        memory_file(memory, row.source).bytes = m2q_test::zero_source();
         char message[MESSAGE_SIZE];
-        ASSERT_EQ(convert_file(row.source.c_str(), message), CONVERT_OK) << message;
-        EXPECT_EQ(memory_file(row.name).bytes.size(), 5184406u) << m2q_test::show_bytes(row.name);
+        ASSERT_EQ(convert_file(os.ops(), row.source.c_str(), message), CONVERT_OK) << message;
+        EXPECT_EQ(memory_file(memory, row.name).bytes.size(), 5184406u) << m2q_test::show_bytes(row.name);
     }
 }
 

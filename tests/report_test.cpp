@@ -42,13 +42,14 @@ struct BatchRun {
 };
 
 // Runs the batch with its report in `folder` and reads the report.
-BatchRun run_batch(const TempFolder& folder, const std::vector<std::string>& paths) {
+BatchRun run_batch(const TempFolder& folder, const std::vector<std::string>& paths,
+                   const PlatformOps& os = platform_native()) {
     std::vector<const char*> list;
     for (const std::string& path : paths) list.push_back(path.c_str());
     BatchRun run{};
     run.summary = BatchSummary{99, 99, false};
-    process_dropped_files(list.data(), list.size(), folder.prefix().c_str(), remember, &run.seen,
-                          &run.summary);
+    process_dropped_files(os, list.data(), list.size(), folder.prefix().c_str(), remember,
+                          &run.seen, &run.summary);
     run.report = m2q_test::read_text(folder.file("report.txt"));
     return run;
 }
@@ -248,10 +249,10 @@ TEST(Report, NoSaveTakesTheNameReportTxtLeadsTo) {
         const std::string a = folder.file("a.psu");
         ASSERT_TRUE(m2q_test::write_file(a, m2q_test::zero_source()));
         std::filesystem::create_symlink("report.txt", folder.path() / "gamedata_a.dat");
-        m2q_test::FaultyPlatform os;
+        m2q_test::FaultyPlatform os(platform_native());
         // The source twice, report.txt, the output's name; then its folder.
         if (lookup_fails) os.add_fault(m2q_test::fault_on(m2q_test::PlatformCall::look_up, 5));
-        const BatchRun run = run_batch(folder, {a});
+        const BatchRun run = run_batch(folder, {a}, os.ops());
         ASSERT_EQ(run.seen.size(), 1u);
         EXPECT_EQ(run.seen[0].code, lookup_fails ? ERR_WRITE_TARGET : CONVERT_OK);
         EXPECT_TRUE(run.summary.report_written);

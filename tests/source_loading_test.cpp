@@ -30,12 +30,12 @@ struct Loaded {
 // Loads `path`, checks that the file is closed and (unless loaded) nothing
 // is held, and releases the record again.
 Loaded load(const std::string& path, SourceSave* keep = nullptr) {
-    FaultyPlatform os;
+    FaultyPlatform os(platform_native());
     SourceSave save;
     std::memset(&save, 0x5A, sizeof save);
     char message[MESSAGE_SIZE];
     std::memset(message, 'X', sizeof message);
-    Loaded result{load_source(path.c_str(), &save, message), {}};
+    Loaded result{load_source(os.ops(), path.c_str(), &save, message), {}};
     EXPECT_NE(std::memchr(message, '\0', sizeof message), nullptr) << "message not terminated";
     result.message = message;
     EXPECT_EQ(os.open_files(), 0u) << "the source file is still open";
@@ -46,7 +46,7 @@ Loaded load(const std::string& path, SourceSave* keep = nullptr) {
             *keep = save;
             keep->image = nullptr;  // the copy does not own the block
         }
-        release_source(&save);
+        release_source(os.ops(), &save);
         EXPECT_EQ(save.image, nullptr);
     } else {
         EXPECT_EQ(save.image, nullptr);
@@ -125,26 +125,26 @@ TEST(SourceLoading, ImageHoldsTheWholeFile) {
     ASSERT_TRUE(m2q_test::write_file(path, source));
     SourceSave save{};
     char message[MESSAGE_SIZE];
-    ASSERT_EQ(load_source(path.c_str(), &save, message), CONVERT_OK);
+    ASSERT_EQ(load_source(platform_native(), path.c_str(), &save, message), CONVERT_OK);
     ASSERT_NE(save.image, nullptr);
     EXPECT_EQ(std::memcmp(save.image, source.data(), SOURCE_SIZE), 0);
-    release_source(&save);
+    release_source(platform_native(), &save);
 }
 
 TEST(SourceLoading, ReleaseTwiceAndReleaseOfAnEmptyRecordAreHarmless) {
     TempFolder folder;
     const std::string path = folder.file("city.psu");
     ASSERT_TRUE(m2q_test::write_file(path, m2q_test::zero_source()));
-    FaultyPlatform os;
+    FaultyPlatform os(platform_native());
     SourceSave empty{};
-    release_source(&empty);
+    release_source(os.ops(), &empty);
     EXPECT_EQ(empty.image, nullptr);
     EXPECT_EQ(os.misuses(), std::vector<std::string>{});
     SourceSave save{};
     char message[MESSAGE_SIZE];
-    ASSERT_EQ(load_source(path.c_str(), &save, message), CONVERT_OK);
-    release_source(&save);
-    release_source(&save);
+    ASSERT_EQ(load_source(os.ops(), path.c_str(), &save, message), CONVERT_OK);
+    release_source(os.ops(), &save);
+    release_source(os.ops(), &save);
     EXPECT_EQ(save.image, nullptr);
     EXPECT_EQ(os.live_blocks(), 0u);
     EXPECT_EQ(os.misuses(), std::vector<std::string>{}) << "a block was freed twice";
@@ -171,7 +171,7 @@ TEST(SourceLoading, FilesPast4GiBAreNoSavesWhateverTheirLowBits) {
         EXPECT_EQ(loaded.code, ERR_NOT_SOURCE) << size;
         EXPECT_EQ(loaded.message, not_source_text());
         char message[MESSAGE_SIZE];
-        EXPECT_EQ(convert_file(path.c_str(), message), ERR_NOT_SOURCE);
+        EXPECT_EQ(convert_file(platform_native(), path.c_str(), message), ERR_NOT_SOURCE);
     }
     EXPECT_FALSE(std::filesystem::exists(folder.path() / "gamedata_huge.dat"));
 }

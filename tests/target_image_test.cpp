@@ -314,7 +314,7 @@ TEST(TargetFile, ConvertedFileIsTheExpectedImage) {
     const std::string path = folder.file("city.psu");
     ASSERT_TRUE(m2q_test::write_file(path, source));
     char message[MESSAGE_SIZE];
-    ASSERT_EQ(convert_file(path.c_str(), message), CONVERT_OK) << message;
+    ASSERT_EQ(convert_file(platform_native(), path.c_str(), message), CONVERT_OK) << message;
     EXPECT_TRUE(same_image(expected_target(source), m2q_test::read_file(folder.file("gamedata_city.dat"))));
     EXPECT_EQ(m2q_test::read_file(path), source);  // the source is left as it was
 }

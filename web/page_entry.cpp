@@ -37,7 +37,8 @@ EM_JS(void, page_batch_done, (const unsigned char* bytes, int size),
 const char FOLDER[] = "/work";
 
 std::vector<std::string> g_paths;
-MemoryPlatform* g_memory = nullptr;
+// The folder of the batch: the chosen files and the outputs.
+MemoryPlatform g_memory{false, false};
 
 std::uint64_t chosen_size(long number)
 {
@@ -54,8 +55,8 @@ bool fetch_chosen(long number, std::vector<unsigned char>* bytes)
 
 MemoryFile* file_named(const std::string& path)
 {
-    const auto found = g_memory->files.find(memory_path(path));
-    return found == g_memory->files.end() ? nullptr : &found->second;
+    const auto found = g_memory.files.find(memory_path(g_memory, path));
+    return found == g_memory.files.end() ? nullptr : &found->second;
 }
 
 // The name of `path` without its folder.
@@ -86,10 +87,10 @@ extern "C" {
 // Starts a new batch in an empty folder.
 EMSCRIPTEN_KEEPALIVE void m2q_page_begin()
 {
-    g_memory = &memory_platform_begin(false, false);
-    g_memory->utf8 = true;
-    g_memory->outside_size = chosen_size;
-    g_memory->fetch = fetch_chosen;
+    memory_platform_reset(g_memory, false, false);
+    g_memory.utf8 = true;
+    g_memory.outside_size = chosen_size;
+    g_memory.fetch = fetch_chosen;
     g_paths.clear();
 }
 
@@ -103,7 +104,7 @@ EMSCRIPTEN_KEEPALIVE int m2q_page_add_file(const char* name, long number, int co
         std::strcmp(name, "..") == 0 || file_named(path) != nullptr) {
         return 1;
     }
-    memory_file(path).outside = number;
+    memory_file(g_memory, path).outside = number;
     if (convert != 0) {
         g_paths.push_back(name);
     }
@@ -113,7 +114,7 @@ EMSCRIPTEN_KEEPALIVE int m2q_page_add_file(const char* name, long number, int co
 // Takes the name `name` for a folder of the folder converted.
 EMSCRIPTEN_KEEPALIVE void m2q_page_add_folder(const char* name)
 {
-    memory_add_folder(std::string(FOLDER) + "/" + name);
+    memory_add_folder(g_memory, std::string(FOLDER) + "/" + name);
 }
 
 // Converts the files added, in the order added, as one batch, and hands
@@ -125,12 +126,11 @@ EMSCRIPTEN_KEEPALIVE void m2q_page_run()
         paths.push_back(path.c_str());
     }
     BatchSummary summary{};
-    process_dropped_files(paths.data(), paths.size(), nullptr, file_done, nullptr, &summary);
+    process_dropped_files(g_memory.ops, paths.data(), paths.size(), nullptr, file_done, nullptr, &summary);
     MemoryFile* report = summary.report_written ? file_named("report.txt") : nullptr;
     page_batch_done(report != nullptr ? report->bytes.data() : nullptr,
                     report != nullptr ? static_cast<int>(report->bytes.size()) : 0);
-    memory_platform_begin(false, false);  // lets every name and byte go
-    memory_platform_end();
+    memory_platform_reset(g_memory, false, false);  // lets every name and byte go
     g_paths.clear();
 }
 
