@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Native stage: installs the toolchain and GoogleTest, builds everything in
-# build/ (preset native) and runs the unit and end-to-end tests of the Linux build.
+# build/ (preset native) and runs the unit and end-to-end tests of the Linux
+# build, two at a time (no test shares state with another).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,4 +14,4 @@ if [ -f build/CMakeCache.txt ] && ! grep -q '^CMAKE_GENERATOR:INTERNAL=Ninja$' b
 fi
 cmake --preset native
 cmake --build --preset native -j2
-ctest --preset native
+ctest --preset native -j2

@@ -488,7 +488,7 @@ TEST(Win32Files, AFullDriveSaysWhy)
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     const std::vector<unsigned char> image(TARGET_SIZE, 0x5A);
     std::uint32_t done = 0;
-    EXPECT_FALSE(platform_native().write(reinterpret_cast<PlatformFile>(file), image.data(), TARGET_SIZE, &done));
+    EXPECT_FALSE(platform_native().write(nullptr, reinterpret_cast<PlatformFile>(file), image.data(), TARGET_SIZE, &done));
     char reason[REASON_SIZE];
     platform_native().take_error_text(nullptr, reason, sizeof reason);
     EXPECT_EQ(reason, system_words(ERROR_DISK_FULL));
@@ -513,15 +513,15 @@ TEST(Win32Files, TheHighPartOfTheSizeCounts)
 
 TEST(Win32Memory, BlocksAreMovableAndLocked)
 {
-    auto* block = static_cast<unsigned char*>(platform_native().alloc_block(SOURCE_SIZE));
+    auto* block = static_cast<unsigned char*>(platform_native().alloc_block(nullptr, SOURCE_SIZE));
     ASSERT_NE(block, nullptr);
     HGLOBAL memory = GlobalHandle(block);
     ASSERT_NE(memory, nullptr);
     EXPECT_NE(static_cast<void*>(memory), static_cast<void*>(block)) << "a movable block";
     EXPECT_EQ(GlobalFlags(memory) & GMEM_LOCKCOUNT, 1u);
     EXPECT_EQ(GlobalSize(memory), SOURCE_SIZE);
-    platform_native().free_block(block);
-    platform_native().free_block(nullptr);
+    platform_native().free_block(nullptr, block);
+    platform_native().free_block(nullptr, nullptr);
 }
 
 }  // namespace
