@@ -63,10 +63,6 @@ const char TRY_HELP[] = "Try 'melno2quaz --help' for more information.\n";
 
 // "  変換元:" (source), the label of the path line of a record.
 const char SOURCE_LABEL[] = "  \x95\xcf\x8a\xb7\x8c\xb3:";
-// "都市名:" (city name), where a summary starts, and "\r\n  マップ:" (map),
-// the line after the name.
-const char NAME_LABEL[] = "\x93s\x8Es\x96\xBC:";
-const char MAP_LINE[] = "\r\n  \x83}\x83" "b\x83v:";
 
 // Standard output, and whether writing to it failed. A reader that went
 // away (a closed pipe) silences it; any other error is told at the end.
@@ -122,19 +118,21 @@ std::string counter(std::size_t value) {
     return text;
 }
 
-// A summary with its city name shown as a field: the name runs from its
-// label to the last map line (the lines after it hold only digits and
-// fixed words), so even a name holding a line end stays on its line.
-void append_summary(TerminalText* terminal, std::string_view summary, std::string* out) {
-    const std::size_t map = summary.rfind(MAP_LINE);
-    const std::size_t label = std::strlen(NAME_LABEL);
-    if (summary.compare(0, label, NAME_LABEL) != 0 || map == std::string_view::npos || map < label) {
-        terminal_text_append(terminal, summary, out);
-        return;
-    }
-    terminal_text_append(terminal, summary.substr(0, label), out);
-    terminal_text_append_field(terminal, summary.substr(label, map - label), out);
-    terminal_text_append(terminal, summary.substr(map), out);
+// Where the pieces of a summary go: the terminal's encoding, the city name
+// shown as a field, so even a name holding a line end stays on its line.
+struct SummaryOut {
+    TerminalText* terminal;
+    std::string* out;
+};
+
+void summary_words(void* context, const char* bytes, std::size_t length) {
+    auto* to = static_cast<SummaryOut*>(context);
+    terminal_text_append(to->terminal, std::string_view(bytes, length), to->out);
+}
+
+void summary_name(void* context, const char* bytes, std::size_t length) {
+    auto* to = static_cast<SummaryOut*>(context);
+    terminal_text_append_field(to->terminal, std::string_view(bytes, length), to->out);
 }
 
 // Shows one record as report.txt holds it, in the terminal's encoding,
@@ -149,7 +147,8 @@ void show_record(void* context, std::size_t index, std::size_t count, const char
     out += shown(path);
     out += "\n  ";
     if (code == CONVERT_OK) {
-        append_summary(terminal, message, &out);
+        SummaryOut to{terminal, &out};
+        compose_summary(outcome->summary, SummaryPieces{&to, summary_words, summary_name});
         out += "  -> " + shown(outcome->output);
         if (outcome->numbered) {
             out += " (numbered: the plain name could not be written";
@@ -169,7 +168,8 @@ void show_record(void* context, std::size_t index, std::size_t count, const char
 
 int convert(const std::vector<const char*>& paths) {
     BatchSummary summary{};
-    process_dropped_files(platform_native(), paths.data(), paths.size(), nullptr, show_record, &g_terminal, &summary);
+    process_dropped_files(platform_native(), paths.data(), paths.size(), nullptr, show_record,
+                          &g_terminal, &summary);
 
     emit(std::to_string(summary.converted) + " converted, " + std::to_string(summary.failed) +
          " failed\n");

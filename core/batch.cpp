@@ -21,7 +21,8 @@ bool path_fits(const PlatformOps& os, const char* path)
 
 // One file, as convert_file describes it, of a batch (`files` may be null
 // for a single file).
-int32_t convert_one(const PlatformOps& os, const char* path, char* message, BatchFiles* files, FileOutcome* outcome)
+int32_t convert_one(const PlatformOps& os, const char* path, char* message, BatchFiles* files,
+                    FileOutcome* outcome)
 {
     if (!path_fits(os, path)) {
         set_result_text(ERR_PATH_TOO_LONG, message);
@@ -36,6 +37,8 @@ int32_t convert_one(const PlatformOps& os, const char* path, char* message, Batc
     const int32_t code = write_target(os, build_target(&save), path, files, outcome);
     if (code != CONVERT_OK) {
         set_result_text(code, message);
+    } else if (outcome != nullptr) {
+        outcome->summary = save.summary;
     }
     release_source(os, &save);
     return code;

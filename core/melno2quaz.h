@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "city_summary.h"
 #include "platform.h"
 
 // Result codes of one file. Their texts are in result_codes.h.
@@ -54,11 +55,16 @@ struct FileOutcome {
     // ("No such file or directory"), in the system's encoding; empty when
     // no operation failed (a file of the wrong size, say).
     char reason[REASON_SIZE];
+    // The city summary's fields of a converted file (the message is its
+    // text, compose_summary gives it in pieces); zeros and empty texts
+    // otherwise.
+    CitySummary summary;
 };
 
 // Converts the file at `path`. `message` (MESSAGE_SIZE bytes) receives the
 // city summary on success or the error text of the failing stage.
-// `outcome`, when given, receives the output name and the reason.
+// `outcome`, when given, receives the output name, the reason and the
+// summary's fields.
 int32_t convert_file(const PlatformOps& os, const char* path, char* message,
                      FileOutcome* outcome = nullptr);
 

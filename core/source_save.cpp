@@ -1,6 +1,5 @@
 #include "source_save.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "funds.h"
@@ -12,28 +11,19 @@
 
 namespace {
 
-// 都市名:%s\r\n  マップ:%d\r\n  時  間:%s\r\n  資  金:%s\r\n
-const char SUMMARY_FORMAT[] =
-    "\x93s\x8Es\x96\xBC:%s\r\n  \x83}\x83" "b\x83v:%d\r\n  \x8E\x9E  \x8A\xD4:%s\r\n"
-    "  \x8E\x91  \x8B\xE0:%s\r\n";
-
-// Fills the summary fields of a loaded record and writes its summary.
+// Fills the summary of a loaded record and writes its text.
 void summarise(SourceSave* save, char* message)
 {
     const unsigned char* image = save->image;
-    std::memcpy(save->city_name, image + SOURCE_NAME_OFFSET, CITY_NAME_BYTES);
-    save->city_name[CITY_NAME_BYTES] = '\0';
-    save->city_name[CITY_NAME_BYTES + 1] = '\0';
-    save->map_number = static_cast<std::int32_t>(load_le32(image + SOURCE_MAP_OFFSET));
-    save->game_clock = static_cast<std::int32_t>(load_le32(image + SOURCE_CLOCK_OFFSET));
-    save->funds = static_cast<std::int64_t>(load_le64(image + SOURCE_FUNDS_OFFSET));
-
-    format_game_time(save->game_clock, save->game_time, sizeof save->game_time);
-    char funds_text[FUNDS_TEXT_SIZE];
-    format_funds(save->funds, funds_text, sizeof funds_text);
-
-    std::snprintf(message, MESSAGE_SIZE, SUMMARY_FORMAT, save->city_name,
-                  static_cast<int>(save->map_number), save->game_time, funds_text);
+    CitySummary& summary = save->summary;
+    std::memcpy(summary.city_name, image + SOURCE_NAME_OFFSET, CITY_NAME_BYTES);
+    summary.city_name[CITY_NAME_BYTES] = '\0';
+    summary.map_number = static_cast<std::int32_t>(load_le32(image + SOURCE_MAP_OFFSET));
+    summary.game_clock = static_cast<std::int32_t>(load_le32(image + SOURCE_CLOCK_OFFSET));
+    summary.funds = static_cast<std::int64_t>(load_le64(image + SOURCE_FUNDS_OFFSET));
+    format_game_time(summary.game_clock, summary.game_time, sizeof summary.game_time);
+    format_funds(summary.funds, summary.funds_text, sizeof summary.funds_text);
+    summary_text(summary, message, MESSAGE_SIZE);
 }
 
 }  // namespace

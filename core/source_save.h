@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "city_summary.h"
 #include "platform.h"
 
 // A Melno save is recognised by this exact size.
@@ -15,21 +16,13 @@ constexpr std::size_t SOURCE_CLOCK_OFFSET = 49184;  // signed 32-bit seconds
 constexpr std::size_t SOURCE_NAME_OFFSET = 49507;   // 16 bytes of Shift-JIS
 constexpr std::size_t SOURCE_FUNDS_OFFSET = 49752;  // signed 64-bit
 constexpr std::size_t SOURCE_MAP_OFFSET = 50064;    // signed 32-bit
-constexpr std::size_t CITY_NAME_BYTES = 16;
-
-constexpr std::size_t GAME_TIME_TEXT_SIZE = 64;
-constexpr std::size_t FUNDS_TEXT_SIZE = 64;
 
 // One loaded source file. Empty (image null) before load_source succeeds
 // and after release_source.
 struct SourceSave {
     unsigned char* image;    // the file's bytes, SOURCE_SIZE of them
     std::uint32_t size;      // the file's size: SOURCE_SIZE once loaded
-    std::int32_t map_number;
-    char city_name[CITY_NAME_BYTES + 2];  // always NUL-terminated
-    std::int32_t game_clock;
-    char game_time[GAME_TIME_TEXT_SIZE];
-    std::int64_t funds;
+    CitySummary summary;     // its four fields, once loaded
 };
 
 // Opens, checks and reads the file at `path` into `save` and writes the

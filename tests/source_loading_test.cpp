@@ -110,11 +110,12 @@ TEST(SourceLoading, FieldsAndSummaryOfAnyContent) {
         EXPECT_EQ(loaded.message, m2q_test::expected_summary(row.name, row.map, row.time, row.funds_text))
             << m2q_test::show_bytes(loaded.message);
         EXPECT_EQ(save.size, SOURCE_SIZE);
-        EXPECT_EQ(save.map_number, row.map);
-        EXPECT_EQ(save.game_clock, row.clock);
-        EXPECT_EQ(save.funds, row.funds);
-        EXPECT_EQ(std::string(save.game_time), row.time);
-        EXPECT_EQ(std::string(save.city_name), row.name);
+        EXPECT_EQ(save.summary.map_number, row.map);
+        EXPECT_EQ(save.summary.game_clock, row.clock);
+        EXPECT_EQ(save.summary.funds, row.funds);
+        EXPECT_EQ(std::string(save.summary.game_time), row.time);
+        EXPECT_EQ(std::string(save.summary.funds_text), row.funds_text);
+        EXPECT_EQ(std::string(save.summary.city_name), row.name);
     }
 }
 
