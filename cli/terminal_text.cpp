@@ -201,26 +201,13 @@ bool is_control(std::uint32_t character) {
 }
 
 // The length of the UTF-8 character at the start of `text` and, in
-// `*character`, its code point; 0 for a byte that starts none (overlong
-// forms, surrogates and values past U+10FFFF included).
+// `*character`, its code point; 0 for a byte that starts none.
 std::size_t utf8_character(std::string_view text, std::uint32_t* character) {
-    const auto byte = static_cast<unsigned char>(text[0]);
-    const std::size_t length = byte < 0x80 ? 1 : byte >= 0xC2 && byte <= 0xDF ? 2
-                               : byte >= 0xE0 && byte <= 0xEF           ? 3
-                               : byte >= 0xF0 && byte <= 0xF4           ? 4
-                                                                        : 0;
-    if (length == 0 || length > text.size()) return 0;
-    std::uint32_t value = length == 1 ? byte : byte & (0x7F >> length);
-    for (std::size_t i = 1; i < length; ++i) {
-        const auto next = static_cast<unsigned char>(text[i]);
-        if ((next & 0xC0) != 0x80) return 0;
-        value = (value << 6) | (next & 0x3F);
-    }
-    static constexpr std::uint32_t SMALLEST[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (value < SMALLEST[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-        return 0;
-    }
-    *character = value;
+    std::size_t length = 0;
+    const long code = utf8_decode(reinterpret_cast<const unsigned char*>(text.data()), text.size(),
+                                  &length);
+    if (code < 0) return 0;
+    *character = static_cast<std::uint32_t>(code);
     return length;
 }
 

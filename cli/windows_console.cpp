@@ -4,31 +4,30 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
-#include <shellapi.h>
 
 #include <algorithm>
 #include <cstdio>
 
 #include "code_page.h"
+#include "wide_arguments.h"
 
 std::vector<std::string> windows_arguments()
 {
     std::vector<std::string> arguments;
-    int count = 0;
-    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (wide == nullptr) {
+    WideArguments wide{};
+    if (!wide_arguments_open(&wide)) {
         return arguments;
     }
-    for (int i = 1; i < count; ++i) {
-        const int size = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+    for (int i = 1; i < wide.count; ++i) {
+        const int size = wide_to_utf8(wide.list[i], nullptr, 0);
         std::string argument(size > 0 ? static_cast<std::size_t>(size) : 1, '\0');
         if (size > 0) {
-            WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, &argument[0], size, nullptr, nullptr);
+            wide_to_utf8(wide.list[i], &argument[0], size);
         }
         argument.resize(argument.size() - 1);  // the terminator
         arguments.push_back(argument);
     }
-    LocalFree(wide);
+    wide_arguments_close(&wide);
     return arguments;
 }
 
@@ -63,7 +62,7 @@ bool windows_write_output(const std::string& utf8)
     std::size_t left = utf8.size();
     char piece[1024];
     while (left > 0) {
-        const std::size_t put = path_to_cp932(&text, &left, piece, sizeof piece);
+        const std::size_t put = path_to_cp932(platform_native(), &text, &left, piece, sizeof piece);
         if (put == 0 || std::fwrite(piece, 1, put, stdout) != put) {
             return false;
         }

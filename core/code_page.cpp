@@ -66,6 +66,30 @@ bool single_byte_is_lead_byte(unsigned char)
     return false;
 }
 
+long utf8_decode(const unsigned char* text, std::size_t left, std::size_t* taken)
+{
+    *taken = 1;
+    const unsigned char lead = text[0];
+    const std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2
+                             : lead >= 0xE0 && lead < 0xF0 ? 3 : lead >= 0xF0 && lead < 0xF5 ? 4 : 0;
+    if (length == 0 || length > left) {
+        return -1;
+    }
+    long code = length == 1 ? lead : lead & (0x7F >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((text[i] & 0xC0) != 0x80) {
+            return -1;
+        }
+        code = (code << 6) | (text[i] & 0x3F);
+    }
+    const long least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < least[length] || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) {
+        return -1;
+    }
+    *taken = length;
+    return code;
+}
+
 std::size_t path_to_cp932(const PlatformOps& os, const char** text, std::size_t* left, char* out, std::size_t size)
 {
     std::size_t put = 0;

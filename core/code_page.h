@@ -27,6 +27,12 @@ bool is_utf8_codeset(const char* codeset);
 // single-byte code pages: splitting byte by byte is exact for them).
 bool single_byte_is_lead_byte(unsigned char byte);
 
+// The code point of the UTF-8 character at `text` (`left` bytes from
+// there, at least 1), and its length in `*taken` (1 for a byte that starts
+// no character); -1 when there is none: a stray byte, a cut or overlong
+// form, a surrogate, a value past U+10FFFF.
+long utf8_decode(const unsigned char* text, std::size_t left, std::size_t* taken);
+
 // Converts a path of the system's encoding into code page 932 for
 // report.txt, as far as `size` bytes of `out` reach and never stopping
 // inside a character: advances `*text` and `*left` past what it converted

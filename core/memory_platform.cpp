@@ -102,33 +102,6 @@ void drop_bytes(MemoryFile* file)
     std::vector<unsigned char>().swap(file->bytes);
 }
 
-// The code point of the UTF-8 character at `text`, and its length in
-// `*taken` (1 for a byte that starts no character); -1 when there is none:
-// a stray byte, a cut or overlong form, a surrogate.
-long decode_utf8(const unsigned char* text, std::size_t left, std::size_t* taken)
-{
-    *taken = 1;
-    const unsigned char lead = text[0];
-    const std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2
-                             : lead >= 0xE0 && lead < 0xF0 ? 3 : lead >= 0xF0 && lead < 0xF5 ? 4 : 0;
-    if (length == 0 || length > left) {
-        return -1;
-    }
-    long code = length == 1 ? lead : lead & (0x7F >> length);
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((text[i] & 0xC0) != 0x80) {
-            return -1;
-        }
-        code = (code << 6) | (text[i] & 0x3F);
-    }
-    const long least[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < least[length] || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) {
-        return -1;
-    }
-    *taken = length;
-    return code;
-}
-
 #ifdef _WIN32
 // A code point in code page 932 (at most 2 bytes into `out`); 0 when it
 // has none (no best fit: a character is the same or it is '?').
@@ -201,7 +174,7 @@ std::size_t encode_cp932(long code, char* out)
 
 std::size_t utf8_to_cp932(const char* text, std::size_t left, char* out, std::size_t* taken)
 {
-    const long code = decode_utf8(reinterpret_cast<const unsigned char*>(text), left, taken);
+    const long code = utf8_decode(reinterpret_cast<const unsigned char*>(text), left, taken);
     if (code < 0) {
         return 0;
     }

@@ -711,38 +711,16 @@ std::size_t SystemCalls::take_error_text(char* text, std::size_t size)
     return static_cast<std::size_t>(written);
 }
 
-namespace {
-
-// The bytes of the UTF-8 character at `text` (1 to 4), or 0 when no
-// character starts there.
-std::size_t utf8_character_length(const unsigned char* text, std::size_t left)
-{
-    const unsigned char lead = text[0];
-    const std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2
-                               : lead >= 0xE0 && lead <= 0xEF                  ? 3
-                               : lead >= 0xF0 && lead <= 0xF4                  ? 4
-                                                                               : 0;
-    if (length == 0 || length > left) {
-        return 0;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((text[i] & 0xC0) != 0x80) {
-            return 0;
-        }
-    }
-    return length;
-}
-
-}  // namespace
-
 // UTF-8 to UTF-16, then to code page 932 with no best-fit look-alikes, so
 // that a character the code page lacks has no form there.
 std::size_t SystemCalls::character_to_cp932(const char* text, std::size_t left, char* out,
                                             std::size_t* taken)
 {
     constexpr UINT SHIFT_JIS_CODE_PAGE = 932;
-    const std::size_t length =
-        utf8_character_length(reinterpret_cast<const unsigned char*>(text), left);
+    std::size_t length = 0;
+    if (utf8_decode(reinterpret_cast<const unsigned char*>(text), left, &length) < 0) {
+        length = 0;
+    }
     *taken = length == 0 ? 1 : length;
     std::array<wchar_t, 2> wide{};
     const int units = length == 0 ? 0

@@ -1,25 +1,18 @@
 #include "command_line_files.h"
 
-#include <shellapi.h>
-
 #include "path_list.h"
-#include "wide_text.h"
+#include "wide_arguments.h"
 #include "window_batch.h"
 
 namespace {
 
-// Owns the argument vector CommandLineToArgvW allocated.
+// Owns the arguments wide_arguments_open split.
 struct ArgumentsOwner {
-    LPWSTR* arguments = nullptr;
+    WideArguments arguments{};
     ArgumentsOwner() = default;
     ArgumentsOwner(const ArgumentsOwner&) = delete;
     ArgumentsOwner& operator=(const ArgumentsOwner&) = delete;
-    ~ArgumentsOwner()
-    {
-        if (arguments != nullptr) {
-            LocalFree(arguments);
-        }
-    }
+    ~ArgumentsOwner() { wide_arguments_close(&arguments); }
 };
 
 // Bytes kept for an argument: its UTF-8 form with the terminator.
@@ -62,17 +55,15 @@ bool collect_argument_paths(LPWSTR* arguments, int argument_count, PathList* lis
 void convert_command_line_files(HWND owner)
 {
     ArgumentsOwner arguments;
-    int argument_count = 0;
-    arguments.arguments = CommandLineToArgvW(GetCommandLineW(), &argument_count);
-    if (arguments.arguments == nullptr) {
+    if (!wide_arguments_open(&arguments.arguments)) {
         tell_paths_not_taken(owner);
         return;
     }
-    if (argument_count < 2) {
+    if (arguments.arguments.count < 2) {
         return;
     }
     PathListOwner paths;
-    if (!collect_argument_paths(arguments.arguments, argument_count, &paths.list)) {
+    if (!collect_argument_paths(arguments.arguments.list, arguments.arguments.count, &paths.list)) {
         tell_paths_not_taken(owner);
         return;
     }

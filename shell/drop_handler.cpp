@@ -1,7 +1,7 @@
 #include "drop_handler.h"
 
 #include "path_list.h"
-#include "wide_text.h"
+#include "wide_arguments.h"
 #include "window_batch.h"
 
 namespace {

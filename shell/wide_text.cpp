@@ -30,12 +30,6 @@ int sjis_to_wide(const char* text, std::size_t length, wchar_t* out, std::size_t
     return written;
 }
 
-int wide_to_utf8(const wchar_t* text, char* out, int out_size)
-{
-    return WideCharToMultiByte(CP_UTF8, 0, text, -1, out, out == nullptr ? 0 : out_size, nullptr,
-                               nullptr);
-}
-
 bool append_wide(wchar_t* out, std::size_t out_size, const wchar_t* text)
 {
     std::size_t at = 0;

@@ -11,12 +11,6 @@
 // when the text is empty, does not fit or cannot be converted.
 int sjis_to_wide(const char* text, std::size_t length, wchar_t* out, std::size_t out_size);
 
-// Converts the NUL-terminated UTF-16 `text` (a name Windows gave) into
-// UTF-8, the encoding of the core's paths, in `out` (`out_size` bytes).
-// Returns the bytes needed with the terminator when `out` is null, else the
-// bytes written with it; 0 on failure.
-int wide_to_utf8(const wchar_t* text, char* out, int out_size);
-
 // Appends the NUL-terminated `text` to the NUL-terminated `out` of
 // `out_size` wide characters, as far as it fits. False when it was cut.
 bool append_wide(wchar_t* out, std::size_t out_size, const wchar_t* text);

@@ -57,7 +57,7 @@ std::string reported(const std::string& path)
     char out[REPORT_PIECE_SIZE];
     std::string shown;
     while (left > 0) {
-        const std::size_t put = path_to_cp932(&text, &left, out, sizeof out);
+        const std::size_t put = path_to_cp932(platform_native(), &text, &left, out, sizeof out);
         if (put == 0) {
             break;
         }

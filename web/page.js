@@ -50,12 +50,6 @@ function pad4(number) {
   return String(number).padStart(4, '0');
 }
 
-// The summary's four lines with their labels taken off.
-function summaryValues(text) {
-  return text.split('\r\n').filter((line) => line.length > 0)
-    .map((line) => line.slice(line.indexOf(':') + 1));
-}
-
 function downloadLink(blob, name, japanese, english) {
   const url = URL.createObjectURL(blob);
   return bilingual(element('a', undefined, { href: url, download: name }), japanese, english);
@@ -90,7 +84,8 @@ function showFile(message) {
   if (code === 0) {
     const summary = element('p', undefined, { class: 'summary' });
     summary.append(text.replace(/\r\n$/, '').split('\r\n').map((line) => line.trim()).join('\n'));
-    const values = summaryValues(text);
+    const fields = message.summary;
+    const values = [shiftJis.decode(fields.name), String(fields.map), fields.time, fields.funds];
     summary.append(element('span', SUMMARY_EN.map((label, i) => `${label}: ${values[i] ?? ''}`).join('\n'),
                            { lang: 'en' }));
     item.append(summary);

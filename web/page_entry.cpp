@@ -25,11 +25,13 @@ namespace {
 EM_JS(double, page_file_size, (long number), { return self.m2qFileSize(number); });
 // Reads that file into `to` (room for its size); 0 when it cannot be read.
 EM_JS(int, page_read_file, (long number, unsigned char* to), { return self.m2qReadFile(number, to); });
-// One file's result: its record's fields and, when converted, the output.
+// One file's result: its record's text, the summary's fields (the name in
+// Shift-JIS) and, when converted, the output.
 EM_JS(void, page_file_done,
-      (int index, int count, int code, const char* message, const char* output,
-       const unsigned char* bytes, int size),
-      { self.m2qFileDone(index, count, code, message, output, bytes, size); });
+      (int index, int count, int code, const char* message, const char* name, int map,
+       const char* time, const char* funds, const char* output, const unsigned char* bytes,
+       int size),
+      { self.m2qFileDone(index, count, code, message, name, map, time, funds, output, bytes, size); });
 // The batch's report.txt (null when none was written).
 EM_JS(void, page_batch_done, (const unsigned char* bytes, int size),
       { self.m2qBatchDone(bytes, size); });
@@ -70,8 +72,10 @@ void file_done(void*, std::size_t index, std::size_t count, const char*, int32_t
                const char* message, const FileOutcome* outcome)
 {
     MemoryFile* output = outcome->output[0] != '\0' ? file_named(outcome->output) : nullptr;
+    const CitySummary& summary = outcome->summary;
     page_file_done(static_cast<int>(index), static_cast<int>(count), code, message,
-                   output != nullptr ? base_name(outcome->output) : "",
+                   summary.city_name, static_cast<int>(summary.map_number), summary.game_time,
+                   summary.funds_text, output != nullptr ? base_name(outcome->output) : "",
                    output != nullptr ? output->bytes.data() : nullptr,
                    output != nullptr ? static_cast<int>(output->bytes.size()) : 0);
     if (output != nullptr) {

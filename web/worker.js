@@ -46,11 +46,14 @@ function textAt(address) {
   return bytesAt(address, end - address);
 }
 
-self.m2qFileDone = (index, count, code, message, output, bytes, size) => {
+self.m2qFileDone = (index, count, code, message, name, map, time, funds, output, bytes, size) => {
   const text = textAt(message);
+  const cityName = textAt(name);
   postMessage({ kind: 'file', index, count, code, message: text,
+                summary: { name: cityName, map, time: engine.UTF8ToString(time),
+                           funds: engine.UTF8ToString(funds) },
                 output: engine.UTF8ToString(output), bytes: size > 0 ? blobAt(bytes, size) : null },
-              [text.buffer]);
+              [text.buffer, cityName.buffer]);
 };
 
 self.m2qBatchDone = (bytes, size) => {
