@@ -119,11 +119,14 @@ printf '%s\r\n' "${names[@]}" >"$work/names.lst"
 mkdir -p "$work/empty" "$work/window-192"
 # A drop whose report cannot be written: a read-only folder holding an older
 # report; where no such mount can be made (root writes anywhere else),
-# report.txt is a folder instead.
+# report.txt is a folder instead. Two saves and one file that is none: the
+# counts told differ.
 mkdir -p "$work/readonly" "$work/readonly-sources"
 "$make_save" --name "RO" --map 1 "$work/readonly-sources/city.psu" >/dev/null
+"$make_save" --name "RO2" --map 2 "$work/readonly-sources/town.psu" >/dev/null
 printf 'not a save\r\n' >"$work/readonly-sources/notes.txt"
-printf '%s\r\n' ../readonly-sources/city.psu ../readonly-sources/notes.txt >"$work/readonly.lst"
+printf '%s\r\n' ../readonly-sources/city.psu ../readonly-sources/notes.txt ../readonly-sources/town.psu \
+  >"$work/readonly.lst"
 printf 'an older report\r\n' >"$work/readonly/report.txt"
 if ! { mount --bind "$work/readonly" "$work/readonly" 2>/dev/null &&
        mount -o remount,ro,bind "$work/readonly" 2>/dev/null; }; then

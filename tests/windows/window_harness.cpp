@@ -1316,7 +1316,8 @@ void check_empty_drop()
 // A drop whose report cannot be written: a read-only folder holding an
 // older report (or, where the stage could not mount one, report.txt is a
 // folder). The saves are converted all the same, a message box in Japanese
-// and English names the folder and the counts, no report is opened.
+// and English names the folder and the counts (two converted, one failed:
+// counts swapped would show), no report is opened.
 void check_report_not_written()
 {
     row = "drop where report.txt cannot be written";
@@ -1329,12 +1330,14 @@ void check_report_not_written()
     if (check_eq("message boxes", 1u, result.seen.boxes.size())) {
         const std::wstring& box = result.seen.boxes[0];
         for (const char* part : {u8"report.txtをこのフォルダに書き込めませんでした。",
-                                 "report.txt could not be written in this folder:", u8"変換: 1 件、失敗: 1 件",
-                                 "Converted: 1, failed: 1", "\\readonly"}) {
+                                 "report.txt could not be written in this folder:", u8"変換: 2 件、失敗: 1 件",
+                                 "Converted: 2, failed: 1", "\\readonly"}) {
             check(contains(box, wide(part)), std::string("the message box says \"") + part + "\"");
         }
     }
-    check(is_file(work + L"\\readonly-sources\\gamedata_city.dat"), "the save converted all the same");
+    check(is_file(work + L"\\readonly-sources\\gamedata_city.dat") &&
+              is_file(work + L"\\readonly-sources\\gamedata_town.dat"),
+          "the saves converted all the same");
     if (!is_folder(folder + L"\\report.txt")) {
         std::string older;
         check(read_file(folder + L"\\report.txt", &older) && older == "an older report\r\n",
