@@ -38,7 +38,7 @@ constexpr int MAIN_WINDOW_WIDTH = 480;
 constexpr int MAIN_WINDOW_HEIGHT = 224;
 
 // The report the batch writes in the current directory, opened for the user
-// with the verb "edit" after every batch that wrote it.
+// with the verb "edit" after a batch that wrote it.
 constexpr wchar_t REPORT_FILE_NAME_WIDE[] = L"report.txt";
 constexpr wchar_t REPORT_VERB_WIDE[] = L"edit";
 
