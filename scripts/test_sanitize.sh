@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite built with AddressSanitizer and UndefinedBehavior-
-# Sanitizer (build-asan/), then the command-line program under valgrind
-# memcheck over a small batch (build-valgrind/). Any sanitizer report, any
+# Sanitizer (build-asan/), then the command-line program of the native build
+# (build/, preset native: built by the native stage already, so nothing is
+# built twice) under valgrind memcheck over a small batch. Any sanitizer report, any
 # valgrind error and any leaked byte fails the stage.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,13 +20,16 @@ cmake --build --preset asan -j "$jobs"
 ctest --preset asan -j "$jobs"
 
 echo "--- valgrind memcheck of melno2quaz over a small batch" >&2
-cmake --preset valgrind >/dev/null
-cmake --build --preset valgrind -j "$jobs"
+if [ -f build/CMakeCache.txt ] && ! grep -q '^CMAKE_GENERATOR:INTERNAL=Ninja$' build/CMakeCache.txt; then
+  rm -rf build
+fi
+cmake --preset native >/dev/null
+cmake --build --preset native-programs -j "$jobs"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cli=$PWD/build-valgrind/melno2quaz
-make_save=$PWD/build-valgrind/make_melno_save
+cli=$PWD/build/melno2quaz
+make_save=$PWD/build/make_melno_save
 "$make_save" --name "first" --map 2 --clock 3283629 --funds 1234567 --pattern "$work/first.psu"
 "$make_save" --name "second" --map 5 --clock 86399 --funds -1000 --fill 7 "$work/second.psu"
 "$make_save" --size 5233663 "$work/short.psu"
