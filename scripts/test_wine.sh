@@ -46,7 +46,7 @@ build "cross build in build-win32" win32 win32
 if [ -f build/CMakeCache.txt ] && ! grep -q '^CMAKE_GENERATOR:INTERNAL=Ninja$' build/CMakeCache.txt; then
   rm -rf build
 fi
-build "native build of the Linux front end" native native-programs
+build "native build of the Linux front end and the inputs' ctest step" native native-programs
 exe_dir="$root/build-win32"
 
 # The release programs: 32-bit, importing system DLLs only.
@@ -70,87 +70,23 @@ else
 fi
 note "32-bit x86 programs: $i386"
 
-# --- inputs: the same batch in several folders ------------------------------------------------
-# Among the files a path of 269 bytes whose first 259 bytes name another save.
-# Wine keeps Unix names in UTF-8; the Linux front end, in a Shift-JIS locale,
-# takes the Shift-JIS bytes as they are; its folder is then renamed to UTF-8
-# names, so that the harness finds the same names on both sides.
+# --- inputs: made by the ctest step wine_harness_inputs (tests/windows/make_inputs.sh) ------------
 work="$root/build-win32/wine-test"
 for mounted in readonly small small-unit; do
   if mountpoint -q "$work/$mounted" 2>/dev/null; then umount "$work/$mounted"; fi
 done
 rm -rf "$work"
-mkdir -p "$work/window-1252"
-make_save="$root/build/make_melno_save"
-sjis_name=$'\x95\x5c.psu'  # 表.psu
-long_dir="$(printf 'l%.0s' $(seq 200))"
-cut_name="$(printf 'c%.0s' $(seq 47)).pppppppppp"
-long_path="$long_dir/${cut_name}qqqqqqqqqq"
-make_inputs() {  # DIR NAME-OF-表.psu-ON-DISK
-  mkdir -p "$1/saves.psu" "$1/$long_dir"
-  "$make_save" --name-hex "93 8c 8b 9e 93 73" --map 3 --clock 3676029 --funds 1234567 "$1/city.psu"
-  "$make_save" --pattern --name "Pattern Town 16!" --map -7 --clock -1 --funds -9223372036854775807 \
-    "$1/pattern.save.psu"
-  "$make_save" --size 5233663 "$1/short.psu"
-  "$make_save" --fill 0x5c --name-hex "83 5c 83 5c" --map 2 --funds 1000 "$1/$2"
-  "$make_save" --name "Cut" --map 1 "$1/$long_dir/$cut_name"
-  printf 'not a save\r\n' >"$1/notes.txt"
-} >/dev/null
-batch=(city.psu short.psu saves.psu notes.txt "$sjis_name" "$long_path" pattern.save.psu city.psu)
-for dir in window cmdline console; do make_inputs "$work/$dir" 表.psu; done
-make_inputs "$work/linux" "$sjis_name"
-(cd "$work/linux" && LOCPATH="$locales" LC_ALL=ja_JP.SJIS "$root/build/melno2quaz" "${batch[@]}") \
-  >"$work/linux.log" 2>&1 || true
-for name in "$sjis_name" "gamedata_${sjis_name%.psu}.dat"; do
-  [ ! -e "$work/linux/$name" ] || mv "$work/linux/$name" "$work/linux/$(iconv -f CP932 -t UTF-8 <<<"$name")"
-done
-printf '%s\r\n' "${batch[@]}" | iconv -f CP932 -t UTF-8 >"$work/drop.lst"
-# Names outside any one code page, beside an older report.txt. The Linux
-# batch runs in a UTF-8 locale: its report shows what Shift-JIS lacks as
-# '?', as Windows' must.
-names=(夹心.psu Café.psu 東京.psu 表.psu)
-for dir in names-linux names-{932,1252}-{drop,cmdline,console,terminal}; do
-  mkdir -p "$work/$dir"
-  for name in "${names[@]}"; do "$make_save" --name "Names" --map 5 "$work/$dir/$name" >/dev/null; done
-  printf 'an older report\r\n' >"$work/$dir/report.txt"
-done
-(cd "$work/names-linux" && LC_ALL=C.UTF-8 "$root/build/melno2quaz" "${names[@]}") >"$work/names-linux.log" 2>&1 || true
-printf '%s\r\n' "${names[@]}" >"$work/names.lst"
-mkdir -p "$work/empty" "$work/window-192"
-# A drop whose report cannot be written: a read-only folder holding an older
-# report; where no such mount can be made (root writes anywhere else),
-# report.txt is a folder instead. Two saves and one file that is none: the
-# counts told differ.
-mkdir -p "$work/readonly" "$work/readonly-sources"
-"$make_save" --name "RO" --map 1 "$work/readonly-sources/city.psu" >/dev/null
-"$make_save" --name "RO2" --map 2 "$work/readonly-sources/town.psu" >/dev/null
-printf 'not a save\r\n' >"$work/readonly-sources/notes.txt"
-printf '%s\r\n' ../readonly-sources/city.psu ../readonly-sources/notes.txt ../readonly-sources/town.psu \
-  >"$work/readonly.lst"
-printf 'an older report\r\n' >"$work/readonly/report.txt"
-if ! { mount --bind "$work/readonly" "$work/readonly" 2>/dev/null &&
-       mount -o remount,ro,bind "$work/readonly" 2>/dev/null; }; then
-  if mountpoint -q "$work/readonly"; then umount "$work/readonly"; fi
-  rm -f "$work/readonly/report.txt"
-  mkdir "$work/readonly/report.txt"
+mkdir -p "$work"
+inputs_log="$(mktemp)"
+if ! M2Q_WINE_WORK="$work" M2Q_SJIS_LOCALES="$locales" \
+     ctest --test-dir build -L wine-inputs --output-on-failure >"$inputs_log" 2>&1; then
+  cat "$inputs_log" >&2; rm -f "$inputs_log"; fail "making the harness's inputs"
 fi
-# Sources another program holds open, and names as Windows means them.
-mkdir -p "$work/held" "$work/meant"
-for name in held/read.psu held/written.psu meant/city.psu; do
-  "$make_save" --name "Held" --map 1 "$work/$name" >/dev/null
-done
-# Full drives: small tmpfs mounts, one for the unit tests (their source is
-# sparse) and one for the console program, with room for its source and
-# part of the output. Where none can be mounted, those rows do not run and
-# say so.
+rm -f "$inputs_log"
 small_unit=""
-if mkdir -p "$work/small-unit" && mount -t tmpfs -o size=2m,mode=0777 tmpfs "$work/small-unit" 2>/dev/null; then
+if mountpoint -q "$work/small-unit"; then
   small_unit="$work/small-unit"
-  mkdir -p "$work/small"
-  mount -t tmpfs -o size=8m,mode=0777 tmpfs "$work/small"
-  "$make_save" --name "Full" --map 1 "$work/small/city.psu" >/dev/null
 else
-  rmdir "$work/small-unit"
   echo "test_wine: note: no small drive could be mounted; the full-drive rows do not run" >&2
 fi
 
