@@ -175,7 +175,8 @@ int main(int argc, char** argv)
 
     // The whole batch once, report included: it must convert every file.
     BatchSummary summary{};
-    process_dropped_files(platform_native(), paths.data(), paths.size(), dir.c_str(), nullptr, nullptr, &summary);
+    process_dropped_files(platform_native(), paths.data(), paths.size(), dir.c_str(), nullptr,
+                          nullptr, &summary);
     if (summary.converted != static_cast<std::size_t>(files) || !summary.report_written) {
         std::fprintf(stderr, "conversion failed: %zu of %ld converted\n", summary.converted,
                      files);

@@ -72,7 +72,8 @@ BatchEntry* list_sources(const PlatformOps& os, const char* const* paths, std::s
 }
 
 // One file of a batch, with what a front end may tell besides.
-int32_t convert_in_batch(const PlatformOps& os, const char* path, char* message, BatchFiles* files, FileOutcome* outcome)
+int32_t convert_in_batch(const PlatformOps& os, const char* path, char* message, BatchFiles* files,
+                         FileOutcome* outcome)
 {
     if (outcome == nullptr) {
         return convert_one(os, path, message, files, nullptr);
@@ -95,7 +96,8 @@ int32_t convert_file(const PlatformOps& os, const char* path, char* message, Fil
     return convert_in_batch(os, path, message, nullptr, outcome);
 }
 
-void process_dropped_files(const PlatformOps& os, const char* const* paths, std::size_t count, const char* report_folder,
+void process_dropped_files(const PlatformOps& os, const char* const* paths, std::size_t count,
+                           const char* report_folder,
                            BatchObserver observer, void* context, BatchSummary* summary)
 {
     // Without its table the batch could not keep its outputs off its own

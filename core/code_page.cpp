@@ -90,7 +90,8 @@ long utf8_decode(const unsigned char* text, std::size_t left, std::size_t* taken
     return code;
 }
 
-std::size_t path_to_cp932(const PlatformOps& os, const char** text, std::size_t* left, char* out, std::size_t size)
+std::size_t path_to_cp932(const PlatformOps& os, const char** text, std::size_t* left, char* out,
+                          std::size_t size)
 {
     std::size_t put = 0;
     // A character of code page 932 takes up to 2 bytes: one goes in only
@@ -102,7 +103,8 @@ std::size_t path_to_cp932(const PlatformOps& os, const char** text, std::size_t*
             out[put++] = first;
         } else {
             char character[2];
-            const std::size_t length = os.character_to_cp932(os.context, *text, *left, character, &taken);
+            const std::size_t length = os.character_to_cp932(os.context, *text, *left, character,
+                                                             &taken);
             if (length == 0) {
                 out[put++] = '?';
             } else {

@@ -260,7 +260,8 @@ struct MemoryCalls {
         return found != nullptr ? found->bytes.size() : 0;
     }
 
-    static bool read(void* context, PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t* done)
+    static bool read(void* context, PlatformFile file, void* buffer, std::uint32_t size,
+                     std::uint32_t* done)
     {
         MemoryPlatform& m = memory_of(context);
         MemoryHandle* open = open_file(m, file);
@@ -310,7 +311,8 @@ struct MemoryCalls {
         return create_under_temp_name(beside, m.windows_paths, 0, name, name_size, create_new);
     }
 
-    static bool write(void* context, PlatformFile file, const void* data, std::uint32_t size, std::uint32_t* done)
+    static bool write(void* context, PlatformFile file, const void* data, std::uint32_t size,
+                      std::uint32_t* done)
     {
         MemoryPlatform& m = memory_of(context);
         MemoryFile* found = file_at(m, open_file(m, file)->path);
@@ -430,7 +432,8 @@ struct MemoryCalls {
     }
 
     // The paths in memory are code page 932 already, unless they are UTF-8.
-    static std::size_t character_to_cp932(void* context, const char* text, std::size_t left, char* out,
+    static std::size_t character_to_cp932(void* context, const char* text, std::size_t left,
+                                          char* out,
                                           std::size_t* taken)
     {
         MemoryPlatform& m = memory_of(context);

@@ -65,7 +65,8 @@ void copy_part(const char* path, std::size_t from, std::size_t to,
 // same last component in the same folder. The report's rename replaces
 // whatever that name then holds, a save too, so no output may take it.
 // False with `*failed` when a folder cannot be looked up.
-bool is_report_name(const PlatformOps& os, const NameInfo& found, const BatchFiles* batch, bool* failed)
+bool is_report_name(const PlatformOps& os, const NameInfo& found, const BatchFiles* batch,
+                    bool* failed)
 {
     *failed = false;
     if (batch == nullptr || batch->report_target == nullptr) {
@@ -217,7 +218,8 @@ const char* name_use_text(NameUse use)
     return "";
 }
 
-NameSearch find_output_name(const PlatformOps& os, const char* source_path, const char* prefix, const char* extension,
+NameSearch find_output_name(const PlatformOps& os, const char* source_path, const char* prefix,
+                            const char* extension,
                             const OutputOwner& owner, int* number, char* output, NameInfo* found,
                             NameUse* passed_over)
 {
@@ -274,7 +276,8 @@ const char* name_search_text(NameSearch search)
     return "";
 }
 
-bool make_output_name(const PlatformOps& os, const char* source_path, const char* prefix, const char* extension,
+bool make_output_name(const PlatformOps& os, const char* source_path, const char* prefix,
+                      const char* extension,
                       char* output)
 {
     OutputOwner owner{};

@@ -43,7 +43,8 @@ struct OutputOwner {
 
 // Tells the owner of the source at `path`; false when the name cannot be
 // looked up.
-bool output_owner(const PlatformOps& os, const char* source_path, const BatchFiles* batch, OutputOwner* owner);
+bool output_owner(const PlatformOps& os, const char* source_path, const BatchFiles* batch,
+                  OutputOwner* owner);
 
 // Why a name is passed over, if it is.
 enum NameUse : int {
@@ -90,12 +91,14 @@ const char* name_search_text(NameSearch search);
 // k: the same with "_k" before the dot), without creating anything. On
 // NAME_FOUND, `output` (OUTPUT_PATH_SIZE bytes) holds the name, `*number`
 // its number and `found` what the name leads to; otherwise `output` is empty.
-NameSearch find_output_name(const PlatformOps& os, const char* source_path, const char* prefix, const char* extension,
+NameSearch find_output_name(const PlatformOps& os, const char* source_path, const char* prefix,
+                            const char* extension,
                             const OutputOwner& owner, int* number, char* output, NameInfo* found,
                             NameUse* passed_over = nullptr);
 
 // The first usable name for a single file (no batch), from number 0.
-bool make_output_name(const PlatformOps& os, const char* source_path, const char* prefix, const char* extension,
+bool make_output_name(const PlatformOps& os, const char* source_path, const char* prefix,
+                      const char* extension,
                       char* output);
 
 #endif

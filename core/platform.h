@@ -105,7 +105,8 @@ struct PlatformOps {
     // The open file's size, all 64 bits of it; 0 when it cannot be told.
     std::uint64_t (*file_size)(void* context, PlatformFile file);
     // Reads up to `size` bytes; `*done` gets the count. False on an error.
-    bool (*read)(void* context, PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t* done);
+    bool (*read)(void* context, PlatformFile file, void* buffer, std::uint32_t size,
+                 std::uint32_t* done);
 
     // Creates a new, empty file under a fresh temporary name in the folder
     // of `beside` (a file path; its folder may be the current one) and opens
@@ -123,7 +124,8 @@ struct PlatformOps {
     PlatformFile (*create_temp)(void* context, const char* beside, const char* like, char* name,
                                 std::size_t name_size);
     // Writes `size` bytes; `*done` gets the count. False on an error.
-    bool (*write)(void* context, PlatformFile file, const void* data, std::uint32_t size, std::uint32_t* done);
+    bool (*write)(void* context, PlatformFile file, const void* data, std::uint32_t size,
+                  std::uint32_t* done);
     // Makes the bytes written so far durable on the disk. False on an error.
     bool (*flush)(void* context, PlatformFile file);
 

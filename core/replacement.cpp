@@ -16,7 +16,8 @@ void write_replacement(Replacement* replacement, const void* data, std::size_t s
     while (replacement->ok && size > 0) {
         const std::uint32_t piece = size > 0x40000000u ? 0x40000000u : static_cast<std::uint32_t>(size);
         std::uint32_t done = 0;
-        if (!replacement->os->write(replacement->os->context, replacement->file, at, piece, &done) || done != piece) {
+        if (!replacement->os->write(replacement->os->context, replacement->file, at, piece,
+            &done) || done != piece) {
             replacement->ok = false;
         }
         at += piece;
@@ -37,7 +38,8 @@ ReplaceResult finish_replacement(Replacement* replacement, const char* target,
         ok = os.look_up(os.context, replacement->temp, &written) && written.kind == NAME_REGULAR;
         *identity = written.identity;
     }
-    const ReplaceResult result = ok ? os.replace_file(os.context, replacement->temp, target) : REPLACE_FAILED;
+    const ReplaceResult result = ok ? os.replace_file(os.context, replacement->temp,
+                                                      target) : REPLACE_FAILED;
     if (result != REPLACE_DONE) {
         os.remove_file(os.context, replacement->temp);
     }

@@ -18,7 +18,8 @@ struct Replacement {
 // Begins a replacement of `target`; false when its folder cannot take a
 // new file. `like` (may be null) is the file whose permissions a new file
 // takes where `target` is none yet (PlatformOps::create_temp).
-bool begin_replacement(const PlatformOps& os, const char* target, const char* like, Replacement* replacement);
+bool begin_replacement(const PlatformOps& os, const char* target, const char* like,
+                       Replacement* replacement);
 
 // Writes the next bytes; a failure shows in `ok` and ends in
 // REPLACE_FAILED at the finish.

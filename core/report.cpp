@@ -67,7 +67,8 @@ void report_open(const PlatformOps& os, Report* report, const char* folder)
     NameInfo found;
     const OutputOwner owner{false, FileIdentity{}, nullptr};
     const PurposeScope looking(os, PURPOSE_REPORT_NAME);
-    if (length < 0 || static_cast<std::size_t>(length) >= sizeof name || !os.path_fits(os.context, name) ||
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof name || !os.path_fits(os.context,
+        name) ||
         !os.look_up(os.context, name, &found) || !name_usable(found, owner)) {
         return;
     }

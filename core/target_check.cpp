@@ -133,7 +133,8 @@ int32_t check_target(unsigned char* image, std::uint64_t size, char* text, std::
     return CHECK_DAMAGED;
 }
 
-int32_t check_target_file(const PlatformOps& os, const char* path, char* text, std::size_t text_size)
+int32_t check_target_file(const PlatformOps& os, const char* path, char* text,
+                          std::size_t text_size)
 {
     const PurposeScope checking(os, PURPOSE_CHECK);
     char reason[256];

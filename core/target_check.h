@@ -28,6 +28,7 @@ int32_t check_target(unsigned char* image, std::uint64_t size, char* text, std::
 // Reads the file at `path` through the platform and checks it as above.
 // Writes nothing. CHECK_UNREADABLE, with the reason in `text`, when the
 // file cannot be opened or read or there is no memory for it.
-int32_t check_target_file(const PlatformOps& os, const char* path, char* text, std::size_t text_size);
+int32_t check_target_file(const PlatformOps& os, const char* path, char* text,
+                          std::size_t text_size);
 
 #endif

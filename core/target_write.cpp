@@ -10,7 +10,8 @@
 
 static_assert(TEMP_PATH_SIZE >= OUTPUT_PATH_SIZE, "a link to an output name must fit NameInfo::target");
 
-int32_t write_target(const PlatformOps& os, const unsigned char* image, const char* given_path, BatchFiles* batch,
+int32_t write_target(const PlatformOps& os, const unsigned char* image, const char* given_path,
+                     BatchFiles* batch,
                      FileOutcome* outcome)
 {
     // The output is named after the source as the system means it: on

@@ -165,7 +165,8 @@ struct FaultCalls {
         return s.parent->file_size(s.parent->context, file);
     }
 
-    static bool read(void* context, PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t* done) {
+    static bool read(void* context, PlatformFile file, void* buffer, std::uint32_t size,
+                     std::uint32_t* done) {
         FaultState& s = state_of(context);
         const Fault* fault = nullptr;
         const bool misuse = enter_on(s, PlatformCall::read, file, size, false, &fault) == nullptr;
@@ -185,7 +186,8 @@ struct FaultCalls {
         return opened(s, s.parent->create_temp(s.parent->context, beside, like, name, name_size), beside, true);
     }
 
-    static bool write(void* context, PlatformFile file, const void* data, std::uint32_t size, std::uint32_t* done) {
+    static bool write(void* context, PlatformFile file, const void* data, std::uint32_t size,
+                      std::uint32_t* done) {
         FaultState& s = state_of(context);
         const Fault* fault = nullptr;
         const bool misuse = enter_on(s, PlatformCall::write, file, size, true, &fault) == nullptr;
@@ -275,7 +277,8 @@ struct FaultCalls {
         return previous;
     }
 
-    static std::size_t character_to_cp932(void* context, const char* text, std::size_t left, char* out,
+    static std::size_t character_to_cp932(void* context, const char* text, std::size_t left,
+                                          char* out,
                                           std::size_t* taken) {
         FaultState& s = state_of(context);
         return s.parent->character_to_cp932(s.parent->context, text, left, out, taken);

@@ -67,7 +67,8 @@ struct Watch {
     std::vector<int32_t> codes;
 };
 
-void watch_file(void* context, std::size_t index, std::size_t, const char*, int32_t code, const char*,
+void watch_file(void* context, std::size_t index, std::size_t, const char*, int32_t code,
+                const char*,
                 const FileOutcome*) {
     auto* watch = static_cast<Watch*>(context);
     watch->codes.push_back(code);

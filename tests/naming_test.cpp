@@ -210,17 +210,21 @@ TEST(MakeOutputName, PlainNameBesideTheSourceIsChosenWithoutTouchingIt) {
     ASSERT_TRUE(named.ok);
     EXPECT_EQ(named.name, folder.file("gamedata_city.dat"));
     EXPECT_EQ(m2q_test::read_text(folder.file("gamedata_city.dat")), "old content");
-    EXPECT_EQ(output_name(platform_native(), folder.file("my.save.psu")).name, folder.file("gamedata_my.save.dat"));
-    EXPECT_EQ(output_name(platform_native(), folder.file("noext")).name, folder.file("gamedata_noext.dat"));
+    EXPECT_EQ(output_name(platform_native(), folder.file("my.save.psu")).name,
+              folder.file("gamedata_my.save.dat"));
+    EXPECT_EQ(output_name(platform_native(), folder.file("noext")).name,
+              folder.file("gamedata_noext.dat"));
 }
 
 TEST(MakeOutputName, NumberedNameWhenThePlainOneCannotBeCreated) {
     TempFolder folder;
     std::filesystem::create_directory(folder.path() / "gamedata_city.dat");
-    EXPECT_EQ(output_name(platform_native(), folder.file("city.psu")).name, folder.file("gamedata_city_1.dat"));
+    EXPECT_EQ(output_name(platform_native(), folder.file("city.psu")).name,
+              folder.file("gamedata_city_1.dat"));
     std::filesystem::remove(folder.path() / "gamedata_city_1.dat");
     std::filesystem::create_directory(folder.path() / "gamedata_city_1.dat");
-    EXPECT_EQ(output_name(platform_native(), folder.file("city.psu")).name, folder.file("gamedata_city_2.dat"));
+    EXPECT_EQ(output_name(platform_native(), folder.file("city.psu")).name,
+              folder.file("gamedata_city_2.dat"));
 }
 
 TEST(MakeOutputName, GivesUpAfterNumber9999) {

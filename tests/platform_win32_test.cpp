@@ -174,7 +174,8 @@ TEST(Win32Names, NamesOfAnyScriptConvertAndAreReportedInCodePage932)
         SCOPED_TRACE(utf8(row.name));
         ASSERT_TRUE(make_file(folder.wide(row.name + L".psu"), SOURCE_SIZE));
         char message[MESSAGE_SIZE];
-        EXPECT_EQ(convert_file(platform_native(), folder.narrow(row.name + L".psu").c_str(), message), CONVERT_OK);
+        EXPECT_EQ(convert_file(platform_native(), folder.narrow(row.name + L".psu").c_str(),
+                  message), CONVERT_OK);
         const fs::path name(row.name);
         const fs::path output = folder.wide(name.parent_path() / (L"gamedata_" + name.filename().wstring() + L".dat"));
         EXPECT_EQ(size_on_disk(output), TARGET_SIZE);
@@ -220,7 +221,8 @@ TEST(Win32Names, SourcesAreNamedAsWindowsMeansThem)
         SCOPED_TRACE(utf8(row.given));
         char message[MESSAGE_SIZE];
         FileOutcome outcome{};
-        EXPECT_EQ(convert_file(platform_native(), folder.narrow(row.given).c_str(), message, &outcome), row.code);
+        EXPECT_EQ(convert_file(platform_native(), folder.narrow(row.given).c_str(), message,
+                  &outcome), row.code);
         EXPECT_EQ(std::string(outcome.output), row.output.empty() ? "" : folder.narrow(row.output));
         EXPECT_FALSE(outcome.numbered);
         EXPECT_EQ(outcome.reason, row.error != 0 ? system_words(row.error) : "");
@@ -242,23 +244,28 @@ TEST(Win32Names, PathLimitIsCountedInUtf16UnitsAndTemporaryNamesFitWhereTheirFil
     // 240 units, 3 bytes each in UTF-8: far more than 259 bytes.
     ASSERT_TRUE(make_file(folder.wide(path_of(240, L'\u6771')), SOURCE_SIZE));
     ASSERT_GT(folder.narrow(path_of(240, L'\u6771')).size(), 600u);
-    EXPECT_EQ(convert_file(platform_native(), folder.narrow(path_of(240, L'\u6771')).c_str(), message), CONVERT_OK);
-    EXPECT_EQ(convert_file(platform_native(), folder.narrow(path_of(260, L'\u4eac')).c_str(), message), ERR_PATH_TOO_LONG);
-    EXPECT_NE(convert_file(platform_native(), folder.narrow(path_of(259, L'\u4eac')).c_str(), message), ERR_PATH_TOO_LONG);
+    EXPECT_EQ(convert_file(platform_native(), folder.narrow(path_of(240, L'\u6771')).c_str(),
+              message), CONVERT_OK);
+    EXPECT_EQ(convert_file(platform_native(), folder.narrow(path_of(260, L'\u4eac')).c_str(),
+              message), ERR_PATH_TOO_LONG);
+    EXPECT_NE(convert_file(platform_native(), folder.narrow(path_of(259, L'\u4eac')).c_str(),
+              message), ERR_PATH_TOO_LONG);
 
     // A save whose path is exactly 259 units, with a final name of 15.
     const std::wstring sub(MAX_PATH - 1 - base - 1 - 15, L'd');
     ASSERT_TRUE(CreateDirectoryW(folder.wide(sub).c_str(), nullptr));
     ASSERT_TRUE(make_file(folder.wide(sub + L"\\ab.psu"), SOURCE_SIZE));
     ASSERT_EQ(folder.wide(sub + L"\\gamedata_ab.dat").wstring().size(), MAX_PATH - 1u);
-    EXPECT_EQ(convert_file(platform_native(), folder.narrow(sub + L"\\ab.psu").c_str(), message), CONVERT_OK);
+    EXPECT_EQ(convert_file(platform_native(), folder.narrow(sub + L"\\ab.psu").c_str(), message),
+              CONVERT_OK);
     EXPECT_EQ(size_on_disk(folder.wide(sub + L"\\gamedata_ab.dat")), TARGET_SIZE);
 
     // report.txt at exactly 259 units.
     const std::wstring here(MAX_PATH - 1 - base - 1 - 10, L'r');
     ASSERT_TRUE(CreateDirectoryW(folder.wide(here).c_str(), nullptr));
     BatchSummary summary{};
-    process_dropped_files(platform_native(), nullptr, 0, folder.narrow(here).c_str(), nullptr, nullptr, &summary);
+    process_dropped_files(platform_native(), nullptr, 0, folder.narrow(here).c_str(), nullptr,
+                          nullptr, &summary);
     EXPECT_TRUE(summary.report_written);
     EXPECT_EQ(size_on_disk(folder.wide(here + L"\\report.txt")), 0);
 }
@@ -271,7 +278,8 @@ TEST(Win32Exclusive, OpenSourceSharesOnlyReading)
 {
     Win32Folder folder;
     ASSERT_TRUE(make_file(folder.wide(L"city.psu"), SOURCE_SIZE));
-    const PlatformFile file = platform_native().open_read(nullptr, folder.narrow(L"city.psu").c_str());
+    const PlatformFile file = platform_native().open_read(nullptr,
+                                              folder.narrow(L"city.psu").c_str());
     ASSERT_NE(file, NO_FILE);
     const auto opens = [&](DWORD access) {
         HANDLE other = CreateFileW(folder.wide(L"city.psu").c_str(), access,
@@ -365,8 +373,10 @@ TEST(Win32Exclusive, OnlyRegularFilesCanBeOpened)
     CloseHandle(waiting.hEvent);
 
     char message[MESSAGE_SIZE];
-    EXPECT_EQ(convert_file(platform_native(), folder.narrow(L"saves.psu").c_str(), message), ERR_NOT_SOURCE);
-    EXPECT_EQ(convert_file(platform_native(), folder.narrow(L"com\u00b9.psu").c_str(), message), ERR_NOT_SOURCE);
+    EXPECT_EQ(convert_file(platform_native(), folder.narrow(L"saves.psu").c_str(), message),
+              ERR_NOT_SOURCE);
+    EXPECT_EQ(convert_file(platform_native(), folder.narrow(L"com\u00b9.psu").c_str(), message),
+              ERR_NOT_SOURCE);
     EXPECT_EQ(size_on_disk(folder.wide(L"missing.psu")), -1) << "opening must never create";
     DeleteFileW(literal.c_str());
 }
@@ -388,7 +398,8 @@ TEST(Win32Files, NamesThatRefuseTheReplacePassTheTurnToTheNextNumber)
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
 
     char message[MESSAGE_SIZE];
-    EXPECT_EQ(convert_file(platform_native(), folder.narrow(L"city.psu").c_str(), message), CONVERT_OK) << message;
+    EXPECT_EQ(convert_file(platform_native(), folder.narrow(L"city.psu").c_str(), message),
+              CONVERT_OK) << message;
     CloseHandle(held);
     EXPECT_EQ(size_on_disk(folder.wide(L"gamedata_city_3.dat")), TARGET_SIZE);
     EXPECT_NE(GetFileAttributesW(folder.wide(L"gamedata_city.dat").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
@@ -435,7 +446,8 @@ TEST(Win32Files, NamesThatRefuseTheReplacePassTheTurnToTheNextNumber)
     const std::wstring security = security_text(town);
     EXPECT_NE(security, before) << "the access list did not take";
 
-    EXPECT_EQ(convert_file(platform_native(), folder.narrow(L"town.psu").c_str(), message), CONVERT_OK) << message;
+    EXPECT_EQ(convert_file(platform_native(), folder.narrow(L"town.psu").c_str(), message),
+              CONVERT_OK) << message;
     EXPECT_EQ(size_on_disk(folder.wide(L"gamedata_town.dat")), TARGET_SIZE);
     EXPECT_EQ(GetFileAttributesW(folder.wide(L"gamedata_town.dat").c_str()), hidden);
     EXPECT_EQ(utf8(security_text(town)), utf8(security));
@@ -466,7 +478,8 @@ TEST(Win32Files, AReplaceRefusedForAMomentIsTriedAgain)
         });
         char message[MESSAGE_SIZE];
         FileOutcome outcome{};
-        EXPECT_EQ(convert_file(platform_native(), folder.narrow(L"city.psu").c_str(), message, &outcome), CONVERT_OK) << message;
+        EXPECT_EQ(convert_file(platform_native(), folder.narrow(L"city.psu").c_str(), message,
+                  &outcome), CONVERT_OK) << message;
         release.join();
         EXPECT_EQ(std::string(outcome.output), folder.narrow(row.output));
         EXPECT_EQ(size_on_disk(folder.wide(row.output)), TARGET_SIZE);
@@ -488,7 +501,8 @@ TEST(Win32Files, AFullDriveSaysWhy)
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     const std::vector<unsigned char> image(TARGET_SIZE, 0x5A);
     std::uint32_t done = 0;
-    EXPECT_FALSE(platform_native().write(nullptr, reinterpret_cast<PlatformFile>(file), image.data(), TARGET_SIZE, &done));
+    EXPECT_FALSE(platform_native().write(nullptr, reinterpret_cast<PlatformFile>(file),
+                 image.data(), TARGET_SIZE, &done));
     char reason[REASON_SIZE];
     platform_native().take_error_text(nullptr, reason, sizeof reason);
     EXPECT_EQ(reason, system_words(ERROR_DISK_FULL));
@@ -507,7 +521,8 @@ TEST(Win32Files, TheHighPartOfTheSizeCounts)
         GTEST_SKIP() << "no room for a 4 GiB sparse file here";
     }
     char message[MESSAGE_SIZE];
-    EXPECT_EQ(convert_file(platform_native(), folder.narrow(L"huge.psu").c_str(), message), ERR_NOT_SOURCE);
+    EXPECT_EQ(convert_file(platform_native(), folder.narrow(L"huge.psu").c_str(), message),
+              ERR_NOT_SOURCE);
     EXPECT_FALSE(fs::exists(folder.wide(L"gamedata_huge.dat")));
 }
 
