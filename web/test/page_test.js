@@ -143,6 +143,11 @@ async function main() {
     check('converted and refused files shown in both languages',
           converted.length === expected.length - 1 && refused.length === names.length - converted.length,
           items.join(' | '));
+    // The English lines show the summary's fields as the engine gave them.
+    const shows = (fields) => items.some((text) => fields.every((field) => text.includes(field)));
+    check('each converted city\'s name, map and funds in English',
+          shows(['City: 東京', 'Map: 3', 'Funds: 1,234,567']) && shows(['City: Harbor', 'Map: 1', 'Funds: -5']),
+          items.join(' | '));
 
     // Readable on a phone's width and at 200 % zoom: nothing wider than
     // the window.
