@@ -141,13 +141,29 @@ bool read_at(int fd, unsigned char* at, std::uint32_t size, off_t offset, std::u
 #ifdef __APPLE__
 const struct timespec& modified_time(const struct stat& info) { return info.st_mtimespec; }
 const struct timespec& changed_time(const struct stat& info) { return info.st_ctimespec; }
-constexpr clockid_t STAMP_CLOCK = CLOCK_REALTIME;
+constexpr clockid_t EARLY_CLOCK = CLOCK_REALTIME;
 #else
 const struct timespec& modified_time(const struct stat& info) { return info.st_mtim; }
 const struct timespec& changed_time(const struct stat& info) { return info.st_ctim; }
-// The clock the kernel stamps files with.
-constexpr clockid_t STAMP_CLOCK = CLOCK_REALTIME_COARSE;
+// The kernel stamps files with the coarse clock, which may lag the fine one
+// by a tick; or, on file systems with fine-grained stamps (Linux 6.13 on),
+// with the fine clock once the times were looked at. A moment is taken by
+// both: from the coarse clock's time to the fine one's, so that a stamp by
+// either clock made then falls within it.
+constexpr clockid_t EARLY_CLOCK = CLOCK_REALTIME_COARSE;
 #endif
+
+// A moment as the file clocks may stamp it.
+struct Moment {
+    struct timespec early;  // the coarse clock's time
+    struct timespec late;   // the fine clock's time, taken after it
+};
+
+bool take_moment(Moment* moment)
+{
+    return ::clock_gettime(EARLY_CLOCK, &moment->early) == 0 &&
+           ::clock_gettime(CLOCK_REALTIME, &moment->late) == 0;
+}
 
 bool same_time(const struct timespec& a, const struct timespec& b)
 {
@@ -165,36 +181,37 @@ bool within(const struct timespec& time, const struct timespec& start, const str
     return not_before(time, start) && not_before(end, time);
 }
 
-// Whether the file was written within QUIET_NS before `start` (by the file
-// clock): a writer that rewrites it in place may be halfway, and a read now
-// would take half of one state and half of the next. (A time past `start`
-// is a file dated ahead, not a write.)
+// Whether the file was written within QUIET_NS before `start`: a writer
+// that rewrites it in place may be halfway, and a read now would take half
+// of one state and half of the next. (A time past `start` is a file dated
+// ahead, not a write.)
 constexpr long QUIET_NS = 100 * 1000 * 1000;
 
-bool written_lately(const struct stat& info, const struct timespec& start)
+bool written_lately(const struct stat& info, const Moment& start)
 {
-    struct timespec quiet_from = start;
+    struct timespec quiet_from = start.early;
     quiet_from.tv_nsec -= QUIET_NS;
     if (quiet_from.tv_nsec < 0) {
         quiet_from.tv_nsec += 1000 * 1000 * 1000;
         --quiet_from.tv_sec;
     }
-    return within(modified_time(info), quiet_from, start) ||
-           within(changed_time(info), quiet_from, start);
+    return within(modified_time(info), quiet_from, start.late) ||
+           within(changed_time(info), quiet_from, start.late);
 }
 
 // Whether the file may have changed between `before` and `after`, stated
-// around a read from `start` to `end` by the file clock: its size or its
+// around a read from `start` to `end`: its size or its
 // times moved, or it was stamped during the read, where a write in the
 // clock's step before the read began would leave the times as they were.
 // (A time past `end` is a file dated ahead, not a write.)
-bool changed_during(const struct stat& before, const struct stat& after,
-                    const struct timespec& start, const struct timespec& end)
+bool changed_during(const struct stat& before, const struct stat& after, const Moment& start,
+                    const Moment& end)
 {
     return before.st_size != after.st_size ||
            !same_time(modified_time(before), modified_time(after)) ||
            !same_time(changed_time(before), changed_time(after)) ||
-           within(modified_time(after), start, end) || within(changed_time(after), start, end);
+           within(modified_time(after), start.early, end.late) ||
+           within(changed_time(after), start.early, end.late);
 }
 
 }  // namespace
@@ -224,9 +241,9 @@ bool SystemCalls::read(PlatformFile file, void* buffer, std::uint32_t size, std:
         }
         struct stat before;
         struct stat after;
-        struct timespec start;
-        struct timespec end;
-        if (::fstat(fd, &before) != 0 || ::clock_gettime(STAMP_CLOCK, &start) != 0) {
+        Moment start;
+        Moment end;
+        if (::fstat(fd, &before) != 0 || !take_moment(&start)) {
             note_failure(errno);
             return false;
         }
@@ -236,7 +253,7 @@ bool SystemCalls::read(PlatformFile file, void* buffer, std::uint32_t size, std:
         if (!read_at(fd, static_cast<unsigned char*>(buffer), size, offset, done)) {
             return false;
         }
-        if (::fstat(fd, &after) != 0 || ::clock_gettime(STAMP_CLOCK, &end) != 0) {
+        if (::fstat(fd, &after) != 0 || !take_moment(&end)) {
             note_failure(errno);
             return false;
         }
