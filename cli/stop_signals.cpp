@@ -22,7 +22,7 @@ volatile std::sig_atomic_t g_stopped_by = 0;  // the signal or console event, pl
 #ifdef _WIN32
 
 // Ends the program as a console interrupt does.
-constexpr DWORD CONTROL_C_EXIT = 0xC000013A;
+constexpr DWORD INTERRUPTED_EXIT = 0xC000013A;  // STATUS_CONTROL_C_EXIT
 
 // Runs on a thread of its own. For Ctrl+C and Ctrl+Break the batch goes on
 // to the end of the file in hand. For the console's closing the system ends
@@ -34,7 +34,7 @@ BOOL WINAPI on_console_event(DWORD event)
         return FALSE;
     }
     if (g_stop->exchange(true)) {
-        ExitProcess(CONTROL_C_EXIT);
+        ExitProcess(INTERRUPTED_EXIT);
     }
     g_stopped_by = static_cast<std::sig_atomic_t>(event + 1);
     if (event == CTRL_CLOSE_EVENT) {
@@ -87,7 +87,7 @@ int stopped_exit_status()
         return 0;
     }
 #ifdef _WIN32
-    return static_cast<int>(CONTROL_C_EXIT);
+    return static_cast<int>(INTERRUPTED_EXIT);
 #else
     return 128 + (g_stopped_by - 1);
 #endif

@@ -54,7 +54,8 @@ for exe in melno2quaz:GUI melno2quaz-cli:console; do
   type="$(file -b "$exe_dir/${exe%:*}.exe")"
   [[ "$type" == "PE32 executable (${exe#*:}) Intel 80386"* ]] || fail "${exe%:*}.exe is $type"
   for dll in $(i686-w64-mingw32-objdump -p "$exe_dir/${exe%:*}.exe" | sed -n 's/^\s*DLL Name: //p'); do
-    [[ "$dll" =~ ^(KERNEL32|USER32|GDI32|SHELL32|ADVAPI32|msvcrt)\.dll$ ]] || fail "${exe%:*}.exe imports $dll"
+    [[ "${dll,,}" =~ ^(kernel32|user32|gdi32|shell32|advapi32|msvcrt|comctl32|comdlg32|ole32)\.dll$ ]] ||
+      fail "${exe%:*}.exe imports $dll"
   done
 done
 

@@ -1,5 +1,6 @@
-// One batch run for the window, from a drop or from the command line, and
-// what the user is shown afterwards.
+// One batch for the window, from a drop, the Open dialog or the command
+// line, run on a thread of its own so that the window answers, repaints
+// and can stop it meanwhile; and what the user is shown afterwards.
 #ifndef MELNO2QUAZ_WINDOW_BATCH_H
 #define MELNO2QUAZ_WINDOW_BATCH_H
 
@@ -10,12 +11,43 @@
 
 #include <cstddef>
 
-// Converts the paths as one batch (report.txt in the current directory).
-// When this batch wrote the report, it is opened with the verb "edit";
-// otherwise a message box owned by `owner` says that the report could not
-// be written in this folder and how many files were converted and failed,
-// and no report is opened (an older one would not be this batch's).
-void run_window_batch(HWND owner, const char* const* paths, std::size_t count);
+#include "path_list.h"
+
+// Posted by the batch's thread to the window: a file was taken or finished
+// (window_batch_progress tells where the batch is), and the batch ended
+// (the window then calls finish_window_batch).
+constexpr UINT WM_BATCH_PROGRESS = WM_APP + 1;
+constexpr UINT WM_BATCH_DONE = WM_APP + 2;
+
+// Starts converting the paths as one batch (report.txt in the current
+// directory) on a thread of its own, which posts its progress to `owner`.
+// Takes the list over (it is empty afterwards). False, the list kept, when
+// a batch runs already or no thread can be started.
+bool start_window_batch(HWND owner, PathList* paths);
+
+// Whether a batch was started and not finished yet.
+bool window_batch_running();
+
+// Asks the running batch to stop after the file in hand; the files after it
+// are recorded with code 7.
+void stop_window_batch();
+
+struct BatchProgress {
+    std::size_t in_hand;  // the file being converted, from 1; 0 before the first
+    std::size_t done;     // files finished
+    std::size_t count;
+    wchar_t name[MAX_PATH];  // the file in hand's name, without its folder
+};
+void window_batch_progress(BatchProgress* progress);
+
+// After WM_BATCH_DONE: waits for the thread and frees the batch. When
+// `open_report` is set and this batch wrote report.txt, the report is
+// opened with the verb "edit". `results` (`size` wide characters) receives
+// the lines the window keeps showing: where the report could not be
+// written, that and the folder; the counts of converted and failed files;
+// one line for each of the first few files that failed or went under a
+// numbered name, and how many more there are.
+void finish_window_batch(HWND owner, bool open_report, wchar_t* results, std::size_t size);
 
 // Tells the user that the paths could not be taken for want of memory and
 // that nothing was converted.
