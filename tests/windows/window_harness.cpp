@@ -24,6 +24,7 @@
 #include <ddeml.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <commctrl.h>
 
 #include <algorithm>
 #include <atomic>
@@ -403,6 +404,12 @@ BOOL CALLBACK collect_static(HWND child, LPARAM context)
     return TRUE;
 }
 
+const std::wstring& open_dialog_title()
+{
+    static const std::wstring title = wide(u8"ファイルを選ぶ / Choose files");
+    return title;
+}
+
 BOOL CALLBACK close_message_box(HWND window, LPARAM /*context*/)
 {
     wchar_t class_name[32] = L"";
@@ -412,6 +419,9 @@ BOOL CALLBACK close_message_box(HWND window, LPARAM /*context*/)
     }
     wchar_t title[256] = L"";
     GetWindowTextW(window, title, 256);
+    if (open_dialog_title() == title) {
+        return TRUE;  // driven by check_choose_files
+    }
     std::wstring text = std::wstring(L"[") + title + L"] ";
     EnumChildWindows(window, collect_static, reinterpret_cast<LPARAM>(&text));
     {
@@ -651,11 +661,26 @@ struct DropResult {
     UINT count = 0;  // as DragQueryFileW reports it, which the window asks
     Seen seen;
     int loop_exit = -1;
+    std::wstring results;  // what the window shows after the batch
 };
+
+// The text of one of a window's controls, asked as another program would.
+std::wstring control_text(HWND window, int id)
+{
+    wchar_t text[4096] = L"";
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(GetDlgItem(window, id), WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(text),
+                        SMTO_ABORTIFHUNG, 5000, &ignored);
+    text[4095] = L'\0';
+    return text;
+}
 
 // In `folder`, creates the window through the same code as WinMain, drops
 // `paths` on it, waits for the batch and closes the window.
-DropResult drop(const std::wstring& folder, const std::vector<std::wstring>& paths)
+// `late`, when given, is dropped right after the first drop was taken,
+// while its batch runs.
+DropResult drop(const std::wstring& folder, const std::vector<std::wstring>& paths,
+                const std::vector<std::wstring>* late = nullptr)
 {
     DropResult result;
     HINSTANCE instance = GetModuleHandleW(nullptr);
@@ -673,7 +698,7 @@ DropResult drop(const std::wstring& folder, const std::vector<std::wstring>& pat
     clear_observed();
     PostMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(dropped), 0);
 
-    // The batch runs inside the dispatch of WM_DROPFILES.
+    // The batch starts on a thread of its own; the window goes on answering.
     MSG message;
     bool handled = false;
     while (!handled && GetMessageW(&message, nullptr, 0, 0) > 0) {
@@ -682,7 +707,17 @@ DropResult drop(const std::wstring& folder, const std::vector<std::wstring>& pat
         handled = message.message == WM_DROPFILES && message.hwnd == window;
     }
     check(handled, "WM_DROPFILES handled");
+    if (late != nullptr) {
+        check((GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_ACCEPTFILES) == 0,
+              "no drop target while the batch runs");
+        check_eq("the result lines while the batch runs",
+                 wide(u8"変換の終了後に次のファイルをドロップしてください / Drop more files when this batch is done"),
+                 control_text(window, CONTROL_RESULTS));
+        PostMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(make_drop(*late)), 0);
+    }
     result.seen = wait_observed(EDIT_WAIT_MS);
+    result.results = control_text(window, CONTROL_RESULTS);
+    check((GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_ACCEPTFILES) != 0, "a drop target after the batch");
 
     // Closing ends the loop WinMain runs, with the code of WM_QUIT.
     PostMessageW(window, WM_CLOSE, 0, 0);
@@ -911,8 +946,7 @@ void check_window(const Run& run, HWND window)
     RECT frame{};
     GetWindowRect(window, &frame);
     if (run.window_size.cx != 0) {
-        check_eq("window size", std::to_string(run.window_size.cx) + "x" + std::to_string(run.window_size.cy),
-                 std::to_string(frame.right - frame.left) + "x" + std::to_string(frame.bottom - frame.top));
+        check_eq("window width", run.window_size.cx, frame.right - frame.left);
     }
 
     RECT client{};
@@ -935,6 +969,8 @@ void check_window(const Run& run, HWND window)
     static SIZE client_at_96{0, 0};
     static LONG line_heights_at_96[2] = {0, 0};
     const SIZE client_size{client.right - client.left, client.bottom - client.top};
+    check_eq("client height (the lines, then the controls)", scale_to_dpi(MAIN_WINDOW_CLIENT_HEIGHT, dpi),
+             static_cast<int>(client_size.cy));
     if (run.dpi == 96) {
         client_at_96 = client_size;
         line_heights_at_96[0] = extents[0].cy;
@@ -960,8 +996,15 @@ void check_window(const Run& run, HWND window)
           "the window's pixels saved in " + utf8(work) + "\\shots");
     const auto dark = [](std::uint32_t pixel) { return is_dark(pixel); };
     const auto not_white = [](std::uint32_t pixel) { return pixel != 0xFFFFFF; };
-    int outside_dark = count(shot, 0, 0, shot.width, shot.height, dark);
-    int outside_not_white = count(shot, 0, 0, shot.width, shot.height, not_white);
+    // Above the controls, nothing but the two lines.
+    const int controls_top = scale_to_dpi(CONTROLS_TOP, dpi);
+    int outside_dark = count(shot, 0, 0, shot.width, controls_top, dark);
+    int outside_not_white = count(shot, 0, 0, shot.width, controls_top, not_white);
+    // The lines' pixels as they were before the window had controls
+    // (docs/window.png, made a bitmap by the stage).
+    Pixels before;
+    const bool compare_before = run.dpi == 96 && run.code_page == 932 &&
+                                load_bitmap(work + L"\\reference-window-932-96.bmp", &before);
     for (int line = 0; line < 2; ++line) {
         const SIZE size = extents[line];
         const POINT at = starts[line];
@@ -974,6 +1017,18 @@ void check_window(const Run& run, HWND window)
                              " dark pixels in its last tenth)");
         outside_dark -= band;
         outside_not_white -= count(shot, at.x, at.y, size.cx, size.cy, not_white);
+        if (compare_before) {
+            const int dx = client.left - frame.left;
+            const int dy = client.top - frame.top;
+            int differing = 0;
+            for (int y = at.y; y < at.y + size.cy; ++y) {
+                for (int x = at.x; x < at.x + size.cx; ++x) {
+                    const bool inside = x + dx < before.width && y + dy < before.height;
+                    differing += !inside || before.at(x + dx, y + dy) != shot.at(x, y) ? 1 : 0;
+                }
+            }
+            check_eq("pixels of line " + std::to_string(line + 1) + " differing from docs/window.png", 0, differing);
+        }
     }
     check_eq("dark pixels outside the two lines", 0, outside_dark);
     check_eq("pixels not white outside the two lines", 0, outside_not_white);
@@ -982,8 +1037,9 @@ void check_window(const Run& run, HWND window)
         Pixels other;
         if (check(load_bitmap(shot_name(L"client", run.same_pixels_as, run.dpi), &other),
                   "the client area seen under code page " + std::to_string(run.same_pixels_as))) {
+            // Above the controls; below, each run shows its own batch.
             int differing = other.width == shot.width && other.height == shot.height ? 0 : -1;
-            for (std::size_t i = 0; differing >= 0 && i < shot.rgb.size(); ++i) {
+            for (std::size_t i = 0; differing >= 0 && i < static_cast<std::size_t>(shot.width) * controls_top; ++i) {
                 differing += shot.rgb[i] != other.rgb[i] ? 1 : 0;
             }
             check_eq("pixels of the client area differing from code page " +
@@ -1256,8 +1312,8 @@ void check_empty_drop()
 
 // A drop whose report cannot be written: a read-only folder holding an
 // older report (or, where the stage could not mount one, report.txt is a
-// folder). The saves are converted all the same, a message box in Japanese
-// and English names the folder and the counts, no report is opened.
+// folder). The saves are converted all the same, the window says so in
+// Japanese and English with the folder and the counts, no report is opened.
 void check_report_not_written()
 {
     row = "drop where report.txt cannot be written";
@@ -1267,13 +1323,12 @@ void check_report_not_written()
     check(read_list(work + L"\\readonly.lst", &paths), "the list readonly.lst read");
     const DropResult result = drop(folder, paths);
     check_eq("requests to edit a report", 0u, result.seen.edits.size());
-    if (check_eq("message boxes", 1u, result.seen.boxes.size())) {
-        const std::wstring& box = result.seen.boxes[0];
-        for (const char* part : {u8"report.txtをこのフォルダに書き込めませんでした。",
-                                 "report.txt could not be written in this folder:", u8"変換: 1 件、失敗: 1 件",
-                                 "Converted: 1, failed: 1", "\\readonly"}) {
-            check(contains(box, wide(part)), std::string("the message box says \"") + part + "\"");
-        }
+    check_eq("message boxes", 0u, result.seen.boxes.size());
+    for (const char* part : {u8"report.txtをこのフォルダに書き込めませんでした。",
+                             "report.txt could not be written in this folder:",
+                             u8"変換: 1 件、失敗: 1 件 / Converted: 1, failed: 1", "\\readonly\r\n"}) {
+        check(contains(result.results, wide(part)), std::string("the window says \"") + part + "\" (it says \"" +
+                                                         one_line(result.results) + "\")");
     }
     check(is_file(work + L"\\readonly-sources\\gamedata_city.dat"), "the save converted all the same");
     if (!is_folder(folder + L"\\report.txt")) {
@@ -1281,6 +1336,437 @@ void check_report_not_written()
         check(read_file(folder + L"\\report.txt", &older) && older == "an older report\r\n",
               "the older report.txt unchanged");
     }
+    std::printf("%s: %s\n", failures == failed_before ? "ok" : "failed", row.c_str());
+}
+
+// ---- batches beside the window ------------------------------------------------------------
+
+constexpr int BATCH_FILES = 40;
+constexpr DWORD PROBE_LIMIT_MS = 100;
+
+std::wstring batch_save(int i)
+{
+    wchar_t name[16];
+    wsprintfW(name, L"s%02d.psu", i);
+    return name;
+}
+
+void remove_outputs(const std::wstring& folder)
+{
+    for (const wchar_t* pattern : {L"gamedata_*", L".m2q-*", L"report.txt"}) {
+        for (const std::wstring& name : names(folder, pattern)) {
+            SetFileAttributesW((folder + L"\\" + name).c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW((folder + L"\\" + name).c_str());
+        }
+    }
+}
+
+bool start_window_program(const std::wstring& folder, const std::vector<std::wstring>& arguments,
+                          PROCESS_INFORMATION* process)
+{
+    const std::wstring exe = exe_dir + L"\\melno2quaz.exe";
+    std::wstring line = command_line(exe, arguments);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    clear_observed();
+    return check(CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+                                &startup, process) != FALSE,
+                 "melno2quaz.exe started");
+}
+
+int progress_position(HWND window)
+{
+    DWORD_PTR position = 0;
+    SendMessageTimeoutW(GetDlgItem(window, CONTROL_PROGRESS), PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 5000, &position);
+    return static_cast<int>(position);
+}
+
+std::size_t edits_seen()
+{
+    std::lock_guard<std::mutex> hold(observed.lock);
+    return observed.edits.size();
+}
+
+void save_window_shot(HWND window, const wchar_t* kind)
+{
+    RECT frame{};
+    GetWindowRect(window, &frame);
+    CreateDirectoryW((work + L"\\shots").c_str(), nullptr);
+    check(save_bitmap(capture(frame), work + L"\\shots\\" + kind + L".bmp"), "the window saved as " + utf8(kind));
+}
+
+enum class StopBy { NOTHING, ESC, STOP_BUTTON, CLOSE };
+
+void press_escape(HWND window)
+{
+    // Where the keyboard is in the program: its focus, or the window.
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+    HWND target = info.hwndFocus != nullptr ? info.hwndFocus : window;
+    PostMessageW(target, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    PostMessageW(target, WM_KEYUP, VK_ESCAPE, static_cast<LPARAM>(0xC0010001u));
+}
+
+// The report of a batch of the 40 saves stopped after `converted` files:
+// the Linux front end's records of those, then a record with code 7 for
+// each of the rest.
+std::string stopped_report(const std::string& linux_report, int converted)
+{
+    char head[16];
+    std::snprintf(head, sizeof head, "%04d/%04d\r\n", converted + 1, BATCH_FILES);
+    std::string report = linux_report.substr(0, converted == BATCH_FILES ? linux_report.size() : linux_report.find(head));
+    for (int i = converted; i < BATCH_FILES; ++i) {
+        std::snprintf(head, sizeof head, "%04d/%04d", i + 1, BATCH_FILES);
+        report += bytes_in(932, head + std::string(u8"\r\n  変換元:") + utf8(batch_save(i)) +
+                                    u8"\r\n  一括変換が中止されたため、変換しませんでした。\r\n  (Err:7)\r\n\r\n");
+    }
+    return report;
+}
+
+// melno2quaz.exe over the 40 saves of WORK\batch40, probed with WM_NULL
+// all along; `how` stops it once two files are done. Every file has its
+// record, every output is the Linux front end's, no temporary file stays.
+// Returns the milliseconds from the start to the report's opening.
+DWORD check_batch_beside_window(StopBy how)
+{
+    static const char* const LABELS[] = {"40 saves, probed", "40 saves, Esc", "40 saves, Stop button",
+                                         "40 saves, WM_CLOSE"};
+    row = LABELS[static_cast<int>(how)];
+    const int failed_before = failures;
+    const std::wstring folder = work + L"\\batch40";
+    const std::wstring linux_folder = work + L"\\batch40-linux";
+    remove_outputs(folder);
+    std::vector<std::wstring> arguments;
+    for (int i = 0; i < BATCH_FILES; ++i) {
+        arguments.push_back(batch_save(i));
+    }
+    const DWORD started = GetTickCount();
+    PROCESS_INFORMATION process{};
+    if (!start_window_program(folder, arguments, &process)) {
+        return 0;
+    }
+    HWND window = wait_for_main_window(process.hProcess);
+    check(window != nullptr, "a window of class cnvtmelnotoquaz shown");
+    int probes = 0;
+    int late = 0;
+    DWORD slowest = 0;
+    std::vector<int> positions;
+    int acted_at = -1;
+    bool during_seen = false;
+    bool exited = false;
+    DWORD opened = 0;
+    for (DWORD waited = 0; window != nullptr && waited < WINDOW_WAIT_MS; waited += 30) {
+        const DWORD probe_start = GetTickCount();
+        DWORD_PTR ignored = 0;
+        const bool answered = SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, PROBE_LIMIT_MS,
+                                                  &ignored) != 0;
+        const DWORD took = GetTickCount() - probe_start;
+        const int position = progress_position(window);
+        if (position < BATCH_FILES && acted_at < 0) {
+            ++probes;
+            late += !answered || took > PROBE_LIMIT_MS ? 1 : 0;
+            slowest = std::max(slowest, took);
+        }
+        if (positions.empty() || positions.back() != position) {
+            positions.push_back(position);
+        }
+        if (how == StopBy::NOTHING && !during_seen && position >= 1 && position < BATCH_FILES) {
+            during_seen = true;
+            save_window_shot(window, L"window-during");
+            check((GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_ACCEPTFILES) == 0, "no drop target during the batch");
+            check_eq("the result lines during the batch",
+                     wide(u8"変換の終了後に次のファイルをドロップしてください / Drop more files when this batch is done"),
+                     control_text(window, CONTROL_RESULTS));
+            const std::wstring line = control_text(window, CONTROL_PROGRESS_LINE);
+            check(contains(line, L" / 40  s") && contains(line, L".psu"),
+                  "the progress line \"k / 40  sNN.psu\" (got \"" + utf8(line) + "\")");
+        }
+        if (how != StopBy::NOTHING && acted_at < 0 && position >= 2) {
+            acted_at = position;
+            if (how == StopBy::ESC) {
+                press_escape(window);
+            } else if (how == StopBy::STOP_BUTTON) {
+                PostMessageW(GetDlgItem(window, CONTROL_STOP), BM_CLICK, 0, 0);
+            } else {
+                PostMessageW(window, WM_CLOSE, 0, 0);
+            }
+        }
+        if (edits_seen() > 0) {
+            opened = GetTickCount() - started;
+            break;
+        }
+        if (wait_pumping(process.hProcess, 30)) {
+            exited = true;
+            break;
+        }
+    }
+    std::printf("%s: %d probes while files remained, the slowest answered in %lu ms, %d late; positions seen:",
+                row.c_str(), probes, static_cast<unsigned long>(slowest), late);
+    for (int position : positions) {
+        std::printf(" %d", position);
+    }
+    std::printf("\n");
+    check_eq("WM_NULL probes not answered within 100 ms while files remained", 0, late);
+    check(probes >= 5, "probed at least 5 times (" + std::to_string(probes) + ")");
+    check(positions.size() >= 3 && std::is_sorted(positions.begin(), positions.end()),
+          "the progress position grows (" + std::to_string(positions.size()) + " positions seen)");
+
+    unsigned long exit_code = 99;
+    if (how == StopBy::CLOSE) {
+        if (!exited) {
+            wait_exit(process.hProcess, EXIT_WAIT_MS, &exit_code);
+        } else {
+            GetExitCodeProcess(process.hProcess, reinterpret_cast<DWORD*>(&exit_code));
+        }
+        check_eq("exit code after WM_CLOSE during the batch", 0ul, exit_code);
+        wait_pumping(nullptr, 500);
+        check_eq("requests to edit a report after WM_CLOSE", 0u, edits_seen());
+    } else if (check(window != nullptr && opened != 0, "the report opened when the batch ended")) {
+        wait_pumping(nullptr, 500);
+        const std::wstring results = control_text(window, CONTROL_RESULTS);
+        const int converted = static_cast<int>(names(folder, L"gamedata_*").size());
+        const std::string counts = u8"変換: " + std::to_string(converted) + u8" 件、失敗: " +
+                                   std::to_string(BATCH_FILES - converted) + u8" 件 / Converted: " +
+                                   std::to_string(converted) + ", failed: " + std::to_string(BATCH_FILES - converted);
+        check(contains(results, wide(counts)), "the window keeps \"" + counts + "\" (it says \"" + one_line(results) + "\")");
+        check((GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_ACCEPTFILES) != 0, "a drop target again after the batch");
+        if (how == StopBy::NOTHING) {
+            save_window_shot(window, L"window-after");
+        }
+        check_eq("requests to edit a report", 1u, edits_seen());
+        PostMessageW(window, WM_CLOSE, 0, 0);
+        if (wait_exit(process.hProcess, EXIT_WAIT_MS, &exit_code)) {
+            check_eq("exit code of melno2quaz.exe", 0ul, exit_code);
+        }
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+
+    // The files: outputs s00 ... of the first files only, each the Linux
+    // front end's, the report with every record.
+    const std::vector<std::wstring> outputs = names(folder, L"gamedata_*");
+    const int converted = static_cast<int>(outputs.size());
+    for (int i = 0; i < converted; ++i) {
+        const std::wstring name = L"gamedata_" + batch_save(i).substr(0, 3) + L".dat";
+        std::string ours;
+        std::string theirs;
+        check(read_file(folder + L"\\" + name, &ours) && read_file(linux_folder + L"\\" + name, &theirs) &&
+                  ours == theirs,
+              utf8(name) + " whole and equal to the Linux front end's");
+    }
+    check_eq("temporary files left", std::string("[]"), joined(names(folder, L".m2q-*")));
+    if (how == StopBy::NOTHING) {
+        check_eq("saves converted", BATCH_FILES, converted);
+    } else {
+        check(converted >= acted_at && converted <= acted_at + 2 && converted < BATCH_FILES,
+              "stopped after the file in hand: " + std::to_string(converted) + " converted, the stop asked after " +
+                  std::to_string(acted_at));
+    }
+    std::string report;
+    std::string linux_report;
+    check(read_file(folder + L"\\report.txt", &report), "report.txt written");
+    check(read_file(linux_folder + L"\\report.txt", &linux_report), "the Linux front end's report.txt");
+    check(report == stopped_report(linux_report, converted),
+          "report.txt: the first " + std::to_string(converted) + " records as the Linux front end's, code 7 for the rest");
+    std::printf("%s: %s\n", failures == failed_before ? "ok" : "failed", row.c_str());
+    return opened;
+}
+
+// The same 40 saves through melno2quaz-cli.exe: milliseconds it took.
+DWORD console_batch_ms()
+{
+    const std::wstring folder = work + L"\\batch40";
+    remove_outputs(folder);
+    std::vector<std::wstring> arguments;
+    for (int i = 0; i < BATCH_FILES; ++i) {
+        arguments.push_back(batch_save(i));
+    }
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE output = CreateFileW((work + L"\\batch40-console.log").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    PROCESS_INFORMATION process{};
+    const DWORD started = GetTickCount();
+    DWORD took = 0;
+    if (start_cli(folder, arguments, output, CREATE_NO_WINDOW, &process)) {
+        unsigned long exit_code = 0;
+        wait_exit(process.hProcess, CONSOLE_WAIT_MS, &exit_code);
+        took = GetTickCount() - started;
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(output);
+    return took;
+}
+
+// A top-level dialog of `process` titled as the Open dialog, within a minute.
+HWND wait_for_open_dialog(DWORD process_id)
+{
+    for (DWORD waited = 0; waited < 60000; waited += WAIT_STEP_MS) {
+        HWND found = nullptr;
+        while ((found = FindWindowExW(nullptr, found, L"#32770", open_dialog_title().c_str())) != nullptr) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(found, &owner);
+            if (owner == process_id && IsWindowVisible(found)) {
+                return found;
+            }
+        }
+        wait_pumping(nullptr, WAIT_STEP_MS);
+    }
+    return nullptr;
+}
+
+// Types `names` into the Open dialog's file name box and presses Open.
+void choose_in_dialog(HWND dialog, const std::wstring& names)
+{
+    HWND box = GetDlgItem(dialog, 0x47C);  // cmb13, the file name box
+    if (box == nullptr) {
+        box = GetDlgItem(dialog, 0x480);  // edt1, where the dialog has that instead
+    }
+    if (check(box != nullptr, "the Open dialog's file name box")) {
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(names.c_str()), SMTO_ABORTIFHUNG, 5000,
+                            &ignored);
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    }
+}
+
+void press_ctrl_o(HWND window)
+{
+    SetForegroundWindow(window);
+    wait_pumping(nullptr, 300);
+    INPUT keys[4] = {};
+    const WORD codes[4] = {VK_CONTROL, 'O', 'O', VK_CONTROL};
+    for (int i = 0; i < 4; ++i) {
+        keys[i].type = INPUT_KEYBOARD;
+        keys[i].ki.wVk = codes[i];
+        keys[i].ki.dwFlags = i >= 2 ? KEYEVENTF_KEYUP : 0;
+    }
+    SendInput(4, keys, sizeof(INPUT));
+}
+
+// melno2quaz.exe started without files: its two lines read as control
+// texts from here; the button, then Ctrl+O, open the Open dialog, and the
+// files chosen in it are converted as one batch and the report opened.
+void check_choose_files()
+{
+    row = "Choose files and Ctrl+O";
+    const int failed_before = failures;
+    const std::wstring folder = work + L"\\choose";
+    remove_outputs(folder);
+    PROCESS_INFORMATION process{};
+    if (!start_window_program(folder, {}, &process)) {
+        return;
+    }
+    HWND window = wait_for_main_window(process.hProcess);
+    if (check(window != nullptr, "a window of class cnvtmelnotoquaz shown")) {
+        wait_pumping(nullptr, 1000);
+        save_window_shot(window, L"window-idle");
+        check_eq("line 1 as a control text", wide(u8"ここにMelnoセーブデータ(.psu)をドラッグ&ドロップすると"),
+                 control_text(window, CONTROL_LINE_1));
+        check_eq("line 2 as a control text", wide(u8"元ファイルと同一フォルダにQuazファイルを生成します"),
+                 control_text(window, CONTROL_LINE_2));
+        check_eq("the button", wide(u8"ファイルを選ぶ… / Choose files…"), control_text(window, CONTROL_CHOOSE));
+        struct Way {
+            const char* label;
+            const wchar_t* chosen;
+            std::vector<const wchar_t*> outputs;
+        };
+        const Way ways[] = {{"the button", L"\"a.psu\" \"b.psu\"", {L"gamedata_a.dat", L"gamedata_b.dat"}},
+                            {"Ctrl+O", L"c.psu", {L"gamedata_c.dat"}}};
+        std::size_t edits = 0;
+        for (const Way& way : ways) {
+            if (std::strcmp(way.label, "Ctrl+O") == 0) {
+                press_ctrl_o(window);
+            } else {
+                PostMessageW(GetDlgItem(window, CONTROL_CHOOSE), BM_CLICK, 0, 0);
+            }
+            HWND dialog = wait_for_open_dialog(process.dwProcessId);
+            if (!check(dialog != nullptr, std::string("the Open dialog opened by ") + way.label)) {
+                continue;
+            }
+            choose_in_dialog(dialog, way.chosen);
+            for (DWORD waited = 0; edits_seen() == edits && waited < EDIT_WAIT_MS; waited += WAIT_STEP_MS) {
+                wait_pumping(nullptr, WAIT_STEP_MS);
+            }
+            check_eq(std::string("requests to edit a report after ") + way.label, edits + 1, edits_seen());
+            edits = edits_seen();
+            std::string report;
+            read_file(folder + L"\\report.txt", &report);
+            for (std::size_t i = 0; i < way.outputs.size(); ++i) {
+                check(is_file(folder + L"\\" + way.outputs[i]), utf8(way.outputs[i]) + " written");
+                const std::string head = std::to_string(i + 1) + "/000" + std::to_string(way.outputs.size());
+                const std::string source = "\\" + utf8(std::wstring(way.outputs[i]).substr(9, 1)) + ".psu\r\n";
+                check(contains(report, "000" + head) && contains(report, source + bytes_in(932, u8"  都市名:")),
+                      "the report's record " + head + " of a converted " + source.substr(1, 5));
+            }
+        }
+        PostMessageW(window, WM_CLOSE, 0, 0);
+    }
+    unsigned long exit_code = 99;
+    if (wait_exit(process.hProcess, EXIT_WAIT_MS, &exit_code)) {
+        check_eq("exit code of melno2quaz.exe", 0ul, exit_code);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    std::printf("%s: %s\n", failures == failed_before ? "ok" : "failed", row.c_str());
+}
+
+// With COLOR_WINDOW black and COLOR_WINDOWTEXT white, the window is black
+// with white lines.
+void check_system_colours()
+{
+    row = "system colours";
+    const int failed_before = failures;
+    const INT elements[] = {COLOR_WINDOW, COLOR_WINDOWTEXT};
+    const COLORREF before[] = {GetSysColor(COLOR_WINDOW), GetSysColor(COLOR_WINDOWTEXT)};
+    const COLORREF inverted[] = {RGB(0, 0, 0), RGB(255, 255, 255)};
+    check(SetSysColors(2, elements, inverted) != FALSE, "SetSysColors");
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    register_main_window_class(instance);
+    HWND window = create_main_window(instance, SW_SHOWNORMAL);
+    if (check(window != nullptr, "the main window created")) {
+        wait_pumping(nullptr, 1000);
+        RECT client{};
+        GetClientRect(window, &client);
+        MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&client), 2);
+        const Pixels shot = capture(client);
+        const int x = scale_to_dpi(INSTRUCTION_X, window_dpi(window));
+        const int y = scale_to_dpi(INSTRUCTION_LINE_1_Y, window_dpi(window));
+        const auto black = [](std::uint32_t pixel) { return pixel == 0; };
+        const auto bright = [](std::uint32_t pixel) { return !is_dark(pixel); };
+        check_eq("pixels not black above line 1", 0, count(shot, 0, 0, shot.width, y, [&](std::uint32_t p) { return !black(p); }));
+        const int lit = count(shot, x, y, shot.width - x, 20, bright);
+        check(lit > 500, "line 1 drawn light on black (" + std::to_string(lit) + " light pixels)");
+        check(count(shot, 0, y + 90, x, shot.height - y - 90, black) == x * (shot.height - y - 90),
+              "black beside the controls");
+        PostMessageW(window, WM_CLOSE, 0, 0);
+        run_message_loop();
+    }
+    SetSysColors(2, elements, before);
+    std::printf("%s: %s\n", failures == failed_before ? "ok" : "failed", row.c_str());
+}
+
+// A save whose plain output name is read-only goes under _1 and the window
+// names it; a drop while the batch runs is not taken.
+void check_numbered_and_late_drop()
+{
+    row = "numbered name, and a drop during a batch";
+    const int failed_before = failures;
+    const std::wstring folder = work + L"\\numbered";
+    SetFileAttributesW((folder + L"\\gamedata_ro.dat").c_str(), FILE_ATTRIBUTE_READONLY);
+    std::vector<std::wstring> paths = {L"ro.psu"};
+    for (int i = 0; i < 4; ++i) {
+        paths.push_back(batch_save(i));
+    }
+    const std::vector<std::wstring> late = {L"late.psu"};
+    const DropResult result = drop(folder, paths, &late);
+    check_eq("requests to edit a report", 1u, result.seen.edits.size());
+    check(contains(result.results, wide(u8"ro.psu → gamedata_ro_1.dat （番号付きの名前） / numbered name")),
+          "the window names gamedata_ro_1.dat (it says \"" + one_line(result.results) + "\")");
+    check(is_file(folder + L"\\gamedata_ro_1.dat"), "gamedata_ro_1.dat written");
+    check(!is_file(folder + L"\\gamedata_late.dat"), "the drop during the batch not taken");
+    SetFileAttributesW((folder + L"\\gamedata_ro.dat").c_str(), FILE_ATTRIBUTE_NORMAL);
     std::printf("%s: %s\n", failures == failed_before ? "ok" : "failed", row.c_str());
 }
 
@@ -1318,6 +1804,20 @@ int main()
     if (code_page == 932) {
         check_empty_drop();
         check_report_not_written();
+        check_numbered_and_late_drop();
+        check_system_colours();
+        check_choose_files();
+        const DWORD window_ms = check_batch_beside_window(StopBy::NOTHING);
+        for (StopBy how : {StopBy::ESC, StopBy::STOP_BUTTON, StopBy::CLOSE}) {
+            check_batch_beside_window(how);
+        }
+        const DWORD console_ms = console_batch_ms();
+        if (window_ms != 0 && console_ms != 0) {
+            std::printf("benchmark: 40 saves through the window %lu ms, through melno2quaz-cli.exe %lu ms: "
+                        "ratio %.3f\n",
+                        static_cast<unsigned long>(window_ms), static_cast<unsigned long>(console_ms),
+                        static_cast<double>(window_ms) / console_ms);
+        }
     }
     // Later programs start at 96 dpi again.
     set_dword(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LogPixels", 96);
