@@ -234,13 +234,16 @@ struct ControlPlace {
 };
 constexpr int CONTENT_RIGHT = 448;
 constexpr int LINE_HEIGHT = 24;
+constexpr int LINE_WIDTH = MAIN_WINDOW_WIDTH - INSTRUCTION_X;  // to the window's edge: line 1 ends there
 constexpr int RESULT_LINES = 5;
 constexpr DWORD TEXT_STYLE = WS_CHILD | WS_VISIBLE | SS_NOPREFIX;
 constexpr DWORD BUTTON_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
 // The two lines where they were always drawn; the controls below them.
 const ControlPlace CONTROLS[] = {
-    {CONTROL_LINE_1, L"STATIC", TEXT_STYLE | SS_LEFTNOWORDWRAP, INSTRUCTION_X, INSTRUCTION_LINE_1_Y, 0, LINE_HEIGHT},
-    {CONTROL_LINE_2, L"STATIC", TEXT_STYLE | SS_LEFTNOWORDWRAP, INSTRUCTION_X, INSTRUCTION_LINE_2_Y, 0, LINE_HEIGHT},
+    {CONTROL_LINE_1, L"STATIC", TEXT_STYLE | SS_LEFTNOWORDWRAP, INSTRUCTION_X, INSTRUCTION_LINE_1_Y, LINE_WIDTH,
+     LINE_HEIGHT},
+    {CONTROL_LINE_2, L"STATIC", TEXT_STYLE | SS_LEFTNOWORDWRAP, INSTRUCTION_X, INSTRUCTION_LINE_2_Y, LINE_WIDTH,
+     LINE_HEIGHT},
     {CONTROL_CHOOSE, L"BUTTON", BUTTON_STYLE, INSTRUCTION_X, CONTROLS_TOP, 264, 28},
     {CONTROL_STOP, L"BUTTON", BUTTON_STYLE | WS_DISABLED, 304, CONTROLS_TOP, 0, 28},
     {CONTROL_PROGRESS, PROGRESS_CLASSW, WS_CHILD | WS_VISIBLE, INSTRUCTION_X, CONTROLS_TOP + 38, 0, 16},
@@ -318,6 +321,7 @@ LRESULT on_create(HWND window)
     lay_out_controls(window);
     DragAcceptFiles(window, TRUE);
     allow_drops_from_lower_levels(window);
+    show_taskbar_progress(window, 0, 0);  // the taskbar list made now, not during a batch
     return 0;
 }
 
