@@ -1449,12 +1449,19 @@ void check_batch_beside_window(StopBy how)
     }
     HWND window = wait_for_main_window(process.hProcess);
     check(window != nullptr, "a window of class cnvtmelnotoquaz shown");
+    // One probe before counting: where 32-bit x86 is emulated, the first
+    // message from another process has the emulator translate the code it
+    // runs through, which is no wait of the program's.
+    DWORD_PTR warm = 0;
+    SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &warm);
     int probes = 0;
     int late = 0;
     DWORD slowest = 0;
     std::vector<int> positions;
     int acted_at = -1;
+    int stopping_at = -1;  // the progress position once the window showed it was stopping
     bool during_seen = false;
+    std::string late_at;  // positions at which probes were late
     bool exited = false;
     bool opened = false;
     for (DWORD waited = 0; window != nullptr && waited < WINDOW_WAIT_MS; waited += 30) {
@@ -1467,6 +1474,7 @@ void check_batch_beside_window(StopBy how)
         if (position >= 0 && position < BATCH_FILES) {
             ++probes;
             late += answered ? 0 : 1;
+            late_at += answered ? "" : " " + std::to_string(position);
             slowest = std::max(slowest, took);
         }
         if (position >= 0 && (positions.empty() || positions.back() != position)) {
@@ -1493,6 +1501,12 @@ void check_batch_beside_window(StopBy how)
                 PostMessageW(window, WM_CLOSE, 0, 0);
             }
         }
+        // The window says "Stopping…" from the moment it set the stop, with
+        // the files done then (or one more, the file in hand) on its bar.
+        if (acted_at >= 0 && stopping_at < 0 &&
+            contains(control_text(window, CONTROL_PROGRESS_LINE), std::wstring(L"Stopping"))) {
+            stopping_at = progress_position(window);
+        }
         if (edits_seen() > 0) {
             opened = true;
             break;
@@ -1508,7 +1522,8 @@ void check_batch_beside_window(StopBy how)
         std::printf(" %d", position);
     }
     std::printf("\n");
-    check_eq("WM_NULL probes not answered within 100 ms while files remained", 0, late);
+    check_eq("WM_NULL probes not answered within 100 ms while files remained (at positions" + late_at + ")", 0,
+             late);
     check(probes >= (how == StopBy::NOTHING ? 10 : 2), "probed while files remained (" + std::to_string(probes) + " times)");
     check(positions.size() >= 3 && std::is_sorted(positions.begin(), positions.end()),
           "the progress position grows (" + std::to_string(positions.size()) + " positions seen)");
@@ -1560,9 +1575,11 @@ void check_batch_beside_window(StopBy how)
     if (how == StopBy::NOTHING) {
         check_eq("saves converted", BATCH_FILES, converted);
     } else {
-        check(converted >= acted_at && converted <= acted_at + 2 && converted < BATCH_FILES,
-              "stopped after the file in hand: " + std::to_string(converted) + " converted, the stop asked after " +
-                  std::to_string(acted_at));
+        const int bound = stopping_at >= 0 ? stopping_at : acted_at;
+        check(stopping_at >= 0 || how == StopBy::CLOSE, "the window showed it was stopping");
+        check(converted >= acted_at && converted <= bound + 1 && converted < BATCH_FILES,
+              "stopped after the file in hand: " + std::to_string(converted) + " converted; the stop asked after " +
+                  std::to_string(acted_at) + ", the window stopping at " + std::to_string(stopping_at));
     }
     std::string report;
     std::string linux_report;
@@ -1574,7 +1591,7 @@ void check_batch_beside_window(StopBy how)
 }
 
 // The 40 saves through melno2quaz.exe, unprobed: milliseconds from its
-// start to report.txt written.
+// window being shown (the batch starts then) to report.txt written.
 DWORD window_batch_ms()
 {
     const std::wstring folder = work + L"\\batch40";
@@ -1584,10 +1601,12 @@ DWORD window_batch_ms()
         arguments.push_back(batch_save(i));
     }
     PROCESS_INFORMATION process{};
-    const DWORD started = GetTickCount();
     if (!start_window_program(folder, arguments, &process)) {
         return 0;
     }
+    // The batch starts as the window is shown.
+    wait_for_main_window(process.hProcess);
+    const DWORD started = GetTickCount();
     DWORD took = 0;
     for (DWORD waited = 0; took == 0 && waited < WINDOW_WAIT_MS; waited += 10) {
         if (is_file(folder + L"\\report.txt")) {
@@ -1610,15 +1629,18 @@ DWORD window_batch_ms()
     return took;
 }
 
-// The same 40 saves through melno2quaz-cli.exe: milliseconds from its start
-// to its end.
-DWORD console_batch_ms()
+// The same 40 saves through melno2quaz-cli.exe (or, `version`, only
+// --version): milliseconds from its start to its end.
+DWORD console_batch_ms(bool version = false)
 {
     const std::wstring folder = work + L"\\batch40";
     remove_outputs(folder);
     std::vector<std::wstring> arguments;
-    for (int i = 0; i < BATCH_FILES; ++i) {
+    for (int i = 0; i < BATCH_FILES && !version; ++i) {
         arguments.push_back(batch_save(i));
+    }
+    if (version) {
+        arguments.push_back(L"--version");
     }
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE output = CreateFileW((work + L"\\batch40-console.log").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
@@ -1850,22 +1872,30 @@ int main()
         }
         // A figure, not a check: the same batch through both programs, in
         // turns, the fastest of three each.
+        // The window's batch runs from its window shown to report.txt
+        // written; the console program's is its run less that of
+        // --version (its start and end).
         DWORD window_ms = 0;
         DWORD console_ms = 0;
+        DWORD start_ms = 0;
         for (int round = 0; round < 3; ++round) {
             const DWORD through_window = window_batch_ms();
             const DWORD through_console = console_batch_ms();
+            const DWORD version = console_batch_ms(true);
             window_ms = round == 0 || through_window < window_ms ? through_window : window_ms;
             console_ms = round == 0 || through_console < console_ms ? through_console : console_ms;
-            std::printf("benchmark round %d: 40 saves through melno2quaz.exe %lu ms, through melno2quaz-cli.exe %lu ms\n",
+            start_ms = round == 0 || version < start_ms ? version : start_ms;
+            std::printf("benchmark round %d: 40 saves through melno2quaz.exe %lu ms; melno2quaz-cli.exe %lu ms, "
+                        "its --version %lu ms\n",
                         round + 1, static_cast<unsigned long>(through_window),
-                        static_cast<unsigned long>(through_console));
+                        static_cast<unsigned long>(through_console), static_cast<unsigned long>(version));
         }
-        if (window_ms != 0 && console_ms != 0) {
-            std::printf("benchmark: 40 saves, start to report.txt, fastest of 3: through the window %lu ms, "
-                        "through melno2quaz-cli.exe %lu ms: ratio %.3f\n",
-                        static_cast<unsigned long>(window_ms), static_cast<unsigned long>(console_ms),
-                        static_cast<double>(window_ms) / console_ms);
+        if (window_ms != 0 && console_ms > start_ms) {
+            std::printf("benchmark: a 40-save batch, fastest of 3: through the window %lu ms, through "
+                        "melno2quaz-cli.exe %lu ms (%lu less %lu to start and end): ratio %.3f\n",
+                        static_cast<unsigned long>(window_ms), static_cast<unsigned long>(console_ms - start_ms),
+                        static_cast<unsigned long>(console_ms), static_cast<unsigned long>(start_ms),
+                        static_cast<double>(window_ms) / (console_ms - start_ms));
         }
     }
     // Later programs start at 96 dpi again.
