@@ -322,6 +322,7 @@ LRESULT on_create(HWND window)
     DragAcceptFiles(window, TRUE);
     allow_drops_from_lower_levels(window);
     show_taskbar_progress(window, 0, 0);  // the taskbar list made now, not during a batch
+    prepare_window_batches();
     return 0;
 }
 

@@ -24,7 +24,9 @@ constexpr std::size_t NOTE_CAPACITY = 3 * MAX_PATH;
 // under `lock` and the notes and summary only while it runs; the window's
 // thread reads the notes and summary after the thread ended.
 struct Batch {
-    HANDLE thread = nullptr;
+    HANDLE thread = nullptr;  // the batches' thread, made once and kept
+    HANDLE go = nullptr;      // set to start the next batch on it
+    bool running = false;     // a batch was started and not finished
     HWND owner = nullptr;
     PathList paths{};
     std::atomic<bool> stop{false};
@@ -129,13 +131,17 @@ void on_file_done(void* context, std::size_t index, std::size_t count, const cha
     post_progress(batch);
 }
 
-unsigned __stdcall run_batch(void* context)
+// The batches' thread: one batch each time it is told to go. After
+// WM_BATCH_DONE it touches nothing of the batch until the next go.
+unsigned __stdcall run_batches(void* context)
 {
     Batch* batch = static_cast<Batch*>(context);
-    const BatchControl control{on_file_starting, batch, &batch->stop};
-    process_dropped_files(batch->paths.paths, batch->paths.count, nullptr, on_file_done, batch,
-                          &batch->summary, &control);
-    PostMessageW(batch->owner, WM_BATCH_DONE, 0, 0);
+    while (WaitForSingleObject(batch->go, INFINITE) == WAIT_OBJECT_0) {
+        const BatchControl control{on_file_starting, batch, &batch->stop};
+        process_dropped_files(batch->paths.paths, batch->paths.count, nullptr, on_file_done, batch,
+                              &batch->summary, &control);
+        PostMessageW(batch->owner, WM_BATCH_DONE, 0, 0);
+    }
     return 0;
 }
 
@@ -179,14 +185,22 @@ void append_counts(wchar_t* out, std::size_t size, const BatchSummary& summary)
 
 }  // namespace
 
+bool prepare_window_batches()
+{
+    if (g_batch.thread != nullptr) {
+        return true;
+    }
+    InitializeCriticalSection(&g_batch.lock);
+    g_batch.go = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    const uintptr_t thread =
+        g_batch.go != nullptr ? _beginthreadex(nullptr, 0, run_batches, &g_batch, 0, nullptr) : 0;
+    g_batch.thread = reinterpret_cast<HANDLE>(thread);
+    return g_batch.thread != nullptr;
+}
+
 bool start_window_batch(HWND owner, PathList* paths)
 {
-    static bool lock_made = false;
-    if (!lock_made) {
-        InitializeCriticalSection(&g_batch.lock);
-        lock_made = true;
-    }
-    if (g_batch.thread != nullptr) {
+    if (g_batch.running || !prepare_window_batches()) {
         return false;
     }
     g_batch.owner = owner;
@@ -197,21 +211,15 @@ bool start_window_batch(HWND owner, PathList* paths)
     g_batch.progress.count = paths->count;
     g_batch.summary = BatchSummary{0, 0, false};
     g_batch.note_count = 0;
-    const uintptr_t thread = _beginthreadex(nullptr, 0, run_batch, &g_batch, 0, nullptr);
-    if (thread == 0) {
-        g_batch.paths = PathList{};
-        return false;
-    }
-    g_batch.thread = reinterpret_cast<HANDLE>(thread);
-    // The window's thread goes first when both want the processor.
-    SetThreadPriority(g_batch.thread, THREAD_PRIORITY_BELOW_NORMAL);
+    g_batch.running = true;
     *paths = PathList{};
+    SetEvent(g_batch.go);
     return true;
 }
 
 bool window_batch_running()
 {
-    return g_batch.thread != nullptr;
+    return g_batch.running;
 }
 
 void stop_window_batch()
@@ -230,12 +238,10 @@ void window_batch_progress(BatchProgress* progress)
 void finish_window_batch(HWND owner, bool open_report, wchar_t* results, std::size_t size)
 {
     results[0] = L'\0';
-    if (g_batch.thread == nullptr) {
+    if (!g_batch.running) {
         return;
     }
-    WaitForSingleObject(g_batch.thread, INFINITE);
-    CloseHandle(g_batch.thread);
-    g_batch.thread = nullptr;
+    g_batch.running = false;
     release_path_list(&g_batch.paths);
 
     const BatchSummary& summary = g_batch.summary;

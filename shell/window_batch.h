@@ -19,10 +19,16 @@
 constexpr UINT WM_BATCH_PROGRESS = WM_APP + 1;
 constexpr UINT WM_BATCH_DONE = WM_APP + 2;
 
+// Makes the thread the batches run on, once, as the window is made (where
+// 32-bit x86 is emulated, a process's second thread costs a moment at its
+// start, better spent then than in the first batch). False when no thread
+// can be had.
+bool prepare_window_batches();
+
 // Starts converting the paths as one batch (report.txt in the current
-// directory) on a thread of its own, which posts its progress to `owner`.
+// directory) on the batches' thread, which posts its progress to `owner`.
 // Takes the list over (it is empty afterwards). False, the list kept, when
-// a batch runs already or no thread can be started.
+// a batch runs already or there is no thread.
 bool start_window_batch(HWND owner, PathList* paths);
 
 // Whether a batch was started and not finished yet.
@@ -40,7 +46,7 @@ struct BatchProgress {
 };
 void window_batch_progress(BatchProgress* progress);
 
-// After WM_BATCH_DONE: waits for the thread and frees the batch. When
+// After WM_BATCH_DONE: frees the batch. When
 // `open_report` is set and this batch wrote report.txt, the report is
 // opened with the verb "edit". `results` (`size` wide characters) receives
 // the lines the window keeps showing: where the report could not be

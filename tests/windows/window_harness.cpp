@@ -135,6 +135,13 @@ constexpr wchar_t DDE_TOPIC[] = L"System";
 
 int checks = 0;
 int failures = 0;
+std::string only;  // a part of the labels of the rows to run; empty: all
+
+// Whether the row labelled so is to run.
+bool chosen(const std::string& label)
+{
+    return only.empty() || label.find(only) != std::string::npos;
+}
 std::string row = "setup";  // named in every failure
 
 std::string utf8(const std::wstring& text)
@@ -1498,7 +1505,10 @@ void check_batch_beside_window(StopBy how)
             } else if (how == StopBy::STOP_BUTTON) {
                 PostMessageW(GetDlgItem(window, CONTROL_STOP), BM_CLICK, 0, 0);
             } else {
-                PostMessageW(window, WM_CLOSE, 0, 0);
+                // Sent: back here once the window has set the stop.
+                DWORD_PTR ignored = 0;
+                SendMessageTimeoutW(window, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+                stopping_at = progress_position(window);
             }
         }
         // The window says "Stopping…" from the moment it set the stop, with
@@ -1576,7 +1586,7 @@ void check_batch_beside_window(StopBy how)
         check_eq("saves converted", BATCH_FILES, converted);
     } else {
         const int bound = stopping_at >= 0 ? stopping_at : acted_at;
-        check(stopping_at >= 0 || how == StopBy::CLOSE, "the window showed it was stopping");
+        check(stopping_at >= 0, "the window showed it was stopping");
         check(converted >= acted_at && converted <= bound + 1 && converted < BATCH_FILES,
               "stopped after the file in hand: " + std::to_string(converted) + " converted; the stop asked after " +
                   std::to_string(acted_at) + ", the window stopping at " + std::to_string(stopping_at));
@@ -1657,6 +1667,56 @@ DWORD console_batch_ms(bool version = false)
     }
     CloseHandle(output);
     return took;
+}
+
+// melno2quaz-cli.exe on the 40 saves, on this program's console, given
+// Ctrl+Break once two saves are written: it stops after the file in hand,
+// records the rest with code 7, leaves no temporary file and ends as an
+// interrupted console program does (STATUS_CONTROL_C_EXIT).
+void check_console_break()
+{
+    row = "console program, Ctrl+Break";
+    const int failed_before = failures;
+    const std::wstring folder = work + L"\\batch40";
+    remove_outputs(folder);
+    std::vector<std::wstring> arguments;
+    for (int i = 0; i < BATCH_FILES; ++i) {
+        arguments.push_back(batch_save(i));
+    }
+    if (GetConsoleWindow() == nullptr) {
+        AllocConsole();
+    }
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE output = CreateFileW((work + L"\\batch40-break.log").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    PROCESS_INFORMATION process{};
+    if (check(start_cli(folder, arguments, output, CREATE_NEW_PROCESS_GROUP, &process), "melno2quaz-cli.exe started")) {
+        std::size_t written = 0;
+        for (DWORD waited = 0; (written = names(folder, L"gamedata_*").size()) < 2 && waited < CONSOLE_WAIT_MS;
+             waited += 10) {
+            if (wait_pumping(process.hProcess, 10)) {
+                break;
+            }
+        }
+        check(GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, process.dwProcessId) != FALSE, "Ctrl+Break sent");
+        unsigned long exit_code = 0;
+        if (wait_exit(process.hProcess, CONSOLE_WAIT_MS, &exit_code)) {
+            check_eq("exit code after Ctrl+Break", 0xC000013Aul, exit_code);
+        }
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        const int converted = static_cast<int>(names(folder, L"gamedata_*").size());
+        check(converted >= static_cast<int>(written) && converted < BATCH_FILES,
+              "stopped: " + std::to_string(converted) + " converted, Ctrl+Break after " + std::to_string(written));
+        std::string report;
+        std::string linux_report;
+        read_file(folder + L"\\report.txt", &report);
+        read_file(work + L"\\batch40-linux\\report.txt", &linux_report);
+        check(report == stopped_report(linux_report, converted), "report.txt: every record, code 7 for the rest");
+        check_eq("temporary files left", std::string("[]"), joined(names(folder, L".m2q-*")));
+    }
+    CloseHandle(output);
+    std::printf("%s: %s\n", failures == failed_before ? "ok" : "failed", row.c_str());
 }
 
 // A top-level dialog of `process` titled as the Open dialog, within a minute.
@@ -1839,10 +1899,11 @@ int main()
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     std::vector<std::wstring> args(argv, argv + argc);
     LocalFree(argv);
-    if (args.size() != 4) {
-        std::printf("usage: m2q_window_harness.exe WORK EXE_DIR CODE_PAGE\n");
+    if (args.size() != 4 && args.size() != 5) {
+        std::printf("usage: m2q_window_harness.exe WORK EXE_DIR CODE_PAGE [ROWS]\n");
         return 2;
     }
+    only = args.size() == 5 ? utf8(args[4]) : std::string();
     SetProcessDPIAware();  // measures in pixels at every dpi
     work = full_path(args[1]);
     exe_dir = full_path(args[2]);
@@ -1857,19 +1918,36 @@ int main()
         check_resources(exe_dir + L"\\melno2quaz.exe");
     }
     for (const Run& run : RUNS) {
-        if (run.code_page == code_page) {
+        if (run.code_page == code_page && chosen(run.label)) {
             run_row(run);
         }
     }
     if (code_page == 932) {
-        check_empty_drop();
-        check_report_not_written();
-        check_numbered_and_late_drop();
-        check_system_colours();
-        check_choose_files();
-        for (StopBy how : {StopBy::NOTHING, StopBy::ESC, StopBy::STOP_BUTTON, StopBy::CLOSE}) {
-            check_batch_beside_window(how);
+        if (chosen("empty drop")) {
+            check_empty_drop();
         }
+        if (chosen("report.txt cannot be written")) {
+            check_report_not_written();
+        }
+        if (chosen("numbered")) {
+            check_numbered_and_late_drop();
+        }
+        if (chosen("system colours")) {
+            check_system_colours();
+        }
+        if (chosen("Choose files")) {
+            check_choose_files();
+        }
+        if (chosen("40 saves")) {
+            for (StopBy how : {StopBy::NOTHING, StopBy::ESC, StopBy::STOP_BUTTON, StopBy::CLOSE}) {
+                check_batch_beside_window(how);
+            }
+        }
+        if (chosen("Ctrl+Break")) {
+            check_console_break();
+        }
+    }
+    if (code_page == 932 && chosen("benchmark")) {
         // A figure, not a check: the same batch through both programs, in
         // turns, the fastest of three each.
         // The window's batch runs from its window shown to report.txt
