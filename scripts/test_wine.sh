@@ -13,6 +13,8 @@
 # M2Q_WINE_PARTS="harness-932 harness-1252 unit zip" (the default: all) runs
 # only the parts named, to iterate on one of them.
 # M2Q_HARNESS_ROWS=TEXT runs only the harness rows whose label holds TEXT.
+# M2Q_PROGRAMS_DIR=DIR has the harness run the programs in DIR (say the
+# 64-bit build-win64, which runs natively where 32-bit x86 is emulated).
 # M2Q_FORCE_EMULATION=1 runs 32-bit x86 through qemu-user even where the
 # host runs it natively (every 32-bit program of the machine, while the
 # stage runs; the emulator's entry is removed at the end).
@@ -226,7 +228,7 @@ status=0
 harness() {  # CODE-PAGE LC_ALL
   local log="$work/harness-$1.log" code=0
   LC_ALL="$2" start_wine "$work" 900 "$log" "$wine" "$exe_dir/m2q_window_harness.exe" \
-    "$(winpath "$work")" "$(winpath "$exe_dir")" "$1" ${M2Q_HARNESS_ROWS:+"$M2Q_HARNESS_ROWS"}
+    "$(winpath "$work")" "$(winpath "${M2Q_PROGRAMS_DIR:-$exe_dir}")" "$1" ${M2Q_HARNESS_ROWS:+"$M2Q_HARNESS_ROWS"}
   finish_wine "window harness (code page $1)" "$pid" "$log" || code=$?
   tr -d '\r' <"$log"
   [ "$code" -eq 0 ] || { echo "test_wine: FAIL: window harness, code page $1 (exit $code)" >&2; status=1; }
