@@ -222,7 +222,11 @@ struct WindowState {
     HFONT font = nullptr;
     bool stopping = false;
     bool closing = false;
+    BatchProgress shown{};  // the progress as last shown
 };
+// While a batch runs, the window looks at its progress ten times a second.
+constexpr UINT_PTR PROGRESS_TIMER = 1;
+constexpr UINT PROGRESS_INTERVAL_MS = 100;
 WindowState g_state;
 
 // A control, at 96 dpi: where it is and what it is.
@@ -339,6 +343,7 @@ void show_progress(HWND window)
 {
     BatchProgress progress;
     window_batch_progress(&progress);
+    g_state.shown = progress;
     HWND bar = control(window, CONTROL_PROGRESS);
     SendMessageW(bar, PBM_SETRANGE32, 0, static_cast<LPARAM>(progress.count));
     SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(progress.done), 0);
@@ -358,6 +363,15 @@ void show_progress(HWND window)
         append_wide(line.data(), line.size(), progress.name);
     }
     SetWindowTextW(control(window, CONTROL_PROGRESS_LINE), line.data());
+}
+
+void show_progress_if_changed(HWND window)
+{
+    BatchProgress progress;
+    window_batch_progress(&progress);
+    if (progress.in_hand != g_state.shown.in_hand || progress.done != g_state.shown.done) {
+        show_progress(window);
+    }
 }
 
 // Buttons and drops as a batch starts or ends.
@@ -428,6 +442,7 @@ LRESULT on_batch_done(HWND window)
         DestroyWindow(window);
         return 0;
     }
+    KillTimer(window, PROGRESS_TIMER);
     g_state.stopping = false;
     show_progress(window);
     show_taskbar_progress(window, 0, 0);
@@ -505,8 +520,10 @@ LRESULT CALLBACK main_window_procedure(HWND window, UINT message, WPARAM wparam,
     case WM_SYSCOLORCHANGE:
         RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
         return 0;
-    case WM_BATCH_PROGRESS:
-        show_progress(window);
+    case WM_TIMER:
+        if (wparam == PROGRESS_TIMER) {
+            show_progress_if_changed(window);
+        }
         return 0;
     case WM_BATCH_DONE:
         return on_batch_done(window);
@@ -604,5 +621,6 @@ bool begin_window_batch(HWND window, PathList* paths)
     SendMessageW(bar, PBM_SETPOS, 0, 0);
     set_sjis_text(window, CONTROL_RESULTS, DROP_LATER_TEXT);
     show_progress(window);
+    SetTimer(window, PROGRESS_TIMER, PROGRESS_INTERVAL_MS, nullptr);
     return true;
 }

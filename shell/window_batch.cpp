@@ -30,10 +30,6 @@ struct Batch {
     HWND owner = nullptr;
     PathList paths{};
     std::atomic<bool> stop{false};
-    // A WM_BATCH_PROGRESS is on its way: at most one is, so that the
-    // window's queue never fills with them and a click or WM_CLOSE is seen
-    // at once.
-    std::atomic<bool> progress_posted{false};
     CRITICAL_SECTION lock;
     BatchProgress progress{};
     BatchSummary summary{};
@@ -95,13 +91,6 @@ void compose_note(wchar_t* note, std::size_t size, const char* path, int32_t cod
     append_sjis(note, size, code_text.data());
 }
 
-void post_progress(Batch* batch)
-{
-    if (!batch->progress_posted.exchange(true)) {
-        PostMessageW(batch->owner, WM_BATCH_PROGRESS, 0, 0);
-    }
-}
-
 void on_file_starting(void* context, std::size_t index, std::size_t count, const char* path)
 {
     Batch* batch = static_cast<Batch*>(context);
@@ -111,7 +100,6 @@ void on_file_starting(void* context, std::size_t index, std::size_t count, const
     batch->progress.name[0] = L'\0';
     append_name(batch->progress.name, MAX_PATH, path);
     LeaveCriticalSection(&batch->lock);
-    post_progress(batch);
 }
 
 void on_file_done(void* context, std::size_t index, std::size_t count, const char* path, int32_t code,
@@ -128,7 +116,6 @@ void on_file_done(void* context, std::size_t index, std::size_t count, const cha
     batch->progress.done = index;
     batch->progress.count = count;
     LeaveCriticalSection(&batch->lock);
-    post_progress(batch);
 }
 
 // The batches' thread: one batch each time it is told to go. After
@@ -206,7 +193,6 @@ bool start_window_batch(HWND owner, PathList* paths)
     g_batch.owner = owner;
     g_batch.paths = *paths;
     g_batch.stop = false;
-    g_batch.progress_posted = false;
     g_batch.progress = BatchProgress{};
     g_batch.progress.count = paths->count;
     g_batch.summary = BatchSummary{0, 0, false};
@@ -229,7 +215,6 @@ void stop_window_batch()
 
 void window_batch_progress(BatchProgress* progress)
 {
-    g_batch.progress_posted = false;  // a later change posts again
     EnterCriticalSection(&g_batch.lock);
     *progress = g_batch.progress;
     LeaveCriticalSection(&g_batch.lock);

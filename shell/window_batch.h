@@ -13,10 +13,10 @@
 
 #include "path_list.h"
 
-// Posted by the batch's thread to the window: a file was taken or finished
-// (window_batch_progress tells where the batch is), and the batch ended
-// (the window then calls finish_window_batch).
-constexpr UINT WM_BATCH_PROGRESS = WM_APP + 1;
+// Posted by the batch's thread to the window when the batch ended (the
+// window then calls finish_window_batch). Where the batch is, the window
+// asks window_batch_progress on a timer of its own: the batch's thread
+// never waits for the window, nor fills its queue.
 constexpr UINT WM_BATCH_DONE = WM_APP + 2;
 
 // Makes the thread the batches run on, once, as the window is made (where
@@ -26,7 +26,7 @@ constexpr UINT WM_BATCH_DONE = WM_APP + 2;
 bool prepare_window_batches();
 
 // Starts converting the paths as one batch (report.txt in the current
-// directory) on the batches' thread, which posts its progress to `owner`.
+// directory) on the batches' thread, which posts WM_BATCH_DONE to `owner`.
 // Takes the list over (it is empty afterwards). False, the list kept, when
 // a batch runs already or there is no thread.
 bool start_window_batch(HWND owner, PathList* paths);
