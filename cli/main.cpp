@@ -24,6 +24,7 @@
 #include "target_check.h"
 #include "terminal_text.h"
 #ifdef _WIN32
+#include "block_cache.h"
 #include "windows_console.h"
 #endif
 
@@ -272,6 +273,9 @@ int main(int argc, char** argv) {
     // in the user's language.
     terminal_text_open_for_locale(&g_terminal);
 
+#ifdef _WIN32
+    keep_freed_blocks();
+#endif
 #ifdef M_MMAP_THRESHOLD
     // Each file is loaded into one block of about 5 MB. Kept in the heap
     // (not mapped afresh for each file), the freed block is taken again by

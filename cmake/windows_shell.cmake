@@ -5,6 +5,7 @@ enable_language(RC)
 
 # The window's code, shared by WinMain and the window test program.
 add_library(m2q_shell STATIC
+  shell/block_cache.cpp
   shell/command_line_files.cpp
   shell/drop_handler.cpp
   shell/main_window.cpp

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "block_cache.h"
 #include "melno2quaz.h"
 #include "wide_text.h"
 #include "window_texts.h"
@@ -228,6 +229,7 @@ void finish_window_batch(HWND owner, bool open_report, wchar_t* results, std::si
     }
     g_batch.running = false;
     release_path_list(&g_batch.paths);
+    release_kept_block();
 
     const BatchSummary& summary = g_batch.summary;
     if (!summary.report_written) {
