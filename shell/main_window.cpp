@@ -437,7 +437,7 @@ LRESULT on_command(HWND window, int id)
 LRESULT on_batch_done(HWND window)
 {
     std::array<wchar_t, 4096> results{};
-    finish_window_batch(window, !g_state.closing, results.data(), results.size());
+    const bool report_written = finish_window_batch(results.data(), results.size());
     if (g_state.closing) {
         DestroyWindow(window);
         return 0;
@@ -448,6 +448,9 @@ LRESULT on_batch_done(HWND window)
     show_taskbar_progress(window, 0, 0);
     SetWindowTextW(control(window, CONTROL_RESULTS), results.data());
     set_running(window, false);
+    if (report_written) {
+        open_report(window);
+    }
     return 0;
 }
 

@@ -221,11 +221,11 @@ void window_batch_progress(BatchProgress* progress)
     LeaveCriticalSection(&g_batch.lock);
 }
 
-void finish_window_batch(HWND owner, bool open_report, wchar_t* results, std::size_t size)
+bool finish_window_batch(wchar_t* results, std::size_t size)
 {
     results[0] = L'\0';
     if (!g_batch.running) {
-        return;
+        return false;
     }
     g_batch.running = false;
     release_path_list(&g_batch.paths);
@@ -246,9 +246,12 @@ void finish_window_batch(HWND owner, bool open_report, wchar_t* results, std::si
         std::snprintf(line.data(), line.size(), RESULT_MORE_FORMAT, more, more);
         append_line(results, size, line.data());
     }
-    if (summary.report_written && open_report) {
-        ShellExecuteW(owner, REPORT_VERB_WIDE, REPORT_FILE_NAME_WIDE, nullptr, nullptr, SW_SHOWNORMAL);
-    }
+    return summary.report_written;
+}
+
+void open_report(HWND owner)
+{
+    ShellExecuteW(owner, REPORT_VERB_WIDE, REPORT_FILE_NAME_WIDE, nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 void tell_paths_not_taken(HWND owner)

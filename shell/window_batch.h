@@ -46,14 +46,16 @@ struct BatchProgress {
 };
 void window_batch_progress(BatchProgress* progress);
 
-// After WM_BATCH_DONE: frees the batch. When
-// `open_report` is set and this batch wrote report.txt, the report is
-// opened with the verb "edit". `results` (`size` wide characters) receives
-// the lines the window keeps showing: where the report could not be
-// written, that and the folder; the counts of converted and failed files;
-// one line for each of the first few files that failed or went under a
-// numbered name, and how many more there are.
-void finish_window_batch(HWND owner, bool open_report, wchar_t* results, std::size_t size);
+// After WM_BATCH_DONE: frees the batch and tells whether it wrote
+// report.txt. `results` (`size` wide characters) receives the lines the
+// window keeps showing: where the report could not be written, that and
+// the folder; the counts of converted and failed files; one line for each
+// of the first few files that failed or went under a numbered name, and how
+// many more there are.
+bool finish_window_batch(wchar_t* results, std::size_t size);
+
+// Opens report.txt with the verb "edit".
+void open_report(HWND owner);
 
 // Tells the user that the paths could not be taken for want of memory and
 // that nothing was converted.
