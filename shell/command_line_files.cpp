@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include "main_window.h"
 #include "path_list.h"
 #include "wide_text.h"
 #include "window_batch.h"
@@ -76,5 +77,5 @@ void convert_command_line_files(HWND owner)
         tell_paths_not_taken(owner);
         return;
     }
-    run_window_batch(owner, paths.list.paths, paths.list.count);
+    begin_window_batch(owner, &paths.list);
 }

@@ -1,11 +1,13 @@
 // melno2quaz.exe: a window that converts the Melno saves dropped onto it,
 // and those named on its command line (dropped onto its icon, or sent to
 // it) as soon as it opens.
+#include "block_cache.h"
 #include "command_line_files.h"
 #include "main_window.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*command_line*/, int show)
 {
+    keep_freed_blocks();
     if (!register_main_window_class(instance)) {
         return 0;
     }
