@@ -2,6 +2,7 @@
 // report.txt in the current directory, and shows the report on the terminal
 // together with each output's name and each failure's reason.
 // melno2quaz --check PATH...: checks Quaz saves and writes nothing.
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -19,9 +20,11 @@
 #endif
 
 #include "melno2quaz.h"
+#include "stop_signals.h"
 #include "target_check.h"
 #include "terminal_text.h"
 #ifdef _WIN32
+#include "block_cache.h"
 #include "windows_console.h"
 #endif
 
@@ -57,7 +60,11 @@ const char USAGE[] =
     "\n"
     "Exit status: 0 when every FILE was converted (or, with --check, is \"ok\"),\n"
     "1 when any FILE failed or standard output could not be written, 2 for a\n"
-    "usage error.\n";
+    "usage error.\n"
+    "\n"
+    "SIGINT (Ctrl+C), SIGTERM or SIGHUP stops the batch after the file in hand:\n"
+    "the rest are recorded with Err:7, report.txt is written, and the exit\n"
+    "status is 128 + the signal's number. A second signal ends at once.\n";
 
 const char TRY_HELP[] = "Try 'melno2quaz --help' for more information.\n";
 
@@ -167,9 +174,20 @@ void show_record(void* context, std::size_t index, std::size_t count, const char
 }
 
 int convert(const std::vector<const char*>& paths) {
+    static std::atomic<bool> stop{false};
+    stop_on_signals(&stop);
+    const BatchControl control{nullptr, nullptr, &stop};
     BatchSummary summary{};
-    process_dropped_files(platform_native(), paths.data(), paths.size(), nullptr, show_record,
-                          &g_terminal, &summary);
+#ifdef _WIN32
+    // Windows: the block a file frees is kept for the next one.
+    static BlockKeeper keeper;
+    keep_freed_blocks(&keeper);
+    const PlatformOps& os = keeper.ops;
+#else
+    const PlatformOps& os = platform_native();
+#endif
+    process_dropped_files(os, paths.data(), paths.size(), nullptr, show_record, &g_terminal, &summary,
+                          &control);
 
     emit(std::to_string(summary.converted) + " converted, " + std::to_string(summary.failed) +
          " failed\n");
@@ -177,6 +195,14 @@ int convert(const std::vector<const char*>& paths) {
         std::fputs("melno2quaz: warning: report.txt could not be written in the current directory"
                    " (the files were processed without it)\n",
                    stderr);
+    }
+    const int stopped = stopped_exit_status();
+    if (stopped != 0) {
+        std::fputs("melno2quaz: stopped: the files after the one in hand were not converted"
+                   " (Err:7 in report.txt)\n",
+                   stderr);
+        finish(stopped);
+        return stopped;
     }
     return finish(summary.failed == 0 ? 0 : 1);
 }

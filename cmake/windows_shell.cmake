@@ -5,15 +5,18 @@ enable_language(RC)
 
 # The window's code, shared by WinMain and the window test program.
 add_library(m2q_shell STATIC
+  shell/block_cache.cpp
   shell/command_line_files.cpp
   shell/drop_handler.cpp
   shell/main_window.cpp
+  shell/open_dialog.cpp
   shell/path_list.cpp
+  shell/taskbar_progress.cpp
   shell/wide_text.cpp
   shell/window_batch.cpp
 )
 target_include_directories(m2q_shell PUBLIC shell)
-target_link_libraries(m2q_shell PUBLIC m2q_core shell32 gdi32 user32)
+target_link_libraries(m2q_shell PUBLIC m2q_core shell32 gdi32 user32 comctl32 comdlg32 ole32 uuid)
 
 # Icon, version information and manifest of melno2quaz.exe.
 set(M2Q_SHELL_DIR ${CMAKE_CURRENT_SOURCE_DIR}/shell)

@@ -89,6 +89,12 @@ int32_t convert_in_batch(const PlatformOps& os, const char* path, char* message,
     return code;
 }
 
+// Whether the front end asked the batch to stop; read between files only.
+bool stop_asked(const BatchControl* control)
+{
+    return control != nullptr && control->stop != nullptr && control->stop->load();
+}
+
 }  // namespace
 
 int32_t convert_file(const PlatformOps& os, const char* path, char* message, FileOutcome* outcome)
@@ -97,8 +103,8 @@ int32_t convert_file(const PlatformOps& os, const char* path, char* message, Fil
 }
 
 void process_dropped_files(const PlatformOps& os, const char* const* paths, std::size_t count,
-                           const char* report_folder,
-                           BatchObserver observer, void* context, BatchSummary* summary)
+                           const char* report_folder, BatchObserver observer, void* context,
+                           BatchSummary* summary, const BatchControl* control)
 {
     // Without its table the batch could not keep its outputs off its own
     // sources, so no file is converted then.
@@ -111,10 +117,19 @@ void process_dropped_files(const PlatformOps& os, const char* const* paths, std:
     BatchSummary totals{0, 0, false};
     char message[MESSAGE_SIZE];
     FileOutcome outcome;
+    bool stopped = false;
     for (std::size_t i = 0; i < count; ++i) {
         message[0] = '\0';
         int32_t code = ERR_SOURCE_MEMORY;
-        if (files.entries != nullptr) {
+        stopped = stopped || stop_asked(control);
+        if (!stopped && control != nullptr && control->starting != nullptr) {
+            control->starting(control->context, i + 1, count, paths[i]);
+        }
+        if (stopped) {
+            code = ERR_STOPPED;
+            outcome = FileOutcome{};
+            set_result_text(code, message);
+        } else if (files.entries != nullptr) {
             files.current = i;
             code = convert_in_batch(os, paths[i], message, &files, &outcome);
         } else {

@@ -11,6 +11,7 @@
 #ifndef MELNO2QUAZ_MELNO2QUAZ_H
 #define MELNO2QUAZ_MELNO2QUAZ_H
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -27,6 +28,7 @@ enum : int32_t {
     ERR_WRITE_TARGET = 4,   // the Quaz file could not be created or written in full
     ERR_READ_SOURCE = 5,    // the Melno file could not be read in full
     ERR_PATH_TOO_LONG = 6,  // the path is longer than the system's limit
+    ERR_STOPPED = 7,        // not converted: the batch was stopped before this file
 };
 
 // The longest path the system's file calls take, in its own units: bytes
@@ -84,10 +86,27 @@ using BatchObserver = void (*)(void* context, std::size_t index, std::size_t cou
                                const char* path, int32_t code, const char* message,
                                const FileOutcome* outcome);
 
+// Called once per file, before it is looked at (`index` counts from 1).
+using BatchStarting = void (*)(void* context, std::size_t index, std::size_t count,
+                               const char* path);
+
+// How a front end follows and stops a batch running on another thread or
+// under signals. `stop` is read before each file: once it is true, that
+// file and every later one are not touched and get ERR_STOPPED in the
+// report and the observer; the file in hand is always finished first.
+// Any member may be null.
+struct BatchControl {
+    BatchStarting starting;
+    void* context;  // for `starting`
+    const std::atomic<bool>* stop;
+};
+
 // Converts every path in order and writes report.txt in `report_folder`
-// (null: the current directory). `observer` and `summary` may be null.
+// (null: the current directory). `observer`, `summary` and `control` may
+// be null.
 void process_dropped_files(const PlatformOps& os, const char* const* paths, std::size_t count,
                            const char* report_folder, BatchObserver observer = nullptr,
-                           void* context = nullptr, BatchSummary* summary = nullptr);
+                           void* context = nullptr, BatchSummary* summary = nullptr,
+                           const BatchControl* control = nullptr);
 
 #endif

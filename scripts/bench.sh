@@ -3,8 +3,18 @@
 # (preset release) and runs convert_bench for batches of 1, 10 and 100 saves, each in a
 # fresh process so that the peak resident memory of each batch size is its
 # own. Extra arguments go to convert_bench (e.g. --dir /dev/shm).
+#
+# scripts/bench.sh --wine: a batch of 40 saves through melno2quaz.exe and
+# through melno2quaz-cli.exe under Wine, in turns (the window harness's
+# "benchmark" row, through scripts/test_wine.sh; M2Q_WINEPREFIX as there).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+if [ "${1:-}" = --wine ]; then
+    M2Q_WINE_PARTS=harness-932 M2Q_HARNESS_ROWS=benchmark scripts/test_wine.sh >/dev/null 2>&1 || true
+    grep '^benchmark' build-win32/wine-test/harness-932.log | tr -d '\r'
+    exit 0
+fi
 
 scripts/apt_install.sh cmake ninja-build g++ >/dev/null
 cmake --preset release >/dev/null

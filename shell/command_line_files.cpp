@@ -1,5 +1,6 @@
 #include "command_line_files.h"
 
+#include "main_window.h"
 #include "path_list.h"
 #include "wide_arguments.h"
 #include "window_batch.h"
@@ -67,5 +68,5 @@ void convert_command_line_files(HWND owner)
         tell_paths_not_taken(owner);
         return;
     }
-    run_window_batch(owner, paths.list.paths, paths.list.count);
+    begin_window_batch(owner, &paths.list);
 }

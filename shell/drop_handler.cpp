@@ -1,5 +1,6 @@
 #include "drop_handler.h"
 
+#include "main_window.h"
 #include "path_list.h"
 #include "wide_arguments.h"
 #include "window_batch.h"
@@ -72,7 +73,7 @@ void handle_dropped_files(HWND owner, HDROP drop)
     const bool taken = collect_dropped_paths(drop, &paths.list);
     DragFinish(drop);
     if (taken) {
-        run_window_batch(owner, paths.list.paths, paths.list.count);
+        begin_window_batch(owner, &paths.list);
     } else {
         tell_paths_not_taken(owner);
     }

@@ -9,7 +9,7 @@
 #include <shellapi.h>
 
 // Takes every dropped path whole and releases the drop, then converts the
-// files as one batch and shows the outcome (run_window_batch). Without
+// files as one batch beside the window (begin_window_batch). Without
 // memory for the paths nothing is converted and a message box says so.
 void handle_dropped_files(HWND owner, HDROP drop);
 

@@ -813,6 +813,79 @@ TEST_F(CliTest, AKillAtAnyMomentNeverLeavesADamagedFile) {
     EXPECT_GE(killed, 5) << "too few runs were cut to tell anything";
 }
 
+// SIGINT, SIGTERM or SIGHUP while the third of 40 files is in hand: the
+// batch ends after the file in hand, every file has its record (code 7 for
+// those not taken), every output written is a whole save, no temporary file
+// stays, and the status is 128 + the signal. A second signal ends the
+// program at once, as the signal itself would.
+TEST_F(CliTest, SignalsStopTheBatchAfterTheFileInHand) {
+    constexpr int FILES = 40;
+    std::vector<std::string> args;
+    std::vector<SampleSave> saves;
+    for (int i = 0; i < FILES; ++i) {
+        saves.push_back(city());
+        saves.back().map_number = i;
+        make("s" + std::to_string(i) + ".psu", saves.back());
+        args.push_back("s" + std::to_string(i) + ".psu");
+    }
+    struct Row {
+        int signal_number;
+        int second;  // sent right after the first; 0: none
+    };
+    for (const Row& row : {Row{SIGINT, 0}, Row{SIGTERM, 0}, Row{SIGHUP, 0}, Row{SIGINT, SIGTERM}}) {
+        SCOPED_TRACE("signal " + std::to_string(row.signal_number) + ", then " + std::to_string(row.second));
+        for (const auto& entry : fs::directory_iterator(folder_)) {
+            if (entry.path().extension() != ".psu") fs::remove(entry.path());
+        }
+        std::vector<std::string> argv = {M2Q_CLI_PATH};
+        argv.insert(argv.end(), args.begin(), args.end());
+        ProcessOptions options;
+        options.directory = folder_.string();
+        options.kill_after_ms = 120000;
+        options.signal_number = row.signal_number;
+        options.second_signal = row.second;
+        options.signal_when = "0002/0040";  // the third file is in hand
+        const ProcessResult result = run_process(argv, options);
+        int written = 0;
+        for (int i = 0; i < FILES; ++i) {
+            const fs::path output = folder_ / ("gamedata_s" + std::to_string(i) + ".dat");
+            if (fs::exists(output)) {
+                expect_city_output(output, saves[i]);
+                EXPECT_EQ(written, i) << "outputs in the batch's order";
+                ++written;
+            }
+        }
+        if (row.second != 0) {
+            // Two signals pending at once are taken in either order.
+            EXPECT_TRUE(result.signal == row.signal_number || result.signal == row.second) << result.signal;
+            EXPECT_LT(written, FILES);
+            continue;
+        }
+        EXPECT_EQ(result.signal, 0);
+        EXPECT_EQ(result.exit_code, 128 + row.signal_number);
+        EXPECT_GE(written, 2);
+        EXPECT_LT(written, FILES);
+        const std::string text = report();
+        for (int i = 0; i < FILES; ++i) {
+            const std::string path = "s" + std::to_string(i) + ".psu";
+            if (i < written) {
+                // The record's head; the summary's fields are checked in the output above.
+                const std::string record = m2q_test::expected_record(i + 1, FILES, path, CONVERT_OK, "");
+                EXPECT_NE(text.find(record.substr(0, record.size() - 2) + sjis("都市名:")), std::string::npos)
+                    << path;
+            } else {
+                EXPECT_NE(text.find(m2q_test::expected_record(i + 1, FILES, path, ERR_STOPPED)),
+                          std::string::npos) << path;
+            }
+        }
+        EXPECT_NE(result.out.find(std::to_string(written) + " converted, " + std::to_string(FILES - written) +
+                                  " failed"), std::string::npos) << result.out;
+        for (const auto& entry : fs::directory_iterator(folder_)) {
+            EXPECT_NE(entry.path().filename().string().rfind(TEMP_NAME_MARK, 0), 0u) << entry.path();
+        }
+    }
+}
+
 // Two batches at once in one folder: report.txt is afterwards the whole
 // report of one of them, never a mix.
 TEST_F(CliTest, TwoBatchesAtOnceNeverMixTheirReports) {

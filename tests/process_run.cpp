@@ -45,9 +45,11 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
 }
 
 // Reads both pipes to their ends; kills `pid` once `kill_after_ms` have
-// passed (0: never).
+// passed (0: never), signals it as `options` asks.
 void drain(int out_fd, int err_fd, std::string* out, std::string* err, pid_t pid,
-           int kill_after_ms) {
+           const ProcessOptions& options) {
+    const int kill_after_ms = options.kill_after_ms;
+    bool signalled = options.signal_number == 0;
     pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
     std::string* sinks[2] = {out, err};
     int open_count = (out_fd >= 0) + (err_fd >= 0);
@@ -76,6 +78,11 @@ void drain(int out_fd, int err_fd, std::string* out, std::string* err, pid_t pid
             const ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
             if (got > 0) {
                 sinks[i]->append(buffer, static_cast<std::size_t>(got));
+                if (!signalled && out->find(options.signal_when) != std::string::npos) {
+                    kill(pid, options.signal_number);
+                    if (options.second_signal != 0) kill(pid, options.second_signal);
+                    signalled = true;
+                }
             } else if (got == 0 || errno != EINTR) {
                 close(fds[i].fd);
                 fds[i].fd = -1;
@@ -126,7 +133,7 @@ ProcessResult run_process(const std::vector<std::string>& argv, const ProcessOpt
         return result;
     }
 
-    drain(out_pipe[0], err_pipe[0], &result.out, &result.err, pid, options.kill_after_ms);
+    drain(out_pipe[0], err_pipe[0], &result.out, &result.err, pid, options);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }

@@ -13,6 +13,11 @@ struct ProcessOptions {
     std::vector<std::string> environment;  // "NAME=value", replacing our NAME
     bool stdout_gone = false;  // stdout is a pipe whose reading end is already closed
     int kill_after_ms = 0;     // SIGKILL the child after this long; 0: never
+    // Once stdout holds `signal_when`, `signal_number` is sent to the child
+    // (0: never), then `second_signal` (0: none).
+    int signal_number = 0;
+    int second_signal = 0;
+    std::string signal_when;
 };
 
 struct ProcessResult {

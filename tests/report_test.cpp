@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 
 #include "melno2quaz.h"
 #include "process_run.h"
@@ -145,6 +146,51 @@ TEST(Report, SameBaseNameTwiceKeepsBothOutputs) {
     ASSERT_EQ(second.size(), 5184406u);
     EXPECT_EQ(m2q_test::get_le64(first, 620), 111u);
     EXPECT_EQ(m2q_test::get_le64(second, 620), 222u);
+}
+
+// A stop asked while the second of three files is in hand: that file is
+// finished, the third is not touched and is recorded with code 7, the
+// report is written whole and no temporary file stays.
+struct StopAt {
+    std::atomic<bool> stop{false};
+    std::size_t at;
+    std::vector<std::size_t> started;
+};
+
+TEST(Report, StopFinishesTheFileInHandAndRecordsTheRestWithCode7) {
+    TempFolder folder;
+    std::vector<std::string> paths;
+    for (const char* name : {"a.psu", "b.psu", "c.psu"}) {
+        paths.push_back(folder.file(name));
+        ASSERT_TRUE(m2q_test::write_file(paths.back(), m2q_test::city_source("S", 1, 0, 5)));
+    }
+    StopAt stop_at{};
+    stop_at.at = 2;
+    const BatchControl control{[](void* context, std::size_t index, std::size_t, const char*) {
+                                   auto* self = static_cast<StopAt*>(context);
+                                   self->started.push_back(index);
+                                   if (index == self->at) self->stop = true;
+                               },
+                               &stop_at, &stop_at.stop};
+    std::vector<const char*> list;
+    for (const std::string& path : paths) list.push_back(path.c_str());
+    BatchSummary summary{};
+    std::vector<Seen> seen;
+    process_dropped_files(platform_native(), list.data(), list.size(), folder.prefix().c_str(), remember,
+                          &seen, &summary, &control);
+    const std::string summary_text = m2q_test::expected_summary("S", 1, "000.Winter 4   0:00'00", "5");
+    EXPECT_EQ(m2q_test::read_text(folder.file("report.txt")),
+              m2q_test::expected_record(1, 3, paths[0], CONVERT_OK, summary_text) +
+                  m2q_test::expected_record(2, 3, paths[1], CONVERT_OK, summary_text) +
+                  m2q_test::expected_record(3, 3, paths[2], ERR_STOPPED));
+    EXPECT_EQ(stop_at.started, (std::vector<std::size_t>{1, 2}));
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[2].code, ERR_STOPPED);
+    EXPECT_EQ(summary.converted, 2u);
+    EXPECT_EQ(summary.failed, 1u);
+    EXPECT_TRUE(summary.report_written);
+    EXPECT_EQ(folder.entries(), (std::vector<std::string>{"a.psu", "b.psu", "c.psu", "gamedata_a.dat",
+                                                          "gamedata_b.dat", "report.txt"}));
 }
 
 TEST(Report, TooLongPathIsRecordedInFullWithCode6) {

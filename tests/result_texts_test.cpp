@@ -16,7 +16,8 @@ using m2q_test::show_bytes;
 
 // Every code that has a text.
 const int32_t ERROR_CODES[] = {ERR_WORK_MEMORY,  ERR_NOT_SOURCE,  ERR_SOURCE_MEMORY,
-                               ERR_WRITE_TARGET, ERR_READ_SOURCE, ERR_PATH_TOO_LONG};
+                               ERR_WRITE_TARGET, ERR_READ_SOURCE, ERR_PATH_TOO_LONG,
+                               ERR_STOPPED};
 
 TEST(ResultTexts, EachCodeDecodesToItsText) {
     for (const int32_t code : ERROR_CODES) {
@@ -41,7 +42,7 @@ TEST(ResultTexts, LineEndings) {
 
 TEST(ResultTexts, SuccessAndUnknownCodesHaveNoText) {
     EXPECT_EQ(result_text(CONVERT_OK), nullptr);
-    EXPECT_EQ(result_text(7), nullptr);
+    EXPECT_EQ(result_text(8), nullptr);
     EXPECT_EQ(result_text(-1), nullptr);
 }
 

@@ -221,6 +221,7 @@ std::string error_text_utf8(std::int32_t code) {
     case ERR_WRITE_TARGET: return u8"Quazファイルの書き込みに失敗しました。\r\n";
     case ERR_READ_SOURCE: return u8"Melnoファイルの読み込みに失敗しました。\r\n";
     case ERR_PATH_TOO_LONG: return u8"パスが長すぎます。\r\n";
+    case ERR_STOPPED: return u8"一括変換が中止されたため、変換しませんでした。\r\n";
     default: ADD_FAILURE() << "no error text for code " << code; return {};
     }
 }

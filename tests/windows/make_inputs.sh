@@ -10,6 +10,7 @@
 #   M2Q_WINE_WORK=DIR M2Q_SJIS_LOCALES=DIR make_inputs.sh MAKE_MELNO_SAVE MELNO2QUAZ
 # M2Q_SJIS_LOCALES holds the ja_JP.SJIS locale the Linux batch runs in.
 set -euo pipefail
+root="$(cd "$(dirname "$0")/../.." && pwd)"
 make_save="$1"
 cli="$2"
 [ -n "${M2Q_WINE_WORK:-}" ] || { echo "make_inputs: no M2Q_WINE_WORK: skipped" >&2; exit 77; }
@@ -58,6 +59,23 @@ done
 (cd "$work/names-linux" && LC_ALL=C.UTF-8 "$cli" "${names[@]}") >"$work/names-linux.log" 2>&1 || true
 printf '%s\r\n' "${names[@]}" >"$work/names.lst"
 mkdir -p "$work/empty" "$work/window-192"
+# 40 saves for the batches beside the window (and the Linux front end's run
+# of them), the Open dialog's saves, a save whose plain output name is
+# read-only (the harness sets the attribute) and one dropped too late.
+mkdir -p "$work/batch40" "$work/batch40-linux" "$work/choose" "$work/numbered"
+for i in $(seq -w 0 39); do
+  "$make_save" --name "Batch $i" --map "$((10#$i))" --funds "$((10#$i * 1000))" "$work/batch40-linux/s$i.psu"
+done >/dev/null
+cp "$work"/batch40-linux/s*.psu "$work/batch40/"
+(cd "$work/batch40-linux" && LC_ALL=C.UTF-8 "$cli" s*.psu) >"$work/batch40-linux.log" 2>&1 ||
+  { echo "make_inputs: the Linux front end on the 40 saves failed" >&2; exit 1; }
+for name in a b c; do "$make_save" --name "Chosen $name" "$work/choose/$name.psu" >/dev/null; done
+cp "$work"/batch40/s0[0-3].psu "$work/numbered/"
+"$make_save" --name "RO" "$work/numbered/ro.psu" >/dev/null
+"$make_save" --name "Late" "$work/numbered/late.psu" >/dev/null
+printf 'an older save' >"$work/numbered/gamedata_ro.dat"
+# The window as it was drawn before it had controls: its lines' pixels stay.
+convert "$root/docs/window.png" -type TrueColor BMP3:"$work/reference-window-932-96.bmp"
 # A drop whose report cannot be written: a read-only folder holding an older
 # report; where no such mount can be made (root writes anywhere else),
 # report.txt is a folder instead. Two saves and one file that is none: the

@@ -24,6 +24,7 @@
 #include <ddeml.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <commctrl.h>
 
 #include <algorithm>
 #include <atomic>
@@ -160,6 +161,13 @@ constexpr wchar_t DDE_TOPIC[] = L"System";
 
 int checks = 0;
 int failures = 0;
+std::string only;  // a part of the labels of the rows to run; empty: all
+
+// Whether the row labelled so is to run.
+bool chosen(const std::string& label)
+{
+    return only.empty() || label.find(only) != std::string::npos;
+}
 std::string row = "setup";  // named in every failure
 
 std::string utf8(const std::wstring& text)
@@ -441,6 +449,12 @@ BOOL CALLBACK collect_static(HWND child, LPARAM context)
     return TRUE;
 }
 
+const std::wstring& open_dialog_title()
+{
+    static const std::wstring title = wide(u8"ファイルを選ぶ / Choose files");
+    return title;
+}
+
 BOOL CALLBACK close_message_box(HWND window, LPARAM /*context*/)
 {
     wchar_t class_name[32] = L"";
@@ -450,6 +464,9 @@ BOOL CALLBACK close_message_box(HWND window, LPARAM /*context*/)
     }
     wchar_t title[256] = L"";
     GetWindowTextW(window, title, 256);
+    if (open_dialog_title() == title) {
+        return TRUE;  // driven by check_choose_files
+    }
     std::wstring text = std::wstring(L"[") + title + L"] ";
     EnumChildWindows(window, collect_static, reinterpret_cast<LPARAM>(&text));
     {
@@ -689,11 +706,26 @@ struct DropResult {
     UINT count = 0;  // as DragQueryFileW reports it, which the window asks
     Seen seen;
     int loop_exit = -1;
+    std::wstring results;  // what the window shows after the batch
 };
+
+// The text of one of a window's controls, asked as another program would.
+std::wstring control_text(HWND window, int id)
+{
+    wchar_t text[4096] = L"";
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(GetDlgItem(window, id), WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(text),
+                        SMTO_ABORTIFHUNG, 5000, &ignored);
+    text[4095] = L'\0';
+    return text;
+}
 
 // In `folder`, creates the window through the same code as WinMain, drops
 // `paths` on it, waits for the batch and closes the window.
-DropResult drop(const std::wstring& folder, const std::vector<std::wstring>& paths)
+// `late`, when given, is dropped right after the first drop was taken,
+// while its batch runs.
+DropResult drop(const std::wstring& folder, const std::vector<std::wstring>& paths,
+                const std::vector<std::wstring>* late = nullptr)
 {
     DropResult result;
     HINSTANCE instance = GetModuleHandleW(nullptr);
@@ -711,7 +743,7 @@ DropResult drop(const std::wstring& folder, const std::vector<std::wstring>& pat
     clear_observed();
     PostMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(dropped), 0);
 
-    // The batch runs inside the dispatch of WM_DROPFILES.
+    // The batch starts on a thread of its own; the window goes on answering.
     MSG message;
     bool handled = false;
     while (!handled && GetMessageW(&message, nullptr, 0, 0) > 0) {
@@ -720,7 +752,17 @@ DropResult drop(const std::wstring& folder, const std::vector<std::wstring>& pat
         handled = message.message == WM_DROPFILES && message.hwnd == window;
     }
     check(handled, "WM_DROPFILES handled");
+    if (late != nullptr) {
+        check((GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_ACCEPTFILES) == 0,
+              "no drop target while the batch runs");
+        check_eq("the result lines while the batch runs",
+                 wide(u8"変換の終了後に次のファイルをドロップしてください / Drop more files when this batch is done"),
+                 control_text(window, CONTROL_RESULTS));
+        PostMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(make_drop(*late)), 0);
+    }
     result.seen = wait_observed(EDIT_WAIT_MS);
+    result.results = control_text(window, CONTROL_RESULTS);
+    check((GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_ACCEPTFILES) != 0, "a drop target after the batch");
 
     // Closing ends the loop WinMain runs, with the code of WM_QUIT.
     PostMessageW(window, WM_CLOSE, 0, 0);
@@ -949,8 +991,7 @@ void check_window(const Run& run, HWND window)
     RECT frame{};
     GetWindowRect(window, &frame);
     if (run.window_size.cx != 0) {
-        check_eq("window size", std::to_string(run.window_size.cx) + "x" + std::to_string(run.window_size.cy),
-                 std::to_string(frame.right - frame.left) + "x" + std::to_string(frame.bottom - frame.top));
+        check_eq("window width", run.window_size.cx, frame.right - frame.left);
     }
 
     RECT client{};
@@ -973,6 +1014,8 @@ void check_window(const Run& run, HWND window)
     static SIZE client_at_96{0, 0};
     static LONG line_heights_at_96[2] = {0, 0};
     const SIZE client_size{client.right - client.left, client.bottom - client.top};
+    check_eq("client height (the lines, then the controls)", scale_to_dpi(MAIN_WINDOW_CLIENT_HEIGHT, dpi),
+             static_cast<int>(client_size.cy));
     if (run.dpi == 96) {
         client_at_96 = client_size;
         line_heights_at_96[0] = extents[0].cy;
@@ -998,8 +1041,15 @@ void check_window(const Run& run, HWND window)
           "the window's pixels saved in " + utf8(work) + "\\shots");
     const auto dark = [](std::uint32_t pixel) { return is_dark(pixel); };
     const auto not_white = [](std::uint32_t pixel) { return pixel != 0xFFFFFF; };
-    int outside_dark = count(shot, 0, 0, shot.width, shot.height, dark);
-    int outside_not_white = count(shot, 0, 0, shot.width, shot.height, not_white);
+    // Above the controls, nothing but the two lines.
+    const int controls_top = scale_to_dpi(CONTROLS_TOP, dpi);
+    int outside_dark = count(shot, 0, 0, shot.width, controls_top, dark);
+    int outside_not_white = count(shot, 0, 0, shot.width, controls_top, not_white);
+    // The lines' pixels as they were before the window had controls
+    // (docs/window.png, made a bitmap by the stage).
+    Pixels before;
+    const bool compare_before = run.dpi == 96 && run.code_page == 932 &&
+                                load_bitmap(work + L"\\reference-window-932-96.bmp", &before);
     for (int line = 0; line < 2; ++line) {
         const SIZE size = extents[line];
         const POINT at = starts[line];
@@ -1012,6 +1062,18 @@ void check_window(const Run& run, HWND window)
                              " dark pixels in its last tenth)");
         outside_dark -= band;
         outside_not_white -= count(shot, at.x, at.y, size.cx, size.cy, not_white);
+        if (compare_before) {
+            const int dx = client.left - frame.left;
+            const int dy = client.top - frame.top;
+            int differing = 0;
+            for (int y = at.y; y < at.y + size.cy; ++y) {
+                for (int x = at.x; x < at.x + size.cx; ++x) {
+                    const bool inside = x + dx < before.width && y + dy < before.height;
+                    differing += !inside || before.at(x + dx, y + dy) != shot.at(x, y) ? 1 : 0;
+                }
+            }
+            check_eq("pixels of line " + std::to_string(line + 1) + " differing from docs/window.png", 0, differing);
+        }
     }
     check_eq("dark pixels outside the two lines", 0, outside_dark);
     check_eq("pixels not white outside the two lines", 0, outside_not_white);
@@ -1020,8 +1082,9 @@ void check_window(const Run& run, HWND window)
         Pixels other;
         if (check(load_bitmap(shot_name(L"client", run.same_pixels_as, run.dpi), &other),
                   "the client area seen under code page " + std::to_string(run.same_pixels_as))) {
+            // Above the controls; below, each run shows its own batch.
             int differing = other.width == shot.width && other.height == shot.height ? 0 : -1;
-            for (std::size_t i = 0; differing >= 0 && i < shot.rgb.size(); ++i) {
+            for (std::size_t i = 0; differing >= 0 && i < static_cast<std::size_t>(shot.width) * controls_top; ++i) {
                 differing += shot.rgb[i] != other.rgb[i] ? 1 : 0;
             }
             check_eq("pixels of the client area differing from code page " +
@@ -1068,21 +1131,28 @@ HWND wait_for_main_window(HANDLE process)
     return nullptr;
 }
 
+// melno2quaz.exe (or melno2quaz-cli.exe) started at `dpi` in `folder`.
+bool start_program(const wchar_t* name, const std::wstring& folder, const std::vector<std::wstring>& arguments,
+                   PROCESS_INFORMATION* process, int dpi = 96)
+{
+    check(set_dword(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LogPixels", static_cast<DWORD>(dpi)),
+          "LogPixels set");
+    const std::wstring exe = exe_dir + L"\\" + name;
+    std::wstring line = command_line(exe, arguments);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    clear_observed();
+    return check(CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                                folder.c_str(), &startup, process) != FALSE,
+                 utf8(name) + " started");
+}
+
 // melno2quaz.exe in `folder` with `arguments`: the batch's report opened,
 // the window checked, closed, exit code.
 void run_window_program(const Run& run, const std::wstring& folder, const std::vector<std::wstring>& arguments)
 {
-    check(set_dword(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LogPixels", static_cast<DWORD>(run.dpi)),
-          "LogPixels set");
-    const std::wstring exe = exe_dir + L"\\melno2quaz.exe";
-    std::wstring line = command_line(exe, arguments);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    clear_observed();
-    if (!check(CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
-                              &startup, &process),
-               "melno2quaz.exe started")) {
+    if (!start_program(L"melno2quaz.exe", folder, arguments, &process, run.dpi)) {
         return;
     }
     if (!arguments.empty()) {
@@ -1315,9 +1385,9 @@ void check_empty_drop()
 
 // A drop whose report cannot be written: a read-only folder holding an
 // older report (or, where the stage could not mount one, report.txt is a
-// folder). The saves are converted all the same, a message box in Japanese
-// and English names the folder and the counts (two converted, one failed:
-// counts swapped would show), no report is opened.
+// folder). The saves are converted all the same, the window says so in
+// Japanese and English with the folder and the counts (two converted, one
+// failed: counts swapped would show), no report is opened.
 void check_report_not_written()
 {
     row = "drop where report.txt cannot be written";
@@ -1327,13 +1397,12 @@ void check_report_not_written()
     check(read_list(work + L"\\readonly.lst", &paths), "the list readonly.lst read");
     const DropResult result = drop(folder, paths);
     check_eq("requests to edit a report", 0u, result.seen.edits.size());
-    if (check_eq("message boxes", 1u, result.seen.boxes.size())) {
-        const std::wstring& box = result.seen.boxes[0];
-        for (const char* part : {u8"report.txtをこのフォルダに書き込めませんでした。",
-                                 "report.txt could not be written in this folder:", u8"変換: 2 件、失敗: 1 件",
-                                 "Converted: 2, failed: 1", "\\readonly"}) {
-            check(contains(box, wide(part)), std::string("the message box says \"") + part + "\"");
-        }
+    check_eq("message boxes", 0u, result.seen.boxes.size());
+    for (const char* part : {u8"report.txtをこのフォルダに書き込めませんでした。",
+                             "report.txt could not be written in this folder:",
+                             u8"変換: 2 件、失敗: 1 件 / Converted: 2, failed: 1", "\\readonly\r\n"}) {
+        check(contains(result.results, wide(part)), std::string("the window says \"") + part + "\" (it says \"" +
+                                                         one_line(result.results) + "\")");
     }
     check(is_file(work + L"\\readonly-sources\\gamedata_city.dat") &&
               is_file(work + L"\\readonly-sources\\gamedata_town.dat"),
@@ -1346,6 +1415,363 @@ void check_report_not_written()
     std::printf("%s: %s\n", failures == failed_before ? "ok" : "failed", row.c_str());
 }
 
+// ---- batches beside the window ------------------------------------------------------------
+
+constexpr int BATCH_FILES = 40;  // WORK\batch40: s00.psu ... s39.psu
+
+std::vector<std::wstring> batch_saves()
+{
+    std::vector<std::wstring> saves;
+    for (int i = 0; i < BATCH_FILES; ++i) {
+        saves.push_back((i < 10 ? L"s0" : L"s") + std::to_wstring(i) + L".psu");
+    }
+    return saves;
+}
+
+void remove_outputs(const std::wstring& folder)
+{
+    for (const wchar_t* pattern : {L"gamedata_*", L".m2q-*", L"report.txt"}) {
+        for (const std::wstring& name : names(folder, pattern)) {
+            SetFileAttributesW((folder + L"\\" + name).c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW((folder + L"\\" + name).c_str());
+        }
+    }
+}
+
+// What another program is told by a window: the progress bar's position
+// (-1: no answer), the requests to edit a report so far.
+int progress_position(HWND window)
+{
+    DWORD_PTR position = 0;
+    return SendMessageTimeoutW(GetDlgItem(window, CONTROL_PROGRESS), PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 5000,
+                               &position) != 0 ? static_cast<int>(position) : -1;
+}
+
+std::size_t edits_seen()
+{
+    std::lock_guard<std::mutex> hold(observed.lock);
+    return observed.edits.size();
+}
+
+void save_window_shot(HWND window, const wchar_t* kind)
+{
+    RECT frame{};
+    GetWindowRect(window, &frame);
+    CreateDirectoryW((work + L"\\shots").c_str(), nullptr);
+    check(save_bitmap(capture(frame), work + L"\\shots\\" + kind + L".bmp"), "the window saved as " + utf8(kind));
+}
+
+// The report of the 40 saves stopped after `converted`: the Linux front
+// end's records of those, a record with code 7 for each of the rest.
+std::string stopped_report(const std::string& linux_report, int converted)
+{
+    char head[16];
+    std::snprintf(head, sizeof head, "%04d/%04d", converted + 1, BATCH_FILES);
+    std::string report = linux_report.substr(0, converted == BATCH_FILES ? std::string::npos : linux_report.find(head));
+    for (int i = converted; i < BATCH_FILES; ++i) {
+        std::snprintf(head, sizeof head, "%04d/%04d", i + 1, BATCH_FILES);
+        report += bytes_in(932, head + std::string(u8"\r\n  変換元:") + utf8(batch_saves()[i]) +
+                                    u8"\r\n  一括変換が中止されたため、変換しませんでした。\r\n  (Err:7)\r\n\r\n");
+    }
+    return report;
+}
+
+enum class StopBy { NOTHING, ESC, STOP_BUTTON, CLOSE };
+
+// Stops the batch as a user would: Esc where the program's keyboard focus
+// is, a click on Stop, or WM_CLOSE (sent: back once the window took it).
+void ask_stop(HWND window, StopBy how)
+{
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+    DWORD_PTR ignored = 0;
+    if (how == StopBy::ESC) {
+        PostMessageW(info.hwndFocus != nullptr ? info.hwndFocus : window, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    } else if (how == StopBy::STOP_BUTTON) {
+        PostMessageW(GetDlgItem(window, CONTROL_STOP), BM_CLICK, 0, 0);
+    } else {
+        SendMessageTimeoutW(window, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+    }
+}
+
+// melno2quaz.exe over the 40 saves, probed with WM_NULL every 30 ms (each
+// answered within 100 ms while files remain) with its progress growing;
+// `how` stops it once two files are done, after the file in hand. Every
+// file has its record, every output is the Linux front end's, no
+// temporary file stays; after WM_CLOSE the program ends with 0 and opens
+// no report.
+void check_batch_beside_window(StopBy how)
+{
+    const char* const labels[] = {"40 saves, probed", "40 saves, Esc", "40 saves, Stop button", "40 saves, WM_CLOSE"};
+    row = labels[static_cast<int>(how)];
+    const int failed_before = failures;
+    const std::wstring folder = work + L"\\batch40";
+    remove_outputs(folder);
+    PROCESS_INFORMATION process{};
+    HWND window = start_program(L"melno2quaz.exe", folder, batch_saves(), &process)
+                      ? wait_for_main_window(process.hProcess) : nullptr;
+    // Where 32-bit x86 is emulated, the first message from another program
+    // and the first progress drawn have the emulator translate code: once,
+    // before the probes count.
+    for (DWORD waited = 0; window != nullptr && !contains(control_text(window, CONTROL_PROGRESS_LINE), std::wstring(L".psu")) &&
+                           waited < 5000;
+         waited += 10) {
+        wait_pumping(nullptr, 10);
+    }
+    DWORD_PTR warm = 0;
+    SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &warm);
+    int probes = 0, late = 0, acted_at = -1, stopping_at = -1;
+    std::string seen;
+    std::vector<int> positions;
+    for (DWORD waited = 0; window != nullptr && waited < WINDOW_WAIT_MS && edits_seen() == 0; waited += 30) {
+        DWORD_PTR ignored = 0;
+        const bool answered = SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 100, &ignored) != 0;
+        const int position = progress_position(window);
+        if (position >= 0 && position < BATCH_FILES) {
+            ++probes;
+            late += answered ? 0 : 1;
+        }
+        if (position >= 0 && (positions.empty() || positions.back() != position)) {
+            positions.push_back(position);
+            seen += " " + std::to_string(position);
+        }
+        if (how == StopBy::NOTHING && position >= 1 && position < BATCH_FILES && probes == 3) {
+            save_window_shot(window, L"window-during");
+            const std::wstring line = control_text(window, CONTROL_PROGRESS_LINE);
+            check(contains(line, L" / 40  s") && contains(line, L".psu"), "the line \"k / 40  sNN.psu\": " + utf8(line));
+        } else if (how != StopBy::NOTHING && acted_at < 0 && position >= 2) {
+            acted_at = position;
+            ask_stop(window, how);
+        }
+        // "Stopping…" shows from the moment the window set the stop, the
+        // files done then (or one more) on its bar.
+        if (acted_at >= 0 && stopping_at < 0 && contains(control_text(window, CONTROL_PROGRESS_LINE), std::wstring(L"Stopping"))) {
+            stopping_at = progress_position(window);
+        }
+        if (wait_pumping(process.hProcess, 30)) {
+            break;
+        }
+    }
+    std::printf("%s: %d probes while files remained, %d late; positions:%s\n", row.c_str(), probes, late, seen.c_str());
+    check_eq("WM_NULL probes not answered within 100 ms while files remained", 0, late);
+    check(probes >= 2 && positions.size() >= 2 && std::is_sorted(positions.begin(), positions.end()),
+          "probed, and the progress grows");
+
+    unsigned long exit_code = 99;
+    if (how != StopBy::CLOSE && check(edits_seen() == 1, "the report opened once when the batch ended")) {
+        const int done = static_cast<int>(names(folder, L"gamedata_*").size());
+        const std::string counts = u8"変換: " + std::to_string(done) + u8" 件、失敗: " + std::to_string(BATCH_FILES - done) +
+                                   u8" 件 / Converted: " + std::to_string(done) + ", failed: " + std::to_string(BATCH_FILES - done);
+        check(contains(control_text(window, CONTROL_RESULTS), wide(counts)), "the window keeps \"" + counts + "\"");
+        if (how == StopBy::NOTHING) {
+            save_window_shot(window, L"window-after");
+        }
+        PostMessageW(window, WM_CLOSE, 0, 0);
+    }
+    if (wait_exit(process.hProcess, EXIT_WAIT_MS, &exit_code)) {
+        check_eq("exit code of melno2quaz.exe", 0ul, exit_code);
+    }
+    check(how != StopBy::CLOSE || edits_seen() == 0, "no report opened after WM_CLOSE");
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+
+    // Outputs of the first files only, each the Linux front end's.
+    const int converted = static_cast<int>(names(folder, L"gamedata_*").size());
+    for (int i = 0; i < converted; ++i) {
+        const std::wstring name = L"\\gamedata_" + batch_saves()[i].substr(0, 3) + L".dat";
+        std::string ours, theirs;
+        check(read_file(folder + name, &ours) && read_file(work + L"\\batch40-linux" + name, &theirs) && ours == theirs,
+              utf8(name) + " equal to the Linux front end's");
+    }
+    check_eq("temporary files left", std::string("[]"), joined(names(folder, L".m2q-*")));
+    check(how == StopBy::NOTHING ? converted == BATCH_FILES
+                                 : converted >= acted_at && stopping_at >= 0 && converted <= stopping_at + 1,
+          std::to_string(converted) + " converted; stop asked after " + std::to_string(acted_at) +
+              ", the window stopping at " + std::to_string(stopping_at));
+    std::string report, linux_report;
+    read_file(folder + L"\\report.txt", &report);
+    read_file(work + L"\\batch40-linux\\report.txt", &linux_report);
+    check(report == stopped_report(linux_report, converted), "report.txt: the Linux records, code 7 for the rest");
+    std::printf("%s: %s\n", failures == failed_before ? "ok" : "failed", row.c_str());
+}
+
+// A batch of the 40 saves for the benchmark, in milliseconds: through
+// melno2quaz.exe from its window shown (the batch starts then) to
+// report.txt written; through melno2quaz-cli.exe from start to end (with
+// "--version" alone: its start and end). Polled lightly, so that this
+// program takes little of the processor meanwhile.
+DWORD timed_batch(const wchar_t* program, bool version = false)
+{
+    const std::wstring folder = work + L"\\batch40";
+    remove_outputs(folder);
+    const bool window = lstrcmpW(program, L"melno2quaz.exe") == 0;
+    PROCESS_INFORMATION process{};
+    if (!start_program(program, folder, version ? std::vector<std::wstring>{L"--version"} : batch_saves(), &process)) {
+        return 0;
+    }
+    DWORD started = GetTickCount();
+    HWND shown = nullptr;
+    while (window && (shown == nullptr || !IsWindowVisible(shown)) && WaitForSingleObject(process.hProcess, 10) != 0) {
+        shown = FindWindowW(MAIN_WINDOW_CLASS_WIDE, nullptr);
+        started = GetTickCount();
+    }
+    while (window && !is_file(folder + L"\\report.txt") && WaitForSingleObject(process.hProcess, 25) != 0) {
+    }
+    DWORD took = GetTickCount() - started;
+    for (DWORD waited = 0; window && edits_seen() == 0 && waited < EDIT_WAIT_MS; waited += WAIT_STEP_MS) {
+        wait_pumping(nullptr, WAIT_STEP_MS);
+    }
+    if (window) {
+        PostMessageW(shown, WM_CLOSE, 0, 0);
+    }
+    unsigned long exit_code = 0;
+    wait_exit(process.hProcess, CONSOLE_WAIT_MS, &exit_code);
+    took = window ? took : GetTickCount() - started;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return took;
+}
+
+// ---- the Open dialog, colours, names in the window ------------------------------------------
+
+// Fills in the Open dialog of `process` (found within a minute by its
+// title) with `chosen` and presses Open.
+bool choose_in_dialog(DWORD process_id, const wchar_t* chosen)
+{
+    for (DWORD waited = 0; waited < 60000; waited += WAIT_STEP_MS) {
+        HWND dialog = nullptr;
+        DWORD owner = 0;
+        while ((dialog = FindWindowExW(nullptr, dialog, L"#32770", open_dialog_title().c_str())) != nullptr &&
+               (GetWindowThreadProcessId(dialog, &owner), owner != process_id || !IsWindowVisible(dialog))) {
+        }
+        // The file name box: cmb13, or edt1 where the dialog has that instead.
+        HWND box = dialog != nullptr ? GetDlgItem(dialog, 0x47C) : nullptr;
+        box = dialog != nullptr && box == nullptr ? GetDlgItem(dialog, 0x480) : box;
+        if (box != nullptr) {
+            DWORD_PTR ignored = 0;
+            SendMessageTimeoutW(box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(chosen), SMTO_ABORTIFHUNG, 5000, &ignored);
+            PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            return true;
+        }
+        wait_pumping(nullptr, WAIT_STEP_MS);
+    }
+    return false;
+}
+
+// melno2quaz.exe started without files: its two lines read as control
+// texts from here; the button, then Ctrl+O (typed with SendInput), open
+// the Open dialog, and the files chosen there are converted as one batch
+// and the report opened.
+void check_choose_files()
+{
+    row = "Choose files and Ctrl+O";
+    const int failed_before = failures;
+    const std::wstring folder = work + L"\\choose";
+    remove_outputs(folder);
+    PROCESS_INFORMATION process{};
+    HWND window = start_program(L"melno2quaz.exe", folder, {}, &process) ? wait_for_main_window(process.hProcess)
+                                                                         : nullptr;
+    if (check(window != nullptr, "a window of class cnvtmelnotoquaz shown")) {
+        wait_pumping(nullptr, 1000);
+        save_window_shot(window, L"window-idle");
+        check_eq("line 1 as a control text", wide(u8"ここにMelnoセーブデータ(.psu)をドラッグ&ドロップすると"),
+                 control_text(window, CONTROL_LINE_1));
+        check_eq("line 2 as a control text", wide(u8"元ファイルと同一フォルダにQuazファイルを生成します"),
+                 control_text(window, CONTROL_LINE_2));
+        for (const bool keys : {false, true}) {
+            if (keys) {
+                SetForegroundWindow(window);
+                wait_pumping(nullptr, 300);
+                INPUT input[4] = {};
+                const WORD codes[4] = {VK_CONTROL, 'O', 'O', VK_CONTROL};
+                for (int i = 0; i < 4; ++i) {
+                    input[i].type = INPUT_KEYBOARD;
+                    input[i].ki.wVk = codes[i];
+                    input[i].ki.dwFlags = i >= 2 ? KEYEVENTF_KEYUP : 0;
+                }
+                SendInput(4, input, sizeof(INPUT));
+            } else {
+                PostMessageW(GetDlgItem(window, CONTROL_CHOOSE), BM_CLICK, 0, 0);
+            }
+            const std::string way = keys ? "Ctrl+O" : "the button";
+            const std::size_t edits = edits_seen();
+            check(choose_in_dialog(process.dwProcessId, keys ? L"c.psu" : L"\"a.psu\" \"b.psu\""),
+                  "the Open dialog opened by " + way);
+            for (DWORD waited = 0; edits_seen() == edits && waited < EDIT_WAIT_MS; waited += WAIT_STEP_MS) {
+                wait_pumping(nullptr, WAIT_STEP_MS);
+            }
+            check_eq("requests to edit a report after " + way, edits + 1, edits_seen());
+            std::string report;
+            read_file(folder + L"\\report.txt", &report);
+            for (const char* name : keys ? std::vector<const char*>{"c"} : std::vector<const char*>{"a", "b"}) {
+                check(is_file(folder + L"\\gamedata_" + wide(name) + L".dat") &&
+                          contains(report, "\\" + std::string(name) + ".psu\r\n" + bytes_in(932, u8"  都市名:")),
+                      std::string(name) + ".psu converted and recorded, chosen by " + way);
+            }
+        }
+        PostMessageW(window, WM_CLOSE, 0, 0);
+    }
+    unsigned long exit_code = 99;
+    if (wait_exit(process.hProcess, EXIT_WAIT_MS, &exit_code)) {
+        check_eq("exit code of melno2quaz.exe", 0ul, exit_code);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    std::printf("%s: %s\n", failures == failed_before ? "ok" : "failed", row.c_str());
+}
+
+// With COLOR_WINDOW black and COLOR_WINDOWTEXT white, the window is black
+// with light lines.
+void check_system_colours()
+{
+    row = "system colours";
+    const int failed_before = failures;
+    const INT elements[] = {COLOR_WINDOW, COLOR_WINDOWTEXT};
+    const COLORREF before[] = {GetSysColor(COLOR_WINDOW), GetSysColor(COLOR_WINDOWTEXT)};
+    const COLORREF inverted[] = {RGB(0, 0, 0), RGB(255, 255, 255)};
+    check(SetSysColors(2, elements, inverted) != FALSE, "SetSysColors");
+    register_main_window_class(GetModuleHandleW(nullptr));
+    HWND window = create_main_window(GetModuleHandleW(nullptr), SW_SHOWNORMAL);
+    if (check(window != nullptr, "the main window created")) {
+        wait_pumping(nullptr, 1000);
+        RECT client{};
+        GetClientRect(window, &client);
+        MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&client), 2);
+        const Pixels shot = capture(client);
+        const int y = scale_to_dpi(INSTRUCTION_LINE_1_Y, window_dpi(window));
+        check_eq("pixels not black above line 1", 0, count(shot, 0, 0, shot.width, y, [](std::uint32_t p) { return p != 0; }));
+        const int lit = count(shot, 0, y, shot.width, 20, [](std::uint32_t p) { return !is_dark(p); });
+        check(lit > 500, "line 1 light on black (" + std::to_string(lit) + " light pixels)");
+        PostMessageW(window, WM_CLOSE, 0, 0);
+        run_message_loop();
+    }
+    SetSysColors(2, elements, before);
+    std::printf("%s: %s\n", failures == failed_before ? "ok" : "failed", row.c_str());
+}
+
+// A save whose plain output name is read-only goes under _1 and the window
+// names it; a drop while the batch runs is not taken.
+void check_numbered_and_late_drop()
+{
+    row = "numbered name, and a drop during a batch";
+    const int failed_before = failures;
+    const std::wstring folder = work + L"\\numbered";
+    SetFileAttributesW((folder + L"\\gamedata_ro.dat").c_str(), FILE_ATTRIBUTE_READONLY);
+    std::vector<std::wstring> paths = batch_saves();
+    paths.resize(4);
+    paths.insert(paths.begin(), L"ro.psu");
+    const std::vector<std::wstring> late = {L"late.psu"};
+    const DropResult result = drop(folder, paths, &late);
+    check_eq("requests to edit a report", 1u, result.seen.edits.size());
+    check(contains(result.results, wide(u8"ro.psu → gamedata_ro_1.dat （番号付きの名前） / numbered name")) &&
+              is_file(folder + L"\\gamedata_ro_1.dat"),
+          "gamedata_ro_1.dat written and named in the window (it says \"" + one_line(result.results) + "\")");
+    check(!is_file(folder + L"\\gamedata_late.dat"), "the drop during the batch not taken");
+    SetFileAttributesW((folder + L"\\gamedata_ro.dat").c_str(), FILE_ATTRIBUTE_NORMAL);
+    std::printf("%s: %s\n", failures == failed_before ? "ok" : "failed", row.c_str());
+}
+
 }  // namespace
 
 int main()
@@ -1355,10 +1781,11 @@ int main()
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     std::vector<std::wstring> args(argv, argv + argc);
     LocalFree(argv);
-    if (args.size() != 4) {
-        std::printf("usage: m2q_window_harness.exe WORK EXE_DIR CODE_PAGE\n");
+    if (args.size() != 4 && args.size() != 5) {
+        std::printf("usage: m2q_window_harness.exe WORK EXE_DIR CODE_PAGE [ROWS]\n");
         return 2;
     }
+    only = args.size() == 5 ? utf8(args[4]) : std::string();
     SetProcessDPIAware();  // measures in pixels at every dpi
     work = full_path(args[1]);
     exe_dir = full_path(args[2]);
@@ -1373,13 +1800,49 @@ int main()
         check_resources(exe_dir + L"\\melno2quaz.exe");
     }
     for (const Run& run : RUNS) {
-        if (run.code_page == code_page) {
+        if (run.code_page == code_page && chosen(run.label)) {
             run_row(run);
         }
     }
     if (code_page == 932) {
-        check_empty_drop();
-        check_report_not_written();
+        if (chosen("empty drop")) {
+            check_empty_drop();
+        }
+        if (chosen("report.txt cannot be written")) {
+            check_report_not_written();
+        }
+        if (chosen("numbered")) {
+            check_numbered_and_late_drop();
+        }
+        if (chosen("system colours")) {
+            check_system_colours();
+        }
+        if (chosen("Choose files")) {
+            check_choose_files();
+        }
+        if (chosen("40 saves")) {
+            for (StopBy how : {StopBy::NOTHING, StopBy::ESC, StopBy::STOP_BUTTON, StopBy::CLOSE}) {
+                check_batch_beside_window(how);
+            }
+        }
+    }
+    if (code_page == 932 && chosen("benchmark")) {
+        // A figure, not a check: the same batch through both programs in
+        // turns, the fastest of five each.
+        DWORD fastest[3] = {~0ul, ~0ul, ~0ul};
+        for (int round = 0; round < 5; ++round) {
+            const DWORD took[3] = {timed_batch(L"melno2quaz.exe"), timed_batch(L"melno2quaz-cli.exe"),
+                                   timed_batch(L"melno2quaz-cli.exe", true)};
+            for (int i = 0; i < 3; ++i) {
+                fastest[i] = std::min(fastest[i], took[i]);
+            }
+            std::printf("benchmark round %d: melno2quaz.exe %lu ms, melno2quaz-cli.exe %lu ms, its --version %lu ms\n",
+                        round + 1, took[0], took[1], took[2]);
+        }
+        std::printf("benchmark: a 40-save batch, fastest of 5: through the window %lu ms, through "
+                    "melno2quaz-cli.exe %lu ms (less %lu ms to start and end): ratio %.3f\n",
+                    fastest[0], fastest[1] - fastest[2], fastest[2],
+                    static_cast<double>(fastest[0]) / static_cast<double>(fastest[1] - fastest[2]));
     }
     // Later programs start at 96 dpi again.
     set_dword(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LogPixels", 96);
