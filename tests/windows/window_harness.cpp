@@ -1594,8 +1594,15 @@ void check_batch_beside_window(StopBy how)
               utf8(name) + " equal to the Linux front end's");
     }
     check_eq("temporary files left", std::string("[]"), joined(names(folder, L".m2q-*")));
+    // Stopped after the file in hand: one file past the bar when the window
+    // showed it was stopping; where that line came and went unseen (under
+    // emulation a file takes a few tens of milliseconds), a few past the
+    // bar when the stop was asked, as the bar lags the batch by up to one
+    // 100 ms tick of the window's timer.
+    constexpr int BAR_LAG_FILES = 4;
+    const int stop_bound = stopping_at >= 0 ? stopping_at + 1 : acted_at + BAR_LAG_FILES;
     check(how == StopBy::NOTHING ? converted == BATCH_FILES
-                                 : converted >= acted_at && stopping_at >= 0 && converted <= stopping_at + 1,
+                                 : converted >= acted_at && acted_at >= 0 && converted <= stop_bound,
           std::to_string(converted) + " converted; stop asked after " + std::to_string(acted_at) +
               ", the window stopping at " + std::to_string(stopping_at));
     std::string report, linux_report;
