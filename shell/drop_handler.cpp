@@ -3,25 +3,12 @@
 #include "main_window.h"
 #include "path_list.h"
 #include "wide_arguments.h"
+#include "wide_text.h"
 #include "window_batch.h"
 
 namespace {
 
 constexpr UINT QUERY_FILE_COUNT = 0xFFFFFFFF;
-
-// A block of wide characters from the process heap, freed on scope exit.
-struct WideBuffer {
-    wchar_t* text = nullptr;
-    WideBuffer() = default;
-    WideBuffer(const WideBuffer&) = delete;
-    WideBuffer& operator=(const WideBuffer&) = delete;
-    ~WideBuffer()
-    {
-        if (text != nullptr) {
-            HeapFree(GetProcessHeap(), 0, text);
-        }
-    }
-};
 
 // UTF-8 takes at most three bytes for each UTF-16 unit.
 constexpr UINT UTF8_BYTES_PER_UNIT = 3;
@@ -42,9 +29,8 @@ bool collect_dropped_paths(HDROP drop, PathList* list)
         }
         longest = length > longest ? length : longest;
     }
-    WideBuffer name;
     const UINT units = longest + 1;
-    name.text = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, units * sizeof(wchar_t)));
+    WideBuffer name(units);
     if (name.text == nullptr || !allocate_path_list(list, count, text_size)) {
         return false;
     }

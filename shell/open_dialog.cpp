@@ -17,21 +17,6 @@ namespace {
 constexpr DWORD NAMES_CAPACITY = 32768;
 constexpr std::size_t FILTER_CAPACITY = 256;
 
-// Owns a block of wide characters from the process heap.
-struct WideBlock {
-    wchar_t* text = static_cast<wchar_t*>(
-        HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, NAMES_CAPACITY * sizeof(wchar_t)));
-    WideBlock() = default;
-    WideBlock(const WideBlock&) = delete;
-    WideBlock& operator=(const WideBlock&) = delete;
-    ~WideBlock()
-    {
-        if (text != nullptr) {
-            HeapFree(GetProcessHeap(), 0, text);
-        }
-    }
-};
-
 // Appends a Shift-JIS text and a wide pattern, each with its terminator.
 std::size_t add_filter(wchar_t* filter, std::size_t at, const char* sjis, const wchar_t* pattern)
 {
@@ -82,7 +67,7 @@ bool put_joined(PathList* list, const wchar_t* folder, const wchar_t* name)
 
 ChosenFiles choose_files(HWND owner, PathList* list)
 {
-    WideBlock names;
+    WideBuffer names(NAMES_CAPACITY);
     if (names.text == nullptr) {
         return FILES_NOT_TAKEN;
     }

@@ -49,3 +49,15 @@ bool append_wide(wchar_t* out, std::size_t out_size, const wchar_t* text)
     out[at] = L'\0';
     return true;
 }
+
+WideBuffer::WideBuffer(std::size_t units)
+    : text(static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, units * sizeof(wchar_t))))
+{
+}
+
+WideBuffer::~WideBuffer()
+{
+    if (text != nullptr) {
+        HeapFree(GetProcessHeap(), 0, text);
+    }
+}

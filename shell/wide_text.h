@@ -15,4 +15,14 @@ int sjis_to_wide(const char* text, std::size_t length, wchar_t* out, std::size_t
 // `out_size` wide characters, as far as it fits. False when it was cut.
 bool append_wide(wchar_t* out, std::size_t out_size, const wchar_t* text);
 
+// A zero-filled block of `units` wide characters from the process heap,
+// freed when it goes; `text` is null when none could be had.
+struct WideBuffer {
+    explicit WideBuffer(std::size_t units);
+    ~WideBuffer();
+    WideBuffer(const WideBuffer&) = delete;
+    WideBuffer& operator=(const WideBuffer&) = delete;
+    wchar_t* text;
+};
+
 #endif
