@@ -1543,22 +1543,15 @@ void check_batch_beside_window(StopBy how)
         } else if (how != StopBy::NOTHING && acted_at < 0 && position >= 2) {
             acted_at = position;
             ask_stop(window, how);
-            // "Stopping…" lasts only as long as the file in hand: looked
-            // for closely until it shows or the batch is over.
-            for (DWORD spent = 0; spent < 3000 && stopping_at < 0; ++spent) {
-                if (contains(control_text(window, CONTROL_PROGRESS_LINE), std::wstring(L"Stopping"))) {
-                    stopping_at = progress_position(window);
-                } else if (WaitForSingleObject(process.hProcess, 1) == WAIT_OBJECT_0 || edits_seen() > 0) {
-                    break;
-                }
-            }
         }
         // "Stopping…" shows from the moment the window set the stop, the
         // files done then (or one more) on its bar.
         if (acted_at >= 0 && stopping_at < 0 && contains(control_text(window, CONTROL_PROGRESS_LINE), std::wstring(L"Stopping"))) {
             stopping_at = progress_position(window);
         }
-        if (wait_pumping(process.hProcess, 30)) {
+        // "Stopping…" lasts only as long as the file in hand: once the stop
+        // is asked, it is looked for every millisecond, the probes going on.
+        if (wait_pumping(process.hProcess, acted_at >= 0 && stopping_at < 0 ? 1 : 30)) {
             break;
         }
     }
