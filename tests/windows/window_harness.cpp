@@ -1557,7 +1557,10 @@ void check_batch_beside_window(StopBy how)
     }
     std::printf("%s: %d probes while files remained, %d late; positions:%s\n", row.c_str(), probes, late, seen.c_str());
     check_eq("WM_NULL probes not answered within 100 ms while files remained", 0, late);
-    check(probes >= 2 && positions.size() >= 2 && std::is_sorted(positions.begin(), positions.end()),
+    // A stop may be asked at the first probe (the bar already at 2) and take
+    // effect before the next one: one probe is then all there is.
+    check(probes >= (how == StopBy::NOTHING ? 2 : 1) && positions.size() >= 2 &&
+              std::is_sorted(positions.begin(), positions.end()),
           "probed, and the progress grows");
 
     unsigned long exit_code = 99;
