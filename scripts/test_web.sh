@@ -35,11 +35,13 @@ note "built the page and the Linux programs"
 work="$(mktemp -d "${TMPDIR:-/tmp}/m2q-web.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/in" "$work/linux" "$work/expected"
+# The second save is 0xFF around its fields: the largest checksum sums,
+# at the limit of the page's 16-bit lanes.
 names=(city.psu "港町～の記録.psu" notes.txt empty.psu)
 (cd "$work/in" &&
   "$root/build/make_melno_save" --name-hex "93 8c 8b 9e" --map 3 --clock 100000 --funds 1234567 \
     --pattern city.psu &&
-  "$root/build/make_melno_save" --name Harbor --map 1 --funds -5 --fill 7 "港町～の記録.psu" &&
+  "$root/build/make_melno_save" --name Harbor --map 1 --funds -5 --fill 255 "港町～の記録.psu" &&
   printf 'not a save\n' >notes.txt && : >empty.psu)
 cp "$work/in"/* "$work/linux/"
 status=0
