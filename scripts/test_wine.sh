@@ -10,7 +10,7 @@
 # M2Q_WINEPREFIX=DIR keeps the Wine prefix in DIR between runs.
 # M2Q_UPDATE_SCREENSHOT=1 copies the window as seen to docs/window.png (code
 # page 932) and docs/window-cp1252.png.
-# M2Q_WINE_PARTS="harness-932 harness-1252 unit zip" (the default: all) runs
+# M2Q_WINE_PARTS="harness-932 harness-1252 unit interrupt zip" (the default: all) runs
 # only the parts named, to iterate on one of them.
 # M2Q_HARNESS_ROWS=TEXT runs only the harness rows whose label holds TEXT.
 # M2Q_PROGRAMS_DIR=DIR has the harness run the programs in DIR (say the
@@ -162,7 +162,7 @@ note "Wine prefix ready"
 
 # --- the tests -----------------------------------------------------------------------------------
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
-parts=" ${M2Q_WINE_PARTS:-harness-932 harness-1252 unit zip} "
+parts=" ${M2Q_WINE_PARTS:-harness-932 harness-1252 unit interrupt zip} "
 wanted() { [[ "$parts" == *" $1 "* ]]; }
 mkdir -p "$work/unit"
 status=0
@@ -195,6 +195,53 @@ if wanted unit; then
   tr -d '\r' <"$work/unit.log" | grep -E '^\[  (FAILED|SKIPPED|PASSED) |^\[==========\] .* ran\.' || true
   if [ "$unit" -ne 0 ] || grep -q '^\[  SKIPPED \]' "$work/unit.log"; then
     echo "test_wine: FAIL: unit tests under Wine, exit $unit (log: $work/unit.log)" >&2
+    status=1
+  fi
+fi
+
+# Ctrl+C to melno2quaz-cli.exe: Wine turns a SIGINT of its console program
+# into CTRL_C_EVENT. Sent once, while the third of the 40 saves is in hand,
+# to the Windows process alone (its command line names the program with a
+# backslash, the launcher's with a slash; it runs in the row's folder): the
+# file in hand is finished,
+# the rest recorded with code 7, no temporary file is left, and the exit
+# status is STATUS_CONTROL_C_EXIT (0xC000013A, 58 to Linux).
+if wanted interrupt; then
+  folder="$work/interrupt"
+  rm -rf "$folder" && mkdir -p "$folder" && cp "$work"/batch40/s*.psu "$folder/"
+  start_wine "$folder" 300 "$work/interrupt.log" "$wine" "$exe_dir/melno2quaz-cli.exe" \
+    $(cd "$folder" && ls s*.psu)
+  launched=$pid
+  for _ in $(seq 6000); do [ -e "$folder/gamedata_s02.dat" ] && break; sleep 0.01; done
+  program=""
+  for _ in $(seq 100); do
+    for candidate in $(pgrep -f '\\melno2quaz-cli\.exe' || true); do
+      [ "$(readlink "/proc/$candidate/cwd")" = "$folder" ] && program=$candidate
+    done
+    [ -n "$program" ] && break
+    sleep 0.05
+  done
+  [ -n "$program" ] && kill -INT "$program"
+  code=0
+  finish_wine "melno2quaz-cli.exe, interrupted" "$launched" "$work/interrupt.log" || code=$?
+  converted=$(ls "$folder" | grep -c '^gamedata_' || true)
+  head="$(printf '%04d/0040' $((converted + 1)))"
+  cut_at=$(grep -a -b -o "$head" "$work/batch40-linux/report.txt" | head -n 1 | cut -d: -f1 || true)
+  problems=()
+  [ "$code" -eq 58 ] || problems+=("exit status $code, not 58")
+  [ "$converted" -ge 3 ] && [ "$converted" -lt 40 ] || problems+=("$converted converted, not from 3 to 39")
+  for output in "$folder"/gamedata_*; do
+    cmp -s "$output" "$work/batch40-linux/$(basename "$output")" || problems+=("$(basename "$output") differs")
+  done
+  [ -n "$cut_at" ] && cmp -s -n "$cut_at" "$folder/report.txt" "$work/batch40-linux/report.txt" ||
+    problems+=("report.txt: the records of the files converted are not the Linux program's")
+  [ "$(grep -a -c '(Err:7)' "$folder/report.txt")" -eq $((40 - converted)) ] ||
+    problems+=("report.txt: not $((40 - converted)) records with code 7")
+  ! ls -a "$folder" | grep -q '^\.m2q-' || problems+=("a temporary file left")
+  if [ "${#problems[@]}" -eq 0 ]; then
+    echo "ok: Ctrl+C to melno2quaz-cli.exe ($converted of 40 converted)"
+  else
+    printf 'test_wine: FAIL: Ctrl+C to melno2quaz-cli.exe: %s\n' "${problems[@]}" >&2
     status=1
   fi
 fi
