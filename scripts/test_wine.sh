@@ -26,7 +26,8 @@ fail() { echo "test_wine: FAIL: $*" >&2; exit 1; }
 note() { echo "test_wine: $* ($((SECONDS - start)) s)" >&2; }
 
 scripts/apt_install.sh cmake ninja-build g++ libgtest-dev googletest locales file \
-  g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine64 wine32:i386 xvfb imagemagick fonts-ipafont-gothic
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine64 wine32:i386 xvfb imagemagick fonts-ipafont-gothic \
+  procps
 
 # Code page 932 for Wine; Shift-JIS for the Linux front end's batch.
 LC_ALL=ja_JP.UTF-8 locale charmap 2>/dev/null | grep -qx UTF-8 || localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
