@@ -344,9 +344,7 @@ void show_progress(HWND window)
     BatchProgress progress;
     window_batch_progress(&progress);
     g_state.shown = progress;
-    HWND bar = control(window, CONTROL_PROGRESS);
-    SendMessageW(bar, PBM_SETRANGE32, 0, static_cast<LPARAM>(progress.count));
-    SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(progress.done), 0);
+    SendMessageW(control(window, CONTROL_PROGRESS), PBM_SETPOS, static_cast<WPARAM>(progress.done), 0);
     show_taskbar_progress(window, progress.done, progress.count);
     if (g_state.stopping) {
         set_sjis_text(window, CONTROL_PROGRESS_LINE, STOPPING_TEXT);
@@ -619,9 +617,8 @@ bool begin_window_batch(HWND window, PathList* paths)
     }
     g_state.stopping = false;
     set_running(window, true);
-    HWND bar = control(window, CONTROL_PROGRESS);
-    SendMessageW(bar, PBM_SETRANGE32, 0, static_cast<LPARAM>(count));
-    SendMessageW(bar, PBM_SETPOS, 0, 0);
+    // The bar's range is the batch's count, set once; show_progress moves it.
+    SendMessageW(control(window, CONTROL_PROGRESS), PBM_SETRANGE32, 0, static_cast<LPARAM>(count));
     set_sjis_text(window, CONTROL_RESULTS, DROP_LATER_TEXT);
     show_progress(window);
     SetTimer(window, PROGRESS_TIMER, PROGRESS_INTERVAL_MS, nullptr);
