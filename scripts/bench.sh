@@ -17,10 +17,11 @@ if [ "${1:-}" = --wine ]; then
         M2Q_WINE_PARTS=harness-932 M2Q_HARNESS_ROWS=benchmark scripts/test_wine.sh >/dev/null 2>&1 || true
         grep '^benchmark' build-win32/wine-test/harness-932.log | tr -d '\r'
     }
-    wine_bench "the 32-bit programs ($(scripts/enable_i386.sh) here)"
+    i386="$(scripts/enable_i386.sh)"
+    wine_bench "the 32-bit programs ($i386 here)"
     # Where the emulator runs the 32-bit programs, it weighs on both sides
     # unequally; the 64-bit build of the same sources runs natively.
-    if [ "$(scripts/enable_i386.sh)" = emulated ]; then
+    if [ "$i386" = emulated ]; then
         scripts/apt_install.sh g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 >/dev/null
         { cmake --preset win64 && cmake --build --preset win64 -j2; } >/dev/null
         M2Q_PROGRAMS_DIR="$(pwd)/build-win64" wine_bench "the 64-bit programs (native)"

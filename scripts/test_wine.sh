@@ -226,8 +226,8 @@ if wanted interrupt; then
   code=0
   finish_wine "melno2quaz-cli.exe, interrupted" "$launched" "$work/interrupt.log" || code=$?
   converted=$(ls "$folder" | grep -c '^gamedata_' || true)
-  head="$(printf '%04d/0040' $((converted + 1)))"
-  cut_at=$(grep -a -b -o "$head" "$work/batch40-linux/report.txt" | head -n 1 | cut -d: -f1 || true)
+  first_stopped="$(printf '%04d/0040' $((converted + 1)))"
+  cut_at=$(grep -a -b -o "$first_stopped" "$work/batch40-linux/report.txt" | head -n 1 | cut -d: -f1 || true)
   problems=()
   [ "$code" -eq 58 ] || problems+=("exit status $code, not 58")
   [ "$converted" -ge 3 ] && [ "$converted" -lt 40 ] || problems+=("$converted converted, not from 3 to 39")
