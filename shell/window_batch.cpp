@@ -10,6 +10,7 @@
 
 #include "block_cache.h"
 #include "melno2quaz.h"
+#include "temp_name.h"
 #include "wide_text.h"
 #include "window_texts.h"
 
@@ -56,12 +57,7 @@ void append_sjis(wchar_t* out, std::size_t out_size, const char* sjis)
 // Appends the last part of a UTF-8 path, its name without the folder.
 void append_name(wchar_t* out, std::size_t out_size, const char* path)
 {
-    const char* name = path;
-    for (const char* at = path; *at != '\0'; ++at) {
-        if (*at == '\\' || *at == '/') {
-            name = at + 1;
-        }
-    }
+    const char* name = path + folder_length(path, true);
     std::array<wchar_t, MAX_PATH> wide{};
     if (MultiByteToWideChar(CP_UTF8, 0, name, -1, wide.data(), static_cast<int>(wide.size())) <= 0) {
         wide[0] = L'\0';
@@ -152,8 +148,8 @@ void append_report_not_written(wchar_t* out, std::size_t size)
     append_line(out, size, REPORT_NOT_WRITTEN_JAPANESE);
     append_line(out, size, REPORT_NOT_WRITTEN_ENGLISH);
     std::array<wchar_t, MAX_PATH + 1> folder{};
-    const DWORD folder_length = GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), folder.data());
-    if (folder_length == 0 || folder_length >= folder.size()) {
+    const DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), folder.data());
+    if (length == 0 || length >= folder.size()) {
         folder[0] = L'\0';
     }
     append_wide(out, size, folder.data());

@@ -17,6 +17,7 @@
 
 #include "melno2quaz.h"
 #include "memory_platform.h"
+#include "temp_name.h"
 
 namespace {
 
@@ -64,8 +65,7 @@ MemoryFile* file_named(const std::string& path)
 // The name of `path` without its folder.
 const char* base_name(const char* path)
 {
-    const char* slash = std::strrchr(path, '/');
-    return slash != nullptr ? slash + 1 : path;
+    return path + folder_length(path, g_memory.windows_paths);
 }
 
 void file_done(void*, std::size_t index, std::size_t count, const char*, int32_t code,
