@@ -129,22 +129,19 @@ std::size_t encode_cp932(long code, char* out)
 // code points, so those are asked for by those.
 std::size_t encode_cp932(long code, char* out)
 {
-    static const iconv_t converter = [] {
+    struct Converter {
+        iconv_t handle;
+        bool jis;  // "SHIFT_JIS", for want of "CP932"
+    };
+    static const Converter converter = [] {
         const iconv_t cp932 = ::iconv_open("CP932", "UTF-32LE");
-        return cp932 != reinterpret_cast<iconv_t>(-1) ? cp932 : ::iconv_open("SHIFT_JIS", "UTF-32LE");
+        return cp932 != reinterpret_cast<iconv_t>(-1) ? Converter{cp932, false}
+                                                      : Converter{::iconv_open("SHIFT_JIS", "UTF-32LE"), true};
     }();
-    static const bool jis = [] {
-        const iconv_t cp932 = ::iconv_open("CP932", "UTF-32LE");
-        if (cp932 == reinterpret_cast<iconv_t>(-1)) {
-            return true;
-        }
-        ::iconv_close(cp932);
-        return false;
-    }();
-    if (converter == reinterpret_cast<iconv_t>(-1)) {
+    if (converter.handle == reinterpret_cast<iconv_t>(-1)) {
         return 0;
     }
-    if (jis) {
+    if (converter.jis) {
         // FULLWIDTH TILDE, PARALLEL TO, FULLWIDTH HYPHEN-MINUS, and the
         // fullwidth cent, pound and not signs, by their JIS X 0208 forms.
         static const long SWAPS[][2] = {{0xFF5E, 0x301C}, {0x2225, 0x2016}, {0xFF0D, 0x2212},
@@ -163,8 +160,8 @@ std::size_t encode_cp932(long code, char* out)
     std::size_t from_left = sizeof utf32;
     char* to = out;
     std::size_t to_left = 2;
-    if (::iconv(converter, &from, &from_left, &to, &to_left) == static_cast<std::size_t>(-1)) {
-        ::iconv(converter, nullptr, nullptr, nullptr, nullptr);
+    if (::iconv(converter.handle, &from, &from_left, &to, &to_left) == static_cast<std::size_t>(-1)) {
+        ::iconv(converter.handle, nullptr, nullptr, nullptr, nullptr);
         return 0;
     }
     return static_cast<std::size_t>(to - out);
