@@ -333,6 +333,14 @@ struct MemoryCalls {
         return true;
     }
 
+    // Memory outlives no process: a temporary file has its name at once.
+    static bool keep_temp(void* context, PlatformFile file, const char*)
+    {
+        MemoryPlatform& m = memory_of(context);
+        open_file(m, file);
+        return true;
+    }
+
     static bool close(void* context, PlatformFile file)
     {
         MemoryPlatform& m = memory_of(context);
@@ -349,7 +357,8 @@ struct MemoryCalls {
     static bool remove_file(void* context, const char* path)
     {
         MemoryPlatform& m = memory_of(context);
-        return m.files.erase(memory_path(m, path)) != 0;
+        m.files.erase(memory_path(m, path));
+        return true;
     }
 
     // As on Windows, a file still open cannot be moved.
@@ -386,6 +395,9 @@ struct MemoryCalls {
             info->kind = NAME_REGULAR;
             info->read_only = taken || file->read_only;
             info->identity = FileIdentity{1, file != nullptr ? file->index : 0};
+            info->size = file == nullptr        ? 0
+                         : file->outside != -1 ? m.outside_size(file->outside)
+                                               : file->bytes.size();
         } else if (folder_exists(m, full)) {
             info->kind = NAME_FOLDER;
             const auto folder = m.folders.find(full);

@@ -7,6 +7,7 @@
 #include "code_page.h"
 #include "melno2quaz.h"
 #include "platform.h"
+#include "source_save.h"
 #include "temp_name.h"
 
 namespace {
@@ -180,6 +181,11 @@ NameUse name_use(const NameInfo& found, const OutputOwner& owner)
     if (found.read_only) {
         return NAME_IS_READ_ONLY;
     }
+    // A Melno save is never replaced, whoever gave it or wherever it came
+    // from: it may be the only copy of a city.
+    if (found.size == SOURCE_SIZE) {
+        return NAME_IS_MELNO_SAVE;
+    }
     const FileIdentity& name = found.identity;
     if (owner.source_known && same_file(owner.source, name)) {
         return NAME_IS_SOURCE;
@@ -214,6 +220,7 @@ const char* name_use_text(NameUse use)
     case NAME_IS_HELD: return "the system refused to replace it";
     case NAME_IS_REPORT: return "report.txt is written there";
     case NAME_LEADS_NOWHERE: return "it is a link into a folder where no file can be written";
+    case NAME_IS_MELNO_SAVE: return "it is a Melno save";
     }
     return "";
 }

@@ -58,11 +58,13 @@ enum NameUse : int {
     NAME_IS_HELD,       // the system refused to replace it (held open)
     NAME_IS_REPORT,     // report.txt leads there
     NAME_LEADS_NOWHERE, // a link into a folder where no file can be made
+    NAME_IS_MELNO_SAVE, // a file of a Melno save's size, wherever it is
 };
 
-// Whether an output may replace what `found` describes: nothing, or a
-// regular file this user may write that is neither a file the batch reads
-// nor an output the batch wrote for another source.
+// Whether an output (or the report) may replace what `found` describes:
+// nothing, or a regular file this user may write that is no Melno save by
+// its size, neither a file the batch reads nor an output the batch wrote
+// for another source.
 NameUse name_use(const NameInfo& found, const OutputOwner& owner);
 inline bool name_usable(const NameInfo& found, const OutputOwner& owner)
 {

@@ -60,6 +60,8 @@ struct NameInfo {
     bool read_only;
     // Regular files and folders only.
     FileIdentity identity;
+    // Regular files only: the size in bytes.
+    std::uint64_t size;
     // The path the name leads to once symbolic links are followed; the
     // name itself when it is no link.
     char target[TEMP_PATH_SIZE];
@@ -108,19 +110,24 @@ struct PlatformOps {
     bool (*read)(void* context, PlatformFile file, void* buffer, std::uint32_t size,
                  std::uint32_t* done);
 
-    // Creates a new, empty file under a fresh temporary name in the folder
-    // of `beside` (a file path; its folder may be the current one) and opens
-    // it for binary writing. `name` (TEMP_PATH_SIZE bytes) receives the
-    // temporary name, which starts with TEMP_NAME_MARK. NO_FILE when the
-    // folder cannot take a new file (missing, not a folder, no permission,
-    // read-only file system, name too long). When `beside` is a regular
-    // file, the new one takes its permissions (POSIX: its mode, its access
-    // control list and, for root, its owner and group; Windows: its hidden,
-    // system, archive and not-indexed attributes), so the file that
-    // replaces it keeps them. Otherwise, where `like` names a regular file
-    // (the source of a new save), a POSIX file takes its permission bits
-    // less the umask, as a copy does: a private source gives a private
-    // save. `like` may be null.
+    // Creates a new, empty file for a temporary name in the folder of
+    // `beside` (a file path; its folder may be the current one) and opens it
+    // for binary writing. `name` (TEMP_PATH_SIZE bytes) receives the
+    // temporary name, which starts with TEMP_NAME_MARK. Where the system
+    // can, the file has no name until keep_temp gives it this one (Linux),
+    // or is removed by the system should the process end first (Windows),
+    // so a killed run leaves nothing behind. NO_FILE when the folder cannot
+    // take a new file (missing, not a folder, no permission, read-only file
+    // system, name too long).
+    // What the file lets others do is never more than what `like` (the
+    // source of a save; null for the report) lets them: the permission bits
+    // are those of `beside` when it is a regular file (the file to be
+    // replaced) or a new file's (less the umask), and of `like`; `like`'s
+    // access control list, else `beside`'s, is kept within them; a group
+    // that is not `like`'s gets no more than `like` gives to others. Run by
+    // root, the file belongs to the owner and group of `beside`, else of
+    // `like`. `beside`'s other user attributes are kept. On Windows the file
+    // takes `beside`'s hidden, system, archive and not-indexed attributes.
     PlatformFile (*create_temp)(void* context, const char* beside, const char* like, char* name,
                                 std::size_t name_size);
     // Writes `size` bytes; `*done` gets the count. False on an error.
@@ -128,10 +135,16 @@ struct PlatformOps {
                   std::uint32_t* done);
     // Makes the bytes written so far durable on the disk. False on an error.
     bool (*flush)(void* context, PlatformFile file);
+    // Keeps the whole, flushed file `file` from create_temp under the
+    // temporary name `name` it was made for, once it is closed: gives it the
+    // name where it had none, or stops the system removing it. False on an
+    // error (the file is then gone when closed).
+    bool (*keep_temp)(void* context, PlatformFile file, const char* name);
 
     // Closes a file from open_read or create_temp. False on an error.
     bool (*close)(void* context, PlatformFile file);
-    // Deletes a file. False on an error.
+    // Deletes a file; a name that holds none already is no error. False on
+    // an error.
     bool (*remove_file)(void* context, const char* path);
     // Puts the closed file `from` in place of `to` in one step, replacing
     // what `to` held; `to` never holds anything in between, and the new
@@ -214,6 +227,7 @@ PlatformOps platform_ops_bound(void* context, bool windows_paths)
         Bind<Calls::open_read>::call,    Bind<Calls::file_size>::call,
         Bind<Calls::read>::call,         Bind<Calls::create_temp>::call,
         Bind<Calls::write>::call,        Bind<Calls::flush>::call,
+        Bind<Calls::keep_temp>::call,
         Bind<Calls::close>::call,        Bind<Calls::remove_file>::call,
         Bind<Calls::replace_file>::call, Bind<Calls::look_up>::call,
         Bind<Calls::meant_path>::call,   Bind<Calls::is_lead_byte>::call,

@@ -2,6 +2,7 @@
 // locale's code page.
 #include <fcntl.h>
 #include <iconv.h>
+#include <signal.h>
 #include <langinfo.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <chrono>
+#include <vector>
 #include <time.h>
 
 #include "code_page.h"
@@ -31,6 +33,7 @@ namespace {
 constexpr int NOT_REGULAR = -1;
 constexpr int SWAPPED = -2;  // another file took the name while it was opened
 constexpr int CHANGED = -3;  // the file changed while it was read
+constexpr int WRITING = -4;  // another program kept the file open for writing
 int last_failure = 0;
 
 void note_failure(int error)
@@ -214,15 +217,65 @@ bool changed_during(const struct stat& before, const struct stat& after, const M
            within(changed_time(after), start.early, end.late);
 }
 
+// Why a read may not be trusted: what another program does to the file.
+enum class Lease {
+    HELD,       // no other program has the file open for writing, and none
+                // can open it so until the lease is given back
+    REFUSED,    // another program has it open for writing, or mapped so
+    UNAVAILABLE // none can be had here (another user's file, a network file
+                // system, a system without leases): the times must tell
+};
+
+#ifdef __linux__
+// A read lease on the open file. Another program opening the file for
+// writing (or truncating it) breaks the lease: its open waits until the
+// lease is given back, and the break is told by a signal, SIGURG here,
+// which a process ignores unless it asks for it, where the default (SIGIO)
+// would end the process.
+Lease take_lease(int fd)
+{
+    if (::fcntl(fd, F_SETSIG, SIGURG) != 0) {
+        return Lease::UNAVAILABLE;
+    }
+    if (::fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
+        return Lease::HELD;
+    }
+    return errno == EAGAIN ? Lease::REFUSED : Lease::UNAVAILABLE;
+}
+
+// Whether the lease was kept until now, unbroken; gives it back.
+bool lease_kept(int fd)
+{
+    const bool kept = ::fcntl(fd, F_GETLEASE) == F_RDLCK;
+    static_cast<void>(::fcntl(fd, F_SETLEASE, F_UNLCK));
+    return kept;
+}
+#else
+Lease take_lease(int)
+{
+    return Lease::UNAVAILABLE;
+}
+
+bool lease_kept(int)
+{
+    return false;
+}
+#endif
+
 }  // namespace
 
 // One request as far as the caller is concerned: the loop only goes on
 // where the kernel hands back less than asked for. POSIX keeps no writer
-// out of a file being read (a game rewriting its save in place, say), so
-// a file written a moment ago is first given time to settle, and its size
-// and times are compared around the read: a file that changed is read
-// again a little later, and one that keeps changing fails after about a
-// third of a second rather than give a mix of two states.
+// out of a file being read (a game rewriting its save in place, say). On
+// Linux a read lease tells whether any other program has the file open for
+// writing or mapped writable, and whether one opened it during the read:
+// then the read is tried again a little later, for about two seconds, and
+// fails with "another program is writing the file". Where no lease can be
+// had, the file's size and times are the only witnesses: a file written a
+// moment ago is first given time to settle, and they are compared around
+// the read. (They cannot see a writer that changes a mapped file, one that
+// pauses longer than the quiet time, nor, on a file system with one-second
+// times, most writes at all.)
 bool SystemCalls::read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t* done)
 {
     const int fd = static_cast<int>(file);
@@ -232,12 +285,33 @@ bool SystemCalls::read(PlatformFile file, void* buffer, std::uint32_t size, std:
         note_failure(errno);
         return false;
     }
-    constexpr int ATTEMPTS = 12;
-    for (int attempt = 0; attempt < ATTEMPTS; ++attempt) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(2000);
+    bool writing = false;
+    for (int attempt = 0;; ++attempt) {
         if (attempt > 0) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                break;
+            }
             // Long enough for the file clock to step on.
             const struct timespec pause{0, 30 * 1000 * 1000};
             ::nanosleep(&pause, nullptr);
+        }
+        const Lease lease = take_lease(fd);
+        if (lease == Lease::REFUSED) {
+            writing = true;
+            continue;
+        }
+        if (lease == Lease::HELD) {
+            const bool read = read_at(fd, static_cast<unsigned char*>(buffer), size, offset, done);
+            const bool kept = lease_kept(fd);
+            if (!read) {
+                return false;
+            }
+            if (kept) {
+                return ::lseek(fd, offset + *done, SEEK_SET) >= 0;
+            }
+            writing = true;
+            continue;
         }
         struct stat before;
         struct stat after;
@@ -261,7 +335,7 @@ bool SystemCalls::read(PlatformFile file, void* buffer, std::uint32_t size, std:
             return ::lseek(fd, offset + *done, SEEK_SET) >= 0;
         }
     }
-    note_failure(CHANGED);
+    note_failure(writing ? WRITING : CHANGED);
     return false;
 }
 
@@ -271,68 +345,216 @@ namespace {
 // The access control list of a file beyond its mode bits, where the file
 // system keeps one.
 constexpr char ACCESS_ACL[] = "system.posix_acl_access";
+constexpr std::size_t ATTRIBUTE_SIZE = 65536;
 
-// Gives `fd` the access control list of the file at `old`, if it has one.
-// False when it has one that cannot be given.
-bool take_over_acl(int fd, const char* old)
+// The access control list of the file at `path` into `acl`; 0 when it has
+// none (or its file system keeps none), -1 when it cannot be read.
+ssize_t acl_of(const char* path, std::array<char, 4096>* acl)
 {
-    std::array<char, 4096> acl;
-    const ssize_t length = ::getxattr(old, ACCESS_ACL, acl.data(), acl.size());
+    const ssize_t length = ::getxattr(path, ACCESS_ACL, acl->data(), acl->size());
     if (length < 0) {
-        // No list (or no support for lists there): the mode says it all.
-        return errno == ENODATA || errno == ENOTSUP;
+        return errno == ENODATA || errno == ENOTSUP ? 0 : -1;
     }
-    return ::fsetxattr(fd, ACCESS_ACL, acl.data(), static_cast<std::size_t>(length), 0) == 0;
+    return length;
+}
+
+bool has_acl(int fd)
+{
+    return ::fgetxattr(fd, ACCESS_ACL, nullptr, 0) > 0;
+}
+
+// Gives `fd` the user attributes ("user.*") of the file at `old`, which it
+// is to replace; the access control list is given apart.
+bool take_over_attributes(int fd, const char* old)
+{
+    std::vector<char> names(ATTRIBUTE_SIZE);
+    const ssize_t listed = ::listxattr(old, names.data(), names.size());
+    if (listed < 0) {
+        return errno == ENOTSUP;
+    }
+    std::vector<char> value(ATTRIBUTE_SIZE);
+    for (ssize_t at = 0; at < listed; at += static_cast<ssize_t>(std::strlen(&names[at])) + 1) {
+        const char* name = &names[at];
+        if (std::strncmp(name, "user.", 5) != 0) {
+            continue;
+        }
+        const ssize_t length = ::getxattr(old, name, value.data(), value.size());
+        if (length < 0 ||
+            ::fsetxattr(fd, name, value.data(), static_cast<std::size_t>(length), 0) != 0) {
+            return false;
+        }
+    }
+    return true;
 }
 #else
-bool take_over_acl(int, const char*)
+ssize_t acl_of(const char*, std::array<char, 4096>*)
+{
+    return 0;
+}
+
+bool has_acl(int)
+{
+    return false;
+}
+
+bool take_over_attributes(int, const char*)
 {
     return true;
 }
 #endif
 
-// Gives the new file `fd` the permission bits and access control list of
-// the regular file `old` (at `old_path`) it will replace and, when run as
-// root, its owner and group (a user's private save stays the user's and
-// private). Others keep the group where they may. False when the
-// permissions cannot be given.
-bool take_over_mode(int fd, const struct stat& old, const char* old_path)
+// The read bits of a mode: the owner's, the group's and others'.
+constexpr mode_t OWNER_READ = 0400;
+constexpr mode_t GROUP_READ = 0040;
+constexpr mode_t OTHER_READ = 0004;
+
+// Whether others may read, as the group's or the owner's read bit.
+mode_t others_as_group(mode_t mode)
 {
+    return (mode & OTHER_READ) << 3;
+}
+
+mode_t others_as_owner(mode_t mode)
+{
+    return (mode & OTHER_READ) << 6;
+}
+
+// The one rule for what a new file `fd`, which is to replace the regular
+// file `old` (null for a new name) or to hold what was made of `source`
+// (null for the report), lets others read: never more than `source` does.
+//
+// Owner and group: run by root, `old`'s, else `source`'s (the user's own
+// file stays the user's); otherwise this user's, in `old`'s or `source`'s
+// group where this user may choose it. Permission bits: `old`'s, or the new
+// file's own (the umask applied), with no read bit `source` lacks: the
+// owner keeps theirs, having read the source, unless root made someone
+// else the owner, who reads only where `source` lets others read; a group
+// that is not `source`'s reads only where `source` lets others read.
+// Access control list: `source`'s, else `old`'s, within those bits; a list
+// that `source` does not have gives a named user or group no more than
+// `source` gives to others. `old`'s user attributes are kept. False, with
+// the reason noted, when any of this cannot be given.
+bool settle_permissions(int fd, const struct stat* old, const char* old_path,
+                        const struct stat* source, const char* source_path)
+{
+    const bool root = ::geteuid() == 0;
+    const struct stat* model = old != nullptr ? old : source;
     struct stat now;
     if (::fstat(fd, &now) != 0) {
         return false;
     }
-    if (now.st_uid != old.st_uid || now.st_gid != old.st_gid) {
-        if (::geteuid() == 0) {
-            if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+    if (model != nullptr && (now.st_uid != model->st_uid || now.st_gid != model->st_gid)) {
+        if (root) {
+            if (::fchown(fd, model->st_uid, model->st_gid) != 0) {
                 return false;
             }
-        } else if (now.st_gid != old.st_gid) {
-            static_cast<void>(::fchown(fd, static_cast<uid_t>(-1), old.st_gid));
+        } else if (now.st_gid != model->st_gid) {
+            static_cast<void>(::fchown(fd, static_cast<uid_t>(-1), model->st_gid));
+        }
+        if (::fstat(fd, &now) != 0) {
+            return false;
         }
     }
-    // The list after the mode: setting the mode rewrites the list's mask.
-    return ::fchmod(fd, old.st_mode & 07777) == 0 && take_over_acl(fd, old_path);
+    mode_t mode = (old != nullptr ? old->st_mode : now.st_mode) & 0777;
+    std::array<char, 4096> acl;
+    ssize_t acl_length = 0;
+    bool source_acl = false;
+    if (source != nullptr) {
+        mode_t readers = (source->st_mode & (GROUP_READ | OTHER_READ)) | OWNER_READ;
+        if (root && now.st_uid != source->st_uid) {
+            readers = (readers & ~OWNER_READ) | others_as_owner(source->st_mode);
+        }
+        if (now.st_gid != source->st_gid) {
+            readers = (readers & ~GROUP_READ) | others_as_group(source->st_mode);
+        }
+        mode &= readers | 0333;
+        acl_length = acl_of(source_path, &acl);
+        source_acl = acl_length > 0;
+    }
+    if (acl_length == 0 && old != nullptr) {
+        acl_length = acl_of(old_path, &acl);
+    }
+    if (acl_length < 0) {
+        return false;
+    }
+#ifdef __linux__
+    // The list first: giving a list sets the bits, and the bits set after
+    // it bound every entry of the list (the group's bits are its mask).
+    if (acl_length > 0 &&
+        ::fsetxattr(fd, ACCESS_ACL, acl.data(), static_cast<std::size_t>(acl_length), 0) != 0) {
+        return false;
+    }
+#endif
+    if (source != nullptr && !source_acl && has_acl(fd)) {
+        mode &= others_as_group(source->st_mode) | ~GROUP_READ;
+    }
+    return ::fchmod(fd, mode) == 0 && (old == nullptr || take_over_attributes(fd, old_path));
+}
+
+// A file with no name in `folder`, where the system makes one (Linux,
+// most local file systems); NO_FILE otherwise, with errno set.
+int create_unnamed(const char* folder, mode_t mode)
+{
+#ifdef O_TMPFILE
+    return ::open(folder, O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+#else
+    static_cast<void>(folder);
+    static_cast<void>(mode);
+    errno = EOPNOTSUPP;
+    return -1;
+#endif
 }
 
 }  // namespace
 
 // A temporary name that no other process or earlier call is likely to
-// pick; creation is exclusive, so a clash only costs another try. When
-// `beside` is a regular file, the new file starts private and takes its
-// permissions. Otherwise it gets the permission bits of `like` (the
-// source of a new save), or the usual 0666, less the umask.
+// pick. Where the folder's file system can, the file is made with no name
+// and takes this one only once whole (keep_temp), so a killed run leaves
+// nothing; elsewhere creation under the name is exclusive, so a clash only
+// costs another try. The file starts private; settle_permissions gives it
+// its permissions before any byte is written.
 PlatformFile SystemCalls::create_temp(const char* beside, const char* like, char* name,
                                       std::size_t name_size)
 {
     struct stat old;
     const bool replacing = ::stat(beside, &old) == 0 && S_ISREG(old.st_mode);
     struct stat model;
-    const bool modelled = !replacing && like != nullptr && ::stat(like, &model) == 0 &&
-                          S_ISREG(model.st_mode);
-    const mode_t mode = replacing ? 0600 : modelled ? (model.st_mode & 0777) : 0666;
+    const bool modelled = like != nullptr && ::stat(like, &model) == 0 && S_ISREG(model.st_mode);
+    // A new file's bits before the umask: the source's, as a copy's, or the
+    // usual ones; settle_permissions bounds them.
+    const mode_t mode = modelled ? (model.st_mode & 0777) : 0666;
+    const auto settle = [&](int fd) {
+        return settle_permissions(fd, replacing ? &old : nullptr, beside,
+                                  modelled ? &model : nullptr, like);
+    };
+    const auto opened = [&](int fd, const char* path) -> PlatformFile {
+        if (!settle(fd)) {
+            note_failure(errno);
+            ::close(fd);
+            if (path != nullptr) {
+                ::unlink(path);
+            }
+            return NO_FILE;
+        }
+        return fd;
+    };
+    char folder[TEMP_PATH_SIZE];
+    if (folder_of(beside, false, folder, sizeof folder) &&
+        compose_temp_name(beside, false, temp_name_mix(static_cast<std::uint32_t>(::getpid())),
+                          name, name_size)) {
+        const int fd = create_unnamed(folder, replacing ? 0600 : mode);
+        if (fd >= 0) {
+            return opened(fd, nullptr);
+        }
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+            note_failure(errno);  // the folder itself takes no file
+            name[0] = '\0';
+            return NO_FILE;
+        }
+    }
     const auto create_new = [&](const char* path, bool* taken) -> PlatformFile {
-        const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                              replacing ? 0600 : mode);
         if (fd < 0) {
             *taken = errno == EEXIST;
             if (!*taken) {
@@ -340,13 +562,7 @@ PlatformFile SystemCalls::create_temp(const char* beside, const char* like, char
             }
             return NO_FILE;
         }
-        if (replacing && !take_over_mode(fd, old, beside)) {
-            note_failure(errno);
-            ::close(fd);
-            ::unlink(path);
-            return NO_FILE;
-        }
-        return fd;
+        return opened(fd, path);
     };
     return create_under_temp_name(beside, false, static_cast<std::uint32_t>(::getpid()), name,
                                   name_size, create_new);
@@ -385,6 +601,35 @@ bool SystemCalls::flush(PlatformFile file)
     return result == 0;
 }
 
+// A file made with no name takes its temporary name now, whole. An
+// unnamed file is linked through /proc, which needs no privilege; where
+// /proc is missing, by its descriptor, which may.
+bool SystemCalls::keep_temp(PlatformFile file, const char* name)
+{
+    const int fd = static_cast<int>(file);
+    struct stat info;
+    if (::fstat(fd, &info) != 0) {
+        note_failure(errno);
+        return false;
+    }
+    if (info.st_nlink > 0) {
+        return true;  // made under its name
+    }
+#ifdef __linux__
+    char own[64];
+    std::snprintf(own, sizeof own, "/proc/self/fd/%d", fd);
+    if (::linkat(AT_FDCWD, own, AT_FDCWD, name, AT_SYMLINK_FOLLOW) == 0 ||
+        (errno == ENOENT && ::linkat(fd, "", AT_FDCWD, name, AT_EMPTY_PATH) == 0)) {
+        return true;
+    }
+#else
+    static_cast<void>(name);
+    errno = ENOTSUP;
+#endif
+    note_failure(errno);
+    return false;
+}
+
 bool SystemCalls::close(PlatformFile file)
 {
     if (::close(static_cast<int>(file)) != 0) {
@@ -396,7 +641,7 @@ bool SystemCalls::close(PlatformFile file)
 
 bool SystemCalls::remove_file(const char* path)
 {
-    if (::unlink(path) != 0) {
+    if (::unlink(path) != 0 && errno != ENOENT) {
         note_failure(errno);
         return false;
     }
@@ -555,6 +800,7 @@ bool SystemCalls::look_up(const char* path, NameInfo* info)
                                           : NAME_OTHER;
     info->identity = FileIdentity{static_cast<std::uint64_t>(found.st_dev),
                                   static_cast<std::uint64_t>(found.st_ino)};
+    info->size = S_ISREG(found.st_mode) ? static_cast<std::uint64_t>(found.st_size) : 0;
     // Without any write permission bit a file counts as read-only even for
     // root, who could write it all the same.
     info->read_only = (found.st_mode & 0222) == 0 || ::access(info->target, W_OK) != 0;
@@ -601,6 +847,7 @@ std::size_t SystemCalls::take_error_text(char* text, std::size_t size)
                         : failure == NOT_REGULAR ? "Not a regular file"
                         : failure == SWAPPED     ? "Another file took the name while it was opened"
                         : failure == CHANGED     ? "the file changed while it was read"
+                        : failure == WRITING     ? "another program is writing the file"
                                                  : std::strerror(failure);
     const int length = std::snprintf(text, size, "%s", words);
     return length < 0 ? 0 : std::min(static_cast<std::size_t>(length), size - 1);

@@ -29,7 +29,8 @@ ReplaceResult finish_replacement(Replacement* replacement, const char* target,
                                  FileIdentity* identity)
 {
     const PlatformOps& os = *replacement->os;
-    bool ok = replacement->ok && os.flush(os.context, replacement->file);
+    bool ok = replacement->ok && os.flush(os.context, replacement->file) &&
+              os.keep_temp(os.context, replacement->file, replacement->temp);
     ok = os.close(os.context, replacement->file) && ok;
     replacement->file = NO_FILE;
     if (ok && identity != nullptr) {

@@ -1,8 +1,11 @@
 // Replacing a file without ever damaging it: the new content goes to a
 // temporary file beside the target, is made durable and only then takes the
 // target's name in one step. Whatever fails, or wherever the process is
-// killed, the target holds its old bytes or the complete new ones; at most
-// a temporary file (named with TEMP_NAME_MARK) stays behind after a kill.
+// killed, the target holds its old bytes or the complete new ones. Where
+// the system can, the temporary file has no name (or is the system's to
+// remove) until it is whole, so a kill leaves at most a whole temporary
+// file, and only between its naming and the replace; elsewhere any kill
+// may leave one (named with TEMP_NAME_MARK).
 #ifndef MELNO2QUAZ_REPLACEMENT_H
 #define MELNO2QUAZ_REPLACEMENT_H
 

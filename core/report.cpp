@@ -6,34 +6,45 @@
 #include "code_page.h"
 #include "melno2quaz.h"
 #include "output_name.h"
+#include "target_save.h"
 #include "temp_name.h"
 
 namespace {
 
 const char REPORT_NAME[] = "report.txt";
 
-// A file the batch was given, converted or not, or an output it wrote, is
-// never replaced by the report: the report would take the place of a save
-// (one whose conversion failed has no copy anywhere else).
-bool report_would_take_a_save(const Report& report, const BatchFiles* files)
+// Whether the report may take the place of what `found` describes: what
+// an output may replace (no Melno save among it), but no Quaz save either,
+// nor an output this batch wrote. Any other file, report.txt given to the
+// batch among the saves included, is replaced.
+bool report_may_replace(const NameInfo& found, const BatchFiles* files)
+{
+    const OutputOwner owner{false, FileIdentity{}, nullptr};
+    if (!name_usable(found, owner)) {
+        return false;
+    }
+    if (found.kind != NAME_REGULAR) {
+        return true;
+    }
+    if (found.size == TARGET_SIZE) {
+        return false;
+    }
+    for (std::size_t i = 0; files != nullptr && i < files->count; ++i) {
+        const BatchEntry& entry = files->entries[i];
+        if (entry.output_known && same_file(entry.output, found.identity)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether what report.txt leads to now may be replaced.
+bool report_still_free(const Report& report, const BatchFiles* files)
 {
     const PlatformOps& os = *report.os;
     const PurposeScope checking(os, PURPOSE_REPORT_CHECK);
     NameInfo found;
-    if (!os.look_up(os.context, report.target, &found)) {
-        return true;  // not known to be safe
-    }
-    if (found.kind != NAME_REGULAR) {
-        return false;
-    }
-    for (std::size_t i = 0; i < files->count; ++i) {
-        const BatchEntry& entry = files->entries[i];
-        if ((entry.source_known && same_file(entry.source, found.identity)) ||
-            (entry.output_known && same_file(entry.output, found.identity))) {
-            return true;
-        }
-    }
-    return false;
+    return os.look_up(os.context, report.target, &found) && report_may_replace(found, files);
 }
 
 void report_write(Report* report, const char* bytes, std::size_t length)
@@ -53,8 +64,8 @@ void report_piece(Report* report, const char* piece, int length)
 
 }  // namespace
 
-// A report.txt given to the batch is a file like any other; whether the
-// report may replace it is told at the end.
+// What report.txt leads to is looked at as the batch begins and again as
+// it ends: a save may have taken the name meanwhile.
 void report_open(const PlatformOps& os, Report* report, const char* folder)
 {
     report->os = &os;
@@ -65,11 +76,10 @@ void report_open(const PlatformOps& os, Report* report, const char* folder)
     const int length = std::snprintf(name, sizeof name, "%s%s%s", folder != nullptr ? folder : "",
                                      separated ? "" : "/", REPORT_NAME);
     NameInfo found;
-    const OutputOwner owner{false, FileIdentity{}, nullptr};
     const PurposeScope looking(os, PURPOSE_REPORT_NAME);
     if (length < 0 || static_cast<std::size_t>(length) >= sizeof name || !os.path_fits(os.context,
         name) ||
-        !os.look_up(os.context, name, &found) || !name_usable(found, owner)) {
+        !os.look_up(os.context, name, &found) || !report_may_replace(found, nullptr)) {
         return;
     }
     std::memcpy(report->target, found.target, sizeof report->target);
@@ -82,9 +92,9 @@ bool report_finish(Report* report, const BatchFiles* files)
     if (!report->open) {
         return false;
     }
-    const bool takes_a_save = report_would_take_a_save(*report, files);
+    const bool free = report_still_free(*report, files);
     const PurposeScope writing(*report->os, PURPOSE_REPORT);
-    if (takes_a_save) {
+    if (!free) {
         abandon_replacement(&report->out);
         return false;
     }

@@ -25,8 +25,9 @@ struct Report {
 
 // Begins the report in `folder` (null or empty: the current directory).
 // report.txt is replaced where it is nothing or a regular file this user
-// may write: a FIFO, a folder or a read-only report is left alone, and the
-// batch goes without a report (`open` stays false).
+// may write: a FIFO, a folder, a read-only file or a file of a Melno or a
+// Quaz save's size is left alone, and the batch goes without a report
+// (`open` stays false).
 void report_open(const PlatformOps& os, Report* report, const char* folder);
 
 // Writes one record: the counter line, the source path (in code page 932,
@@ -34,9 +35,9 @@ void report_open(const PlatformOps& os, Report* report, const char* folder);
 void report_record(Report* report, std::size_t index, std::size_t count, const char* path,
                    int32_t code, const char* message);
 
-// Puts the report in place; false when it was not written whole. A file
-// the batch was given, converted or not, or an output it wrote, is never
-// replaced by the report: then nothing is written.
+// Puts the report in place; false when it was not written whole. Where
+// report.txt now leads to what report_open would leave alone, or to an
+// output of this batch, nothing is written.
 bool report_finish(Report* report, const BatchFiles* files);
 
 #endif

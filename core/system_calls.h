@@ -22,6 +22,7 @@ struct SystemCalls {
                                     std::size_t name_size);
     static bool write(PlatformFile file, const void* data, std::uint32_t size, std::uint32_t* done);
     static bool flush(PlatformFile file);
+    static bool keep_temp(PlatformFile file, const char* name);
 
     static bool close(PlatformFile file);
     static bool remove_file(const char* path);

@@ -205,6 +205,13 @@ struct FaultCalls {
         return enter_on(s, PlatformCall::flush, file, 0, true, &fault) != nullptr && fault == nullptr;
     }
 
+    // Passed on as it is: where the system gives a temporary file its name
+    // only here, the file must have it before it is closed.
+    static bool keep_temp(void* context, PlatformFile file, const char* name) {
+        FaultState& s = state_of(context);
+        return s.parent->keep_temp(s.parent->context, file, name);
+    }
+
     static bool close(void* context, PlatformFile file) {
         FaultState& s = state_of(context);
         const OpenFile* open = file_of(s, file);

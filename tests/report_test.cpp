@@ -268,20 +268,34 @@ TEST(Report, PathsAreConvertedFromTheCodesetOfTheLocaleInUse) {
 // report.txt given to the batch is a record like any other, and the report
 // never replaces it, converted or not: a Melno save named report.txt is
 // kept, and the batch goes without a report.
-TEST(Report, ReportTxtAmongTheFilesIsARecordAndIsNeverReplaced) {
-    for (const bool is_save : {false, true}) {
+// An older report chosen with the saves is a record like any other file and
+// is replaced by the new report; a save named report.txt, or a Quaz save,
+// is never replaced.
+TEST(Report, ReportTxtAmongTheFilesIsARecordAndOnlyAnOlderReportIsReplaced) {
+    enum Kind { OLDER_REPORT, MELNO_SAVE, QUAZ_SAVE };
+    for (const Kind kind : {OLDER_REPORT, MELNO_SAVE, QUAZ_SAVE}) {
+        SCOPED_TRACE(kind);
         TempFolder folder;
         const std::string report = folder.file("report.txt");
-        ASSERT_TRUE(is_save ? m2q_test::write_file(report, m2q_test::zero_source())
-                            : m2q_test::write_file(report, std::string("an older report\r\n")));
+        const m2q_test::Bytes saved = m2q_test::zero_source();
+        const std::string old = kind == MELNO_SAVE ? std::string(saved.begin(), saved.end())
+                                : kind == QUAZ_SAVE ? std::string(5184406, 'q')
+                                                    : std::string("an older report\r\n");
+        ASSERT_TRUE(m2q_test::write_file(report, old));
         const BatchRun run = run_batch(folder, {report});
         ASSERT_EQ(run.seen.size(), 1u);
-        EXPECT_EQ(run.seen[0].code, is_save ? CONVERT_OK : ERR_NOT_SOURCE);
-        EXPECT_FALSE(run.summary.report_written);
-        EXPECT_EQ(m2q_test::read_text(report).size(), is_save ? SOURCE_SIZE : 17u)
-            << "the file was replaced";
-        EXPECT_EQ(folder.entries(), is_save ? (std::vector<std::string>{"gamedata_report.dat", "report.txt"})
-                                            : (std::vector<std::string>{"report.txt"}));
+        EXPECT_EQ(run.seen[0].code, kind == MELNO_SAVE ? CONVERT_OK : ERR_NOT_SOURCE);
+        EXPECT_EQ(run.summary.report_written, kind == OLDER_REPORT);
+        const std::string now = m2q_test::read_text(report);
+        if (kind == OLDER_REPORT) {
+            EXPECT_EQ(now.rfind("0001/0001\r\n", 0), 0u) << now;
+            EXPECT_NE(now.find("report.txt\r\n"), std::string::npos) << now;
+        } else {
+            EXPECT_TRUE(now == old) << "the save was replaced";
+        }
+        EXPECT_EQ(folder.entries(), kind == MELNO_SAVE
+                                        ? (std::vector<std::string>{"gamedata_report.dat", "report.txt"})
+                                        : (std::vector<std::string>{"report.txt"}));
     }
 }
 
