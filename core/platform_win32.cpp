@@ -337,12 +337,25 @@ DWORD attributes_to_keep(const char* beside)
     return found & KEPT;
 }
 
+// Marks the open file `file` for deletion when its last handle closes, or
+// takes the mark back.
+bool mark_for_deletion(HANDLE file, bool marked)
+{
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = marked ? TRUE : FALSE;
+    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
+                                      sizeof disposition) != FALSE;
+}
+
 }  // namespace
 
 // A new file under a fresh name beside `beside`, with the attributes it
 // keeps (a hidden save stays hidden once replaced); creation is exclusive,
 // so a clash with another process only costs another try. Other programs
-// may read it while it is written.
+// may read it while it is written. It is marked for deletion until
+// keep_temp takes the mark back, so the system removes it should the
+// process end before it is whole; a file system that takes no mark keeps
+// the file as it is.
 PlatformFile SystemCalls::create_temp(const char* beside, const char*, char* name,
                                      std::size_t name_size)
 {
@@ -352,9 +365,10 @@ PlatformFile SystemCalls::create_temp(const char* beside, const char*, char* nam
         if (!to_wide(path, &wide)) {
             return NO_FILE;
         }
-        const HANDLE file = CreateFileW(wide.data(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                        CREATE_NEW, attributes, nullptr);
+        const HANDLE file = CreateFileW(wide.data(), GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+                                        nullptr, CREATE_NEW, attributes, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
+            mark_for_deletion(file, true);
             return from_handle(file);
         }
         const DWORD error = GetLastError();
@@ -404,6 +418,25 @@ bool SystemCalls::flush(PlatformFile file)
     return true;
 }
 
+// The mark set by create_temp is taken back: the file stays once closed.
+// Where no mark could be set, none is pending.
+bool SystemCalls::keep_temp(PlatformFile file, const char*)
+{
+    if (mark_for_deletion(to_handle(file), false)) {
+        return true;
+    }
+    const DWORD error = GetLastError();
+    FILE_STANDARD_INFO standard{};
+    if (GetFileInformationByHandleEx(to_handle(file), FileStandardInfo, &standard,
+                                     sizeof standard) != FALSE &&
+        standard.DeletePending == FALSE) {
+        return true;
+    }
+    SetLastError(error);
+    note_failure();
+    return false;
+}
+
 bool SystemCalls::close(PlatformFile file)
 {
     if (CloseHandle(to_handle(file)) == FALSE) {
@@ -419,7 +452,7 @@ bool SystemCalls::remove_file(const char* path)
     if (!to_wide(path, &wide)) {
         return false;
     }
-    if (DeleteFileW(wide.data()) == FALSE) {
+    if (DeleteFileW(wide.data()) == FALSE && GetLastError() != ERROR_FILE_NOT_FOUND) {
         note_failure();
         return false;
     }
@@ -601,6 +634,9 @@ bool SystemCalls::look_up(const char* path, NameInfo* info)
     info->identity = FileIdentity{found.dwVolumeSerialNumber,
                                   (static_cast<std::uint64_t>(found.nFileIndexHigh) << 32) |
                                       found.nFileIndexLow};
+    if (info->kind == NAME_REGULAR) {
+        info->size = (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+    }
     return true;
 }
 

@@ -247,6 +247,52 @@ if wanted interrupt; then
   fi
 fi
 
+# kill -9 to melno2quaz-cli.exe at random moments of a batch of six saves
+# that already have outputs: every output holds its old bytes or the Linux
+# program's, and no temporary file stays (Windows removes a temporary file
+# whose process ended before it was whole). M2Q_WINE_KILLS rounds (10).
+if wanted interrupt; then
+  folder="$work/killed"
+  rm -rf "$folder" && mkdir -p "$folder" && cp "$work"/batch40/s0[0-5].psu "$folder/"
+  old_save() { for i in 0 1 2 3 4 5; do head -c 1000 /dev/zero >"$folder/gamedata_s0$i.dat"; done; }
+  old_save
+  whole_start=$(date +%s%N)
+  start_wine "$folder" 300 "$work/killed.log" "$wine" "$exe_dir/melno2quaz-cli.exe" s00.psu s01.psu s02.psu \
+    s03.psu s04.psu s05.psu
+  finish_wine "melno2quaz-cli.exe, six saves" "$pid" "$work/killed.log" || true
+  whole_ms=$(( ($(date +%s%N) - whole_start) / 1000000 ))
+  rounds=${M2Q_WINE_KILLS:-10}
+  killed=0 left=0 problems=()
+  RANDOM=20261208
+  for round in $(seq "$rounds"); do
+    old_save
+    start_wine "$folder" 300 "$work/killed.log" "$wine" "$exe_dir/melno2quaz-cli.exe" s00.psu s01.psu \
+      s02.psu s03.psu s04.psu s05.psu
+    launched=$pid
+    sleep "$(awk -v r=$RANDOM -v w="$whole_ms" 'BEGIN { printf "%.3f", (r % (w + 1)) / 1000 }')"
+    for candidate in $(pgrep -f '\\melno2quaz-cli\.exe' || true); do
+      [ "$(readlink "/proc/$candidate/cwd")" = "$folder" ] && kill -KILL "$candidate" && killed=$((killed + 1))
+    done
+    wait "$launched" 2>/dev/null || true
+    # The server closes the killed program's files once it sees it gone.
+    for _ in $(seq 50); do ls -a "$folder" | grep -q '^\.m2q-' || break; sleep 0.1; done
+    if ls -a "$folder" | grep -q '^\.m2q-'; then left=$((left + 1)); rm -f "$folder"/.m2q-*; fi
+    for i in 0 1 2 3 4 5; do
+      output="$folder/gamedata_s0$i.dat"
+      [ "$(stat -c %s "$output")" -eq 1000 ] || cmp -s "$output" "$work/batch40-linux/gamedata_s0$i.dat" ||
+        problems+=("round $round: gamedata_s0$i.dat damaged")
+    done
+  done
+  echo "kill -9 to melno2quaz-cli.exe: $killed of $rounds rounds killed, $left left a temporary file (a whole run took $whole_ms ms)"
+  [ "$left" -le $((rounds / 20)) ] || problems+=("$left of $rounds rounds left a temporary file")
+  if [ "${#problems[@]}" -eq 0 ]; then
+    echo "ok: kill -9 to melno2quaz-cli.exe"
+  else
+    printf 'test_wine: FAIL: kill -9 to melno2quaz-cli.exe: %s\n' "${problems[@]}" >&2
+    status=1
+  fi
+fi
+
 for shot in window-932-96:window.png window-1252-96:window-cp1252.png window-idle:window-idle.png \
   window-during:window-during.png window-after:window-after.png; do
   bitmap="$work/shots/${shot%%:*}.bmp"

@@ -381,9 +381,10 @@ TEST(Win32Exclusive, OnlyRegularFilesCanBeOpened)
     DeleteFileW(literal.c_str());
 }
 
-// A read-only file, a folder and a file held open without sharing are
-// never replaced: the next numbered name is taken, and each keeps what it
-// held (the read-only file its attribute too). No temporary file is left.
+// A read-only file, a folder, a file held open without sharing and a Melno
+// save are never replaced: the next numbered name is taken, and each keeps
+// what it held (the read-only file its attribute too). No temporary file
+// is left.
 // A hidden save is replaced and stays hidden.
 TEST(Win32Files, NamesThatRefuseTheReplacePassTheTurnToTheNextNumber)
 {
@@ -396,12 +397,14 @@ TEST(Win32Files, NamesThatRefuseTheReplacePassTheTurnToTheNextNumber)
     HANDLE held = CreateFileW(folder.wide(L"gamedata_city_2.dat").c_str(), GENERIC_READ | GENERIC_WRITE,
                               0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(make_file(folder.wide(L"gamedata_city_3.dat"), SOURCE_SIZE));
 
     char message[MESSAGE_SIZE];
     EXPECT_EQ(convert_file(platform_native(), folder.narrow(L"city.psu").c_str(), message),
               CONVERT_OK) << message;
     CloseHandle(held);
-    EXPECT_EQ(size_on_disk(folder.wide(L"gamedata_city_3.dat")), TARGET_SIZE);
+    EXPECT_EQ(size_on_disk(folder.wide(L"gamedata_city_3.dat")), SOURCE_SIZE);
+    EXPECT_EQ(size_on_disk(folder.wide(L"gamedata_city_4.dat")), TARGET_SIZE);
     EXPECT_NE(GetFileAttributesW(folder.wide(L"gamedata_city.dat").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
     SetFileAttributesW(folder.wide(L"gamedata_city.dat").c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(size_on_disk(folder.wide(L"gamedata_city.dat")), 10);
@@ -411,7 +414,7 @@ TEST(Win32Files, NamesThatRefuseTheReplacePassTheTurnToTheNextNumber)
         EXPECT_NE(entry.path().filename().wstring().rfind(L".m2q-", 0), 0u) << "temporary file left";
         ++entries;
     }
-    EXPECT_EQ(entries, 5u);
+    EXPECT_EQ(entries, 6u);
 
     const DWORD hidden = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE;
     ASSERT_TRUE(make_file(folder.wide(L"town.psu"), SOURCE_SIZE));
@@ -484,6 +487,30 @@ TEST(Win32Files, AReplaceRefusedForAMomentIsTriedAgain)
         EXPECT_EQ(std::string(outcome.output), folder.narrow(row.output));
         EXPECT_EQ(size_on_disk(folder.wide(row.output)), TARGET_SIZE);
         EXPECT_EQ(size_on_disk(folder.wide(L"gamedata_city.dat")), row.old_save_size);
+    }
+}
+
+// A temporary file is the system's to remove until it is whole: closed
+// (or its process ended) before keep_temp, it is gone; kept, it stays.
+TEST(Win32Files, ATemporaryFileStaysOnlyOnceKept)
+{
+    Win32Folder folder;
+    const PlatformOps& os = platform_native();
+    for (const bool kept : {false, true}) {
+        SCOPED_TRACE(kept);
+        char name[TEMP_PATH_SIZE];
+        const PlatformFile file =
+            os.create_temp(os.context, folder.narrow(L"report.txt").c_str(), nullptr, name, sizeof name);
+        ASSERT_NE(file, NO_FILE);
+        std::uint32_t done = 0;
+        EXPECT_TRUE(os.write(os.context, file, "whole", 5, &done));
+        EXPECT_TRUE(os.flush(os.context, file));
+        if (kept) {
+            EXPECT_TRUE(os.keep_temp(os.context, file, name));
+        }
+        EXPECT_TRUE(os.close(os.context, file));
+        EXPECT_EQ(size_on_disk(fs::u8path(name)), kept ? 5 : -1) << name;
+        EXPECT_TRUE(os.remove_file(os.context, name)) << "a name that holds nothing is removed already";
     }
 }
 

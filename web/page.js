@@ -26,7 +26,11 @@ const ERRORS_EN = {
 };
 const SUMMARY_EN = ['City', 'Map', 'Date and time', 'Funds'];
 
-let batch = null;   // the batch running: { folder, names, writes, converted, failed }
+// The batch running: { folder, handles, names, refused, items, writes, failures }.
+// `failures` are the records that failed after the engine made them: an
+// output that could not be written into the folder (code 4), a source that
+// moved while it was read (code 5).
+let batch = null;
 
 function element(tag, text, attributes = {}) {
   const made = document.createElement(tag);
@@ -73,6 +77,24 @@ async function writeInFolder(folder, name, blob) {
   }
 }
 
+// Whether the chosen file `file` of the folder is no longer what was read:
+// its size or time moved since it was chosen.
+async function sourceMoved(handle, file) {
+  if (handle === null) return false;
+  try {
+    const now = await handle.getFile();
+    return now.size !== file.size || now.lastModified !== file.lastModified;
+  } catch (error) {
+    return true;
+  }
+}
+
+function showFailure(item, japanese, code, english) {
+  const failure = element('p', undefined, { class: 'failed' });
+  bilingual(failure, `${japanese} (Err:${code})`, `${english} (Err:${code})`);
+  item.append(failure);
+}
+
 function showFile(message) {
   const item = element('li');
   const code = message.code;
@@ -81,6 +103,7 @@ function showFile(message) {
   head.append(element('span', `${pad4(message.index)}/${pad4(message.count)}`, { class: 'counter' }),
               ' ', element('strong', batch.names[message.index - 1]));
   item.append(head);
+  batch.items[message.index - 1] = item;
   if (code === 0) {
     const summary = element('p', undefined, { class: 'summary' });
     summary.append(text.replace(/\r\n$/, '').split('\r\n').map((line) => line.trim()).join('\n'));
@@ -89,12 +112,12 @@ function showFile(message) {
     summary.append(element('span', SUMMARY_EN.map((label, i) => `${label}: ${values[i] ?? ''}`).join('\n'),
                            { lang: 'en' }));
     item.append(summary);
-    ++batch.converted;
   } else {
-    const failure = element('p', undefined, { class: 'failed' });
-    bilingual(failure, `${text.trim()} (Err:${code})`, `${ERRORS_EN[code] ?? 'Not converted.'} (Err:${code})`);
-    item.append(failure);
-    ++batch.failed;
+    showFailure(item, text.trim(), code, ERRORS_EN[code] ?? 'Not converted.');
+  }
+  if (batch.refused.includes(message.index)) {
+    item.append(bilingual(element('p'), '同じ名前のファイルがほかにあるため、変換しません。',
+                          'Not converted: another file has the same name.'));
   }
   if (message.bytes !== null) {
     const line = element('p');
@@ -102,15 +125,39 @@ function showFile(message) {
       line.append(downloadLink(message.bytes, message.output, `${message.output} を保存`,
                                `Save ${message.output}`));
     } else {
-      const bytes = message.bytes;
-      batch.writes = batch.writes.then(() => writeInFolder(batch.folder, message.output, bytes))
-        .then(() => bilingual(line, `${message.output} に書き込みました。`, `Wrote ${message.output}.`),
-              () => bilingual(line, `${message.output} に書き込めませんでした。`,
-                              `Could not write ${message.output}.`));
+      // Written before the record is final: a write that fails makes it code 4.
+      const { bytes, index, output } = message;
+      const handle = batch.handles[index - 1];
+      const file = batch.files[index - 1];
+      batch.writes = batch.writes.then(async () => {
+        if (await sourceMoved(handle, file)) {
+          batch.failures.push({ index, code: 5 });
+          showFailure(item, 'Melnoファイルの読み込みに失敗しました。', 5, ERRORS_EN[5]);
+          item.append(bilingual(element('p'), '読み込み中にファイルが変わりました。',
+                                'The file changed while it was read.'));
+          return;
+        }
+        try {
+          await writeInFolder(batch.folder, output, bytes);
+          bilingual(line, `${output} に書き込みました。`, `Wrote ${output}.`);
+        } catch (error) {
+          batch.failures.push({ index, code: 4 });
+          bilingual(line, `${output} に書き込めませんでした。`, `Could not write ${output}.`);
+          showFailure(item, 'Quazファイルの書き込みに失敗しました。', 4, ERRORS_EN[4]);
+        }
+      });
     }
     item.append(line);
   }
   results.append(item);
+}
+
+// Every output is where it goes: the records are final, the report is made.
+async function finishFiles() {
+  await batch.writes;
+  const failures = batch.failures;
+  worker.postMessage({ finish: { failed: failures.map((failure) => failure.index),
+                                 codes: failures.map((failure) => failure.code) } });
 }
 
 async function finishBatch(message) {
@@ -120,16 +167,16 @@ async function finishBatch(message) {
   } else if (batch.folder === null) {
     reportLine.append(downloadLink(message.report, 'report.txt', 'report.txt を保存', 'Save report.txt'));
   } else {
-    const report = message.report;
-    await batch.writes;
-    await writeInFolder(batch.folder, 'report.txt', report).then(
+    await writeInFolder(batch.folder, 'report.txt', message.report).then(
       () => bilingual(reportLine, 'report.txt に書き込みました。', 'Wrote report.txt.'),
       () => bilingual(reportLine, 'report.txt に書き込めませんでした。', 'Could not write report.txt.'));
   }
-  await batch.writes;
+  // The counts are the records'.
+  const converted = message.codes.filter((code) => code === 0).length;
+  const failed = message.codes.length - converted;
   statusLine.replaceChildren();
-  bilingual(statusLine, `完了: 変換 ${batch.converted}、失敗 ${batch.failed}。`,
-            `Done: ${batch.converted} converted, ${batch.failed} failed.`);
+  bilingual(statusLine, `完了: 変換 ${converted}、失敗 ${failed}。`,
+            `Done: ${converted} converted, ${failed} failed.`);
   document.body.dataset.memory = String(message.memory);
   document.body.dataset.done = String(Number(document.body.dataset.done ?? 0) + 1);
   batch = null;
@@ -139,14 +186,11 @@ async function finishBatch(message) {
 worker.onmessage = (event) => {
   const message = event.data;
   if (message.kind === 'start') {
-    for (const name of message.refused) {
-      results.append(bilingual(element('li', undefined, { class: 'failed' }),
-                               `${name}: 同じ名前のファイルがほかにあるため、変換しません。`,
-                               `${name}: not converted, another file has the same name.`));
-    }
-    batch.names = batch.names.filter((name, i, all) => all.indexOf(name) === i);
+    batch.refused = message.refused;
   } else if (message.kind === 'file') {
     showFile(message);
+  } else if (message.kind === 'converted') {
+    finishFiles();
   } else if (message.kind === 'report') {
     finishBatch(message);
   }
@@ -164,17 +208,17 @@ worker.onerror = (event) => {
 };
 
 // Starts a batch of `files` (File objects, in order); `folder` is the
-// folder written into, or null for downloads; `folders` the names of the
-// folders beside the files there.
-function startBatch(files, folder = null, folders = []) {
+// folder written into, or null for downloads, with `handles` the files'
+// own; `folders` the names of the folders beside the files there.
+function startBatch(files, folder = null, folders = [], handles = []) {
   if (batch !== null || files.length === 0) return;
   for (const old of document.querySelectorAll('a[href^="blob:"]')) URL.revokeObjectURL(old.href);
   results.replaceChildren();
   reportLine.replaceChildren();
   statusLine.replaceChildren();
   bilingual(statusLine, `${files.length} 個のファイルを変換しています…`, `Converting ${files.length} files…`);
-  batch = { folder, writes: Promise.resolve(), converted: 0, failed: 0,
-            names: files.map((file) => file.name) };
+  batch = { folder, files, handles: files.map((file, i) => handles[i] ?? null), refused: [], items: [],
+            writes: Promise.resolve(), failures: [], names: files.map((file) => file.name) };
   setBusy(true);
   worker.postMessage({ files: files.map((file) => ({ file, convert: true })), folders });
 }
@@ -197,17 +241,17 @@ document.addEventListener('drop', (event) => {
 
 // Every file of the folder, in the order of their names, as one batch.
 async function convertFolder(folder) {
-  const files = [];
+  const chosen = [];
   const folders = [];
   for await (const entry of folder.values()) {
     if (entry.kind === 'file') {
-      files.push(await entry.getFile());
+      chosen.push({ handle: entry, file: await entry.getFile() });
     } else {
       folders.push(entry.name);
     }
   }
-  files.sort((a, b) => (a.name < b.name ? -1 : a.name > b.name ? 1 : 0));
-  startBatch(files, folder, folders);
+  chosen.sort((a, b) => (a.file.name < b.file.name ? -1 : a.file.name > b.file.name ? 1 : 0));
+  startBatch(chosen.map((entry) => entry.file), folder, folders, chosen.map((entry) => entry.handle));
 }
 
 if ('showDirectoryPicker' in window && 'move' in FileSystemHandle.prototype) {

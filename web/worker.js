@@ -65,10 +65,24 @@ self.m2qFileDone = (index, count, code, message, name, map, time, funds, output,
               [text.buffer, cityName.buffer]);
 };
 
-self.m2qBatchDone = (bytes, size) => {
+self.m2qBatchConverted = () => postMessage({ kind: 'converted' });
+
+self.m2qBatchDone = (bytes, size, codes, count) => {
   postMessage({ kind: 'report', report: bytes ? blobAt(bytes, size) : null,
+                codes: Array.from(engine.HEAP32.subarray(codes >> 2, (codes >> 2) + count)),
                 memory: engine.HEAPU8.length });
 };
+
+// Copies `numbers` into the engine's memory as 32-bit integers for `call`.
+function withNumbers(numbers, call) {
+  const address = engine._malloc(Math.max(1, numbers.length) * 4);
+  engine.HEAP32.set(numbers, address >> 2);
+  try {
+    return call(address);
+  } finally {
+    engine._free(address);
+  }
+}
 
 // Calls `call` with `name` as a UTF-8 string in the engine's memory.
 function withName(name, call) {
@@ -83,9 +97,19 @@ function withName(name, call) {
 }
 
 // A batch: { files: [{ file, convert }], folders: [name] }. Files whose
-// name another file of the batch has already are left out and named back.
+// name another file of the batch has already are not converted: their
+// places (from 1) are named back, and their records say so. Then, once the
+// page has written the outputs: { finish: { failed: [place], codes: [code] } },
+// the records that failed there, and the report is made.
 onmessage = async (event) => {
   engine = await engineReady;
+  if (event.data.finish) {
+    const { failed, codes } = event.data.finish;
+    withNumbers(failed, (places) => withNumbers(codes, (numbers) =>
+      engine._m2q_page_finish(places, numbers, failed.length)));
+    chosen = [];
+    return;
+  }
   const { files, folders } = event.data;
   chosen = files.map((entry) => entry.file);
   engine._m2q_page_begin();
@@ -93,11 +117,10 @@ onmessage = async (event) => {
   files.forEach((entry, number) => {
     if (withName(entry.file.name,
                  (name) => engine._m2q_page_add_file(name, number, entry.convert ? 1 : 0)) !== 0) {
-      refused.push(entry.file.name);
+      refused.push(number + 1);
     }
   });
   for (const name of folders) withName(name, (address) => engine._m2q_page_add_folder(address));
   postMessage({ kind: 'start', refused });
   engine._m2q_page_run();
-  chosen = [];
 };

@@ -88,6 +88,74 @@ async function convertFolder(context) {
   await page.close();
 }
 
+// The folder again, with what the disk may do: the output of a.psu cannot
+// be moved into place (a full disk), and b.psu has moved since it was
+// chosen. Both are failed records (codes 4 and 5) on the screen, in the
+// counts and in the folder's report.txt, and neither has an output.
+async function convertFolderThatFails(context, save) {
+  const page = await context.newPage();
+  await page.goto('http://localhost/melno2quaz.html');
+  const result = await page.evaluate(async (data) => {
+    const root = await navigator.storage.getDirectory();
+    const folder = await root.getDirectoryHandle('failing', { create: true });
+    const bytes = Uint8Array.from(atob(data), (c) => c.charCodeAt(0));
+    for (const name of ['a.psu', 'b.psu']) {
+      const stream = await (await folder.getFileHandle(name, { create: true })).createWritable();
+      await stream.write(bytes);
+      await stream.close();
+    }
+    const move = FileSystemFileHandle.prototype.move;
+    FileSystemFileHandle.prototype.move = function (name) {
+      return name === 'gamedata_a.dat' ? Promise.reject(new DOMException('full', 'QuotaExceededError'))
+        : move.call(this, name);
+    };
+    const getFile = FileSystemFileHandle.prototype.getFile;
+    const asked = {};
+    FileSystemFileHandle.prototype.getFile = async function () {
+      const file = await getFile.call(this);
+      asked[this.name] = (asked[this.name] ?? 0) + 1;
+      return this.name === 'b.psu' && asked[this.name] > 1
+        ? new File([file], file.name, { lastModified: file.lastModified + 2000 }) : file;
+    };
+    await window.m2qConvertFolder(folder);
+    while (document.body.dataset.done !== '1') await new Promise((wake) => setTimeout(wake, 50));
+    const names = [];
+    for await (const entry of folder.values()) names.push(entry.name);
+    const report = names.includes('report.txt')
+      ? new Uint8Array(await (await (await folder.getFileHandle('report.txt')).getFile()).arrayBuffer()) : [];
+    return { names: names.sort(), status: document.getElementById('status').textContent,
+             report: Array.from(report) };
+  }, save.toString('base64'));
+  const report = Buffer.from(result.report).toString('latin1');
+  check('a failed folder write and a moved source leave no output and no temporary file',
+        JSON.stringify(result.names) === JSON.stringify(['a.psu', 'b.psu', 'report.txt']),
+        JSON.stringify(result.names));
+  check('they count as failed', result.status.includes('Done: 0 converted, 2 failed.'), result.status);
+  check('the folder\'s report records them with codes 4 and 5',
+        /^0001\/0002\r\n  \S+:a\.psu\r\n  Quaz.*\(Err:4\)\r\n\r\n0002\/0002\r\n  \S+:b\.psu\r\n  Melno.*\(Err:5\)\r\n\r\n$/s
+          .test(report), JSON.stringify(report));
+  await page.close();
+}
+
+// Two files of one name chosen together: the second is not converted, and
+// has its record (code 2) in the report and under its own name on screen,
+// as each result is shown under its file's name.
+async function chooseTwoOfOneName(page, first, second) {
+  await page.setInputFiles('#files', [first, second]);
+  await page.waitForSelector('body[data-done="2"]', { timeout: 60000 });
+  const heads = await page.locator('#results li strong').allInnerTexts();
+  const items = await page.locator('#results li').allInnerTexts();
+  const [download] = await Promise.all([page.waitForEvent('download'),
+                                        page.locator('#report a[download]').click()]);
+  const report = fs.readFileSync(await download.path()).toString('latin1');
+  check('each result under its own file\'s name', JSON.stringify(heads) === JSON.stringify(['city.psu', 'city.psu']),
+        JSON.stringify(heads));
+  check('a second file of the same name is refused on screen and in the report',
+        items.length === 2 && items[1].includes('another file has the same name') &&
+          /\r\n0002\/0002\r\n  \S+:city\.psu\r\n  Melno.*\(Err:2\)\r\n\r\n$/s.test(report),
+        `${items.join(' | ')} ${JSON.stringify(report)}`);
+}
+
 async function main() {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'm2q-chromium-'));
   const downloads = fs.mkdtempSync(path.join(os.tmpdir(), 'm2q-downloads-'));
@@ -170,8 +238,13 @@ async function main() {
 
     const others = requests.filter((url) => url !== pageUrl && !url.startsWith('blob:'));
     check('no request but the page', others.length === 0, others.join(' '));
+    const again = fs.mkdtempSync(path.join(os.tmpdir(), 'm2q-same-name-'));
+    fs.copyFileSync(path.join(inputDir, 'city.psu'), path.join(again, 'city.psu'));
+    await chooseTwoOfOneName(page, path.join(inputDir, 'city.psu'), path.join(again, 'city.psu'));
+    fs.rmSync(again, { recursive: true, force: true });
     check('no error on the console', problems.length === 0, problems.join(' | '));
     await convertFolder(context);
+    await convertFolderThatFails(context, fs.readFileSync(path.join(inputDir, 'city.psu')));
   } finally {
     await context.close();
     fs.rmSync(profile, { recursive: true, force: true });
