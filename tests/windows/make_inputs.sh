@@ -47,7 +47,8 @@ for name in "$sjis_name" "gamedata_${sjis_name%.psu}.dat"; do
   [ ! -e "$work/linux/$name" ] || mv "$work/linux/$name" "$work/linux/$(iconv -f CP932 -t UTF-8 <<<"$name")"
 done
 printf '%s\r\n' "${batch[@]}" | iconv -f CP932 -t UTF-8 >"$work/drop.lst"
-# Names outside any one code page, beside an older report.txt. The Linux
+# Names outside any one code page, and an older report.txt chosen with them
+# (select all in the folder): it has its record and is replaced. The Linux
 # batch runs in a UTF-8 locale: its report shows what Shift-JIS lacks as
 # '?', as Windows' must.
 names=(夹心.psu Café.psu 東京.psu 表.psu)
@@ -56,8 +57,8 @@ for dir in names-linux names-{932,1252}-{drop,cmdline,console,terminal}; do
   for name in "${names[@]}"; do "$make_save" --name "Names" --map 5 "$work/$dir/$name" >/dev/null; done
   printf 'an older report\r\n' >"$work/$dir/report.txt"
 done
-(cd "$work/names-linux" && LC_ALL=C.UTF-8 "$cli" "${names[@]}") >"$work/names-linux.log" 2>&1 || true
-printf '%s\r\n' "${names[@]}" >"$work/names.lst"
+(cd "$work/names-linux" && LC_ALL=C.UTF-8 "$cli" "${names[@]}" report.txt) >"$work/names-linux.log" 2>&1 || true
+printf '%s\r\n' "${names[@]}" report.txt >"$work/names.lst"
 mkdir -p "$work/empty" "$work/window-192"
 # 40 saves for the batches beside the window (and the Linux front end's run
 # of them), the Open dialog's saves, a save whose plain output name is
