@@ -5,8 +5,10 @@
 #     melno2quaz-cli.exe   the command-line front end (console)
 #     README-windows.txt   Japanese and English, UTF-8 with a byte order mark
 #                          and CR LF line ends
+#     LICENSE.txt          the licence, CR LF line ends
 #   Linux (release): melno2quaz-<version>-linux-<processor>.tar.gz with
 #     bin/melno2quaz
+#     LICENSE
 # each under a folder of the archive's own name. The programs are stripped
 # when they are linked (Release): the archive holds the very bytes that the
 # tests ran (strip run later would stamp the time into a PE file).
@@ -29,10 +31,17 @@ if(WIN32)
     DEPENDS ${PROJECT_SOURCE_DIR}/docs/README-windows.txt ${PROJECT_SOURCE_DIR}/cmake/windows_text.cmake
     COMMENT "README-windows.txt with a byte order mark and CR LF"
     VERBATIM)
-  add_custom_target(m2q_readme_windows ALL DEPENDS ${M2Q_README_WINDOWS})
+  set(M2Q_LICENSE_WINDOWS ${CMAKE_CURRENT_BINARY_DIR}/LICENSE.txt)
+  add_custom_command(OUTPUT ${M2Q_LICENSE_WINDOWS}
+    COMMAND ${CMAKE_COMMAND} -DIN=${PROJECT_SOURCE_DIR}/LICENSE -DOUT=${M2Q_LICENSE_WINDOWS} -DBOM=OFF
+            -P ${PROJECT_SOURCE_DIR}/cmake/windows_text.cmake
+    DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/cmake/windows_text.cmake
+    COMMENT "LICENSE.txt with CR LF"
+    VERBATIM)
+  add_custom_target(m2q_readme_windows ALL DEPENDS ${M2Q_README_WINDOWS} ${M2Q_LICENSE_WINDOWS})
 
   install(TARGETS ${M2Q_SHIPPED_PROGRAMS} RUNTIME DESTINATION .)
-  install(FILES ${M2Q_README_WINDOWS} DESTINATION .)
+  install(FILES ${M2Q_README_WINDOWS} ${M2Q_LICENSE_WINDOWS} DESTINATION .)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     set(CPACK_SYSTEM_NAME win64)
   else()
@@ -41,6 +50,7 @@ if(WIN32)
   set(CPACK_GENERATOR ZIP)
 else()
   install(TARGETS ${M2Q_SHIPPED_PROGRAMS} RUNTIME DESTINATION bin)
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
   string(TOLOWER "${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}" CPACK_SYSTEM_NAME)
   set(CPACK_GENERATOR TGZ)
 endif()

@@ -317,7 +317,7 @@ fi
 zip="$(scripts/package_release.sh win32)" || fail "packaging the release zip"
 top="$(basename "$zip" .zip)"
 listing="$(cmake -E tar tf "$zip")"
-for entry in melno2quaz.exe melno2quaz-cli.exe README-windows.txt; do
+for entry in melno2quaz.exe melno2quaz-cli.exe README-windows.txt LICENSE.txt; do
   grep -qx "$top/$entry" <<<"$listing" || { echo "test_wine: FAIL: $entry missing from $zip" >&2; status=1; }
 done
 unpacked="$work/release-zip"
@@ -328,6 +328,8 @@ for exe in melno2quaz.exe melno2quaz-cli.exe; do
 done
 { printf '\xef\xbb\xbf'; sed 's/$/\r/' docs/README-windows.txt; } | cmp -s - "$unpacked/$top/README-windows.txt" ||
   { echo "test_wine: FAIL: README-windows.txt in $zip is not docs/README-windows.txt with a BOM and CR LF" >&2; status=1; }
+sed 's/$/\r/' LICENSE | cmp -s - "$unpacked/$top/LICENSE.txt" ||
+  { echo "test_wine: FAIL: LICENSE.txt in $zip is not LICENSE with CR LF" >&2; status=1; }
 
 [ "$status" -eq 0 ] || fail "see above"
 note "Windows stage passed"

@@ -1,5 +1,6 @@
 // Puts the page together into one self-contained HTML file:
 //   node assemble_page.js WEB_DIR ENGINE.js ENGINE.wasm VERSION OUT.html
+// (the licence is WEB_DIR/../LICENSE)
 // The worker (the engine's glue, the WebAssembly in base64, worker.js) goes
 // into a script block the browser does not run; page.js and page.css go
 // inline, allowed by their SHA-256 in the Content-Security-Policy, which
@@ -41,6 +42,11 @@ const csp = [
   "base-uri 'none'",
 ].join('; ');
 
-const parts = { CSP: csp, STYLE: style, SCRIPT: script, WORKER: worker, VERSION: version };
-const page = read('page.html').replace(/@(CSP|STYLE|SCRIPT|WORKER|VERSION)@/g, (all, name) => parts[name]);
+// The licence, whole, as the page's footer shows it.
+const licence = fs.readFileSync(path.join(webDir, '..', 'LICENSE'), 'utf8')
+  .replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;');
+
+const parts = { CSP: csp, STYLE: style, SCRIPT: script, WORKER: worker, VERSION: version, LICENSE: licence };
+const page = read('page.html').replace(/@(CSP|STYLE|SCRIPT|WORKER|VERSION|LICENSE)@/g,
+                                       (all, name) => parts[name]);
 fs.writeFileSync(out, page);

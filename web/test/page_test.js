@@ -173,6 +173,9 @@ async function main() {
     page.on('pageerror', (error) => problems.push(String(error)));
     await page.goto(pageUrl);
 
+    const licence = await page.locator('footer pre').textContent();
+    check('the licence in the footer', licence === fs.readFileSync(path.join(__dirname, '../../LICENSE'), 'utf8'));
+
     // The file button is the first stop of the Tab key.
     await page.keyboard.press('Tab');
     check('Tab reaches the file button first',
