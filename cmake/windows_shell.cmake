@@ -5,7 +5,6 @@ enable_language(RC)
 
 # The window's code, shared by WinMain and the window test program.
 add_library(m2q_shell STATIC
-  shell/block_cache.cpp
   shell/command_line_files.cpp
   shell/drop_handler.cpp
   shell/main_window.cpp
@@ -16,7 +15,7 @@ add_library(m2q_shell STATIC
   shell/window_batch.cpp
 )
 target_include_directories(m2q_shell PUBLIC shell)
-target_link_libraries(m2q_shell PUBLIC m2q_core shell32 gdi32 user32 comctl32 comdlg32 ole32 uuid)
+target_link_libraries(m2q_shell PUBLIC m2q_core m2q_platform shell32 gdi32 user32 comctl32 comdlg32 ole32 uuid)
 
 # Icon, version information and manifest of melno2quaz.exe.
 set(M2Q_SHELL_DIR ${CMAKE_CURRENT_SOURCE_DIR}/shell)

@@ -31,13 +31,7 @@ enum : int32_t {
     ERR_STOPPED = 7,        // not converted: the batch was stopped before this file
 };
 
-// The longest path the system's file calls take, in its own units: bytes
-// on POSIX, UTF-16 units on Windows (MAX_PATH less the terminator).
-constexpr std::size_t PATH_LIMIT = 259;
-
-// Buffer sizes, terminator included.
-// A path: PATH_LIMIT UTF-16 units take at most 3 bytes each in UTF-8.
-constexpr std::size_t PATH_SIZE = 3 * PATH_LIMIT + 1;
+// Buffer sizes, terminator included (a path: PATH_SIZE, platform.h).
 constexpr std::size_t MESSAGE_SIZE = 516;       // summary or error text
 constexpr std::size_t REPORT_PIECE_SIZE = 1032; // one formatted piece of a record
 // A composed output name: the source's folder and base name, the prefix,

@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "code_page.h"
-#include "melno2quaz.h"
 #include "platform.h"
 #include "system_calls.h"
 #include "temp_name.h"
@@ -718,7 +717,7 @@ std::size_t SystemCalls::take_error_text(char* text, std::size_t size)
     if (failure == 0) {
         return 0;
     }
-    std::array<wchar_t, REASON_SIZE> wide{};
+    std::array<wchar_t, 512> wide{};  // the system's words are a sentence or two
     DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                   nullptr, failure, 0, wide.data(),
                                   static_cast<DWORD>(wide.size()), nullptr);

@@ -21,7 +21,6 @@
 #include <time.h>
 
 #include "code_page.h"
-#include "melno2quaz.h"
 #include "platform.h"
 #include "system_calls.h"
 #include "temp_name.h"

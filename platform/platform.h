@@ -14,12 +14,19 @@
 #include <cstddef>
 #include <cstdint>
 
+// The longest path the system's file calls take, in its own units: bytes
+// on POSIX, UTF-16 units on Windows (MAX_PATH less the terminator).
+constexpr std::size_t PATH_LIMIT = 259;
+// A path with its terminator: PATH_LIMIT UTF-16 units take at most 3
+// bytes each in UTF-8.
+constexpr std::size_t PATH_SIZE = 3 * PATH_LIMIT + 1;
+
 // An open file: a POSIX descriptor or a Win32 HANDLE.
 using PlatformFile = std::intptr_t;
 constexpr PlatformFile NO_FILE = -1;
 
 // Room for a temporary name, and for the path a name leads to: at least
-// an output name (OUTPUT_PATH_SIZE bytes).
+// an output name (the core's OUTPUT_PATH_SIZE bytes).
 constexpr std::size_t TEMP_PATH_SIZE = 832;
 // Every temporary name is this mark and five hex digits: ten characters, no
 // more than report.txt or any output name, so a temporary file fits

@@ -13,7 +13,6 @@
 #endif
 
 #include "code_page.h"
-#include "melno2quaz.h"
 #include "platform.h"
 #include "temp_name.h"
 
