@@ -251,6 +251,7 @@ TEST(Report, PathsAreConvertedFromTheCodesetOfTheLocaleInUse) {
         {"C", u8"東.psu", "\x93\x8C.psu"},                        // UTF-8
         {"ja_JP.EUC-JP", "\xC5\xEC.psu", "\x93\x8C.psu"},          // 東 in EUC-JP
         {"ja_JP.SHIFT_JIS", "\x93\x8C\x95.psu", "\x93\x8C?.psu"},  // 東, a lone lead byte
+        {"ja_JP.SHIFT_JIS", "\x83\x7F.psu", "??.psu"},  // 0x7F trails no lead byte
         {"C", "\xC5\xEC.psu", "??.psu"},                          // no UTF-8
     };
     for (const Row& row : rows) {
