@@ -51,14 +51,10 @@ BatchEntry* list_sources(const PlatformOps& os, const char* const* paths, std::s
     if (count == 0 || count > SIZE_MAX / sizeof(BatchEntry)) {
         return nullptr;
     }
-    auto* entries = [&] {
-        const PurposeScope table(os, PURPOSE_BATCH_TABLE);
-        return static_cast<BatchEntry*>(os.alloc_block(os.context, count * sizeof(BatchEntry)));
-    }();
+    auto* entries = static_cast<BatchEntry*>(os.alloc_block(os.context, count * sizeof(BatchEntry)));
     if (entries == nullptr) {
         return nullptr;
     }
-    const PurposeScope listing(os, PURPOSE_SOURCE_LIST);
     for (std::size_t i = 0; i < count; ++i) {
         entries[i] = BatchEntry{};
         NameInfo found;
@@ -144,7 +140,6 @@ void process_dropped_files(const PlatformOps& os, const char* const* paths, std:
     }
 
     totals.report_written = report_finish(&report, &files);
-    const PurposeScope table(os, PURPOSE_BATCH_TABLE);
     os.free_block(os.context, files.entries);
     if (summary != nullptr) {
         *summary = totals;

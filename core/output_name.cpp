@@ -159,7 +159,6 @@ void split_path(const PlatformOps& os, const char* path, PathParts* parts)
 bool output_owner(const PlatformOps& os, const char* source_path, const BatchFiles* batch,
                   OutputOwner* owner)
 {
-    const PurposeScope looking(os, PURPOSE_OUTPUT_OWNER);
     NameInfo source;
     if (!os.look_up(os.context, source_path, &source)) {
         return false;
@@ -237,7 +236,6 @@ NameSearch find_output_name(const PlatformOps& os, const char* source_path, cons
     // under one longer than the system's calls take. The source's extension
     // is not part of the output name, so its length does not matter.
     const int first = *number;
-    const PurposeScope looking(os, PURPOSE_OUTPUT_NAME);
     if (parts.name_cut) {
         output[0] = '\0';
         return NAME_TOO_LONG;

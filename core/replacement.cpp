@@ -34,7 +34,6 @@ ReplaceResult finish_replacement(Replacement* replacement, const char* target,
     ok = os.close(os.context, replacement->file) && ok;
     replacement->file = NO_FILE;
     if (ok && identity != nullptr) {
-        const PurposeScope looking(os, PURPOSE_WRITTEN_IDENTITY);
         NameInfo written;
         ok = os.look_up(os.context, replacement->temp, &written) && written.kind == NAME_REGULAR;
         *identity = written.identity;

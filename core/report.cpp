@@ -42,7 +42,6 @@ bool report_may_replace(const NameInfo& found, const BatchFiles* files)
 bool report_still_free(const Report& report, const BatchFiles* files)
 {
     const PlatformOps& os = *report.os;
-    const PurposeScope checking(os, PURPOSE_REPORT_CHECK);
     NameInfo found;
     return os.look_up(os.context, report.target, &found) && report_may_replace(found, files);
 }
@@ -50,7 +49,6 @@ bool report_still_free(const Report& report, const BatchFiles* files)
 void report_write(Report* report, const char* bytes, std::size_t length)
 {
     if (report->open) {
-        const PurposeScope writing(*report->os, PURPOSE_REPORT);
         write_replacement(&report->out, bytes, length);
     }
 }
@@ -76,14 +74,12 @@ void report_open(const PlatformOps& os, Report* report, const char* folder)
     const int length = std::snprintf(name, sizeof name, "%s%s%s", folder != nullptr ? folder : "",
                                      separated ? "" : "/", REPORT_NAME);
     NameInfo found;
-    const PurposeScope looking(os, PURPOSE_REPORT_NAME);
     if (length < 0 || static_cast<std::size_t>(length) >= sizeof name || !os.path_fits(os.context,
         name) ||
         !os.look_up(os.context, name, &found) || !report_may_replace(found, nullptr)) {
         return;
     }
     std::memcpy(report->target, found.target, sizeof report->target);
-    const PurposeScope writing(os, PURPOSE_REPORT);
     report->open = begin_replacement(os, report->target, nullptr, &report->out);
 }
 
@@ -93,7 +89,6 @@ bool report_finish(Report* report, const BatchFiles* files)
         return false;
     }
     const bool free = report_still_free(*report, files);
-    const PurposeScope writing(*report->os, PURPOSE_REPORT);
     if (!free) {
         abandon_replacement(&report->out);
         return false;

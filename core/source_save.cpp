@@ -30,7 +30,6 @@ void summarise(SourceSave* save, char* message)
 
 int32_t load_source(const PlatformOps& os, const char* path, SourceSave* save, char* message)
 {
-    const PurposeScope loading(os, PURPOSE_SOURCE);
     *save = SourceSave{};
 
     const PlatformFile file = os.open_read(os.context, path);
@@ -74,7 +73,6 @@ int32_t load_source(const PlatformOps& os, const char* path, SourceSave* save, c
 void release_source(const PlatformOps& os, SourceSave* save)
 {
     if (save->image != nullptr) {
-        const PurposeScope loading(os, PURPOSE_SOURCE);
         os.free_block(os.context, save->image);
         save->image = nullptr;
     }

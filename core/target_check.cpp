@@ -136,7 +136,6 @@ int32_t check_target(unsigned char* image, std::uint64_t size, char* text, std::
 int32_t check_target_file(const PlatformOps& os, const char* path, char* text,
                           std::size_t text_size)
 {
-    const PurposeScope checking(os, PURPOSE_CHECK);
     char reason[256];
     os.take_error_text(os.context, nullptr, 0);
 

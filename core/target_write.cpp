@@ -19,15 +19,12 @@ int32_t write_target(const PlatformOps& os, const unsigned char* image, const ch
     // the long names.
     char source_path[PATH_SIZE];
     OutputOwner owner{};
-    {
-        const PurposeScope looking(os, PURPOSE_OUTPUT_OWNER);
-        if (!os.meant_path(os.context, given_path, source_path, sizeof source_path)) {
-            if (outcome != nullptr) {
-                std::snprintf(outcome->reason, sizeof outcome->reason, "%s",
-                              name_search_text(NAME_TOO_LONG));
-            }
-            return ERR_WRITE_TARGET;
+    if (!os.meant_path(os.context, given_path, source_path, sizeof source_path)) {
+        if (outcome != nullptr) {
+            std::snprintf(outcome->reason, sizeof outcome->reason, "%s",
+                          name_search_text(NAME_TOO_LONG));
         }
+        return ERR_WRITE_TARGET;
     }
     if (!output_owner(os, source_path, batch, &owner)) {
         return ERR_WRITE_TARGET;
@@ -51,7 +48,6 @@ int32_t write_target(const PlatformOps& os, const unsigned char* image, const ch
         }
         // A symbolic link is replaced at the file it leads to, so that the
         // link itself keeps working.
-        const PurposeScope writing(os, PURPOSE_OUTPUT);
         Replacement output;
         if (!begin_replacement(os, found.target, source_path, &output)) {
             // A link of the user's own that leads into a missing or closed

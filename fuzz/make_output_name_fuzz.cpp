@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "fault_platform.h"
 #include "melno2quaz.h"
 #include "memory_platform.h"
 #include "output_name.h"
@@ -31,18 +32,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     static MemoryPlatform memory;
     memory_platform_reset(memory, cp932);
-    memory.taken_names = failing;
+    // The names looked up first are taken: read-only files, by a table of
+    // the tests' own around the memory, which also counts the look-ups.
+    m2q_test::FaultyPlatform os(memory.ops);
+    if (failing != 0) {
+        m2q_test::Fault taken = m2q_test::fault_on(m2q_test::PlatformCall::look_up);
+        taken.times = failing < 0 ? m2q_test::FAULT_FOREVER : static_cast<int>(failing);
+        taken.refuse = true;
+        os.add_fault(taken);
+    }
     char output[OUTPUT_PATH_SIZE];
     std::memset(output, 'x', sizeof output);
     const OutputOwner owner{false, FileIdentity{}, nullptr};
     NameInfo found;
     int number = 0;
-    const bool named = find_output_name(memory.ops, source.c_str(), "gamedata_", "dat", owner, &number, output,
+    const bool named = find_output_name(os.ops(), source.c_str(), "gamedata_", "dat", owner, &number, output,
                                         &found) == NAME_FOUND;
     PathParts parts;
     split_path(memory.ops, source.c_str(), &parts);
-    const std::size_t creates = memory.lookups;
-    const std::size_t open_files = memory.open_files + memory.files.size();
+    const auto creates = static_cast<std::size_t>(os.calls(m2q_test::PlatformCall::look_up));
+    const std::size_t open_files = os.open_files() + memory.files.size();
 
     require(open_files == 0);  // nothing opened, nothing created
     const void* end = std::memchr(output, '\0', sizeof output);

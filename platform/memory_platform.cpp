@@ -57,15 +57,16 @@ PlatformFile take_handle(MemoryPlatform& m, const std::string& path)
         m.handles.emplace_back();
     }
     m.handles[slot] = MemoryHandle{path, true, 0, false};
-    ++m.open_files;
     return static_cast<PlatformFile>(slot + 100);  // never 0, 1, 2 or NO_FILE
 }
 
+// The handle of `file`; null for one the core never got from this table or
+// closed already, which every operation then fails.
 MemoryHandle* open_file(MemoryPlatform& m, PlatformFile file)
 {
     const auto slot = static_cast<std::size_t>(file - 100);
     if (file < 100 || slot >= m.handles.size() || !m.handles[slot].in_use) {
-        std::abort();  // a handle the core never got from us
+        return nullptr;
     }
     return &m.handles[slot];
 }
@@ -206,7 +207,6 @@ struct MemoryCalls {
         }
         if (block != nullptr) {
             m.block_sizes[block] = size;
-            ++m.live_blocks;
         }
         return block;
     }
@@ -219,9 +219,8 @@ struct MemoryCalls {
         }
         const auto known = m.block_sizes.find(block);
         if (known == m.block_sizes.end()) {
-            std::abort();  // not ours, or freed twice
+            return;  // not ours, or freed already: nothing to free
         }
-        --m.live_blocks;
         if (m.spare_blocks.size() < SPARE_LIMIT) {
             m.spare_blocks.emplace_back(known->second, block);
         } else {
@@ -249,7 +248,7 @@ struct MemoryCalls {
     {
         MemoryPlatform& m = memory_of(context);
         const MemoryHandle* open = open_file(m, file);
-        const MemoryFile* found = file_at(m, open->path);
+        const MemoryFile* found = open != nullptr ? file_at(m, open->path) : nullptr;
         if (found != nullptr && found->outside != -1 && !open->fetched) {
             return m.outside_size(found->outside);
         }
@@ -261,7 +260,7 @@ struct MemoryCalls {
     {
         MemoryPlatform& m = memory_of(context);
         MemoryHandle* open = open_file(m, file);
-        MemoryFile* found = file_at(m, open->path);
+        MemoryFile* found = open != nullptr ? file_at(m, open->path) : nullptr;
         *done = 0;
         if (found == nullptr) {
             return false;
@@ -311,7 +310,8 @@ struct MemoryCalls {
                       std::uint32_t* done)
     {
         MemoryPlatform& m = memory_of(context);
-        MemoryFile* found = file_at(m, open_file(m, file)->path);
+        const MemoryHandle* open = open_file(m, file);
+        MemoryFile* found = open != nullptr ? file_at(m, open->path) : nullptr;
         *done = 0;
         if (found == nullptr) {
             return false;
@@ -327,25 +327,23 @@ struct MemoryCalls {
 
     static bool flush(void* context, PlatformFile file)
     {
-        MemoryPlatform& m = memory_of(context);
-        open_file(m, file);
-        return true;
+        return open_file(memory_of(context), file) != nullptr;
     }
 
     // Memory outlives no process: a temporary file has its name at once.
     static bool keep_temp(void* context, PlatformFile file, const char*)
     {
-        MemoryPlatform& m = memory_of(context);
-        open_file(m, file);
-        return true;
+        return open_file(memory_of(context), file) != nullptr;
     }
 
     static bool close(void* context, PlatformFile file)
     {
         MemoryPlatform& m = memory_of(context);
         MemoryHandle* open = open_file(m, file);
+        if (open == nullptr) {
+            return false;
+        }
         open->in_use = false;
-        --m.open_files;
         MemoryFile* found = file_at(m, open->path);
         if (found != nullptr && found->outside != -1) {
             drop_bytes(found);
@@ -379,24 +377,19 @@ struct MemoryCalls {
         return REPLACE_DONE;
     }
 
-    // The first `taken_names` names looked up (all with -1) are read-only
-    // files; after that a name is what the memory holds under it.
+    // A name is what the memory holds under it.
     static bool look_up(void* context, const char* path, NameInfo* info)
     {
         MemoryPlatform& m = memory_of(context);
         *info = NameInfo{};
-        ++m.lookups;
         std::snprintf(info->target, sizeof info->target, "%s", path);
-        const bool taken = m.taken_names < 0 || (m.taken_names > 0 && m.taken_names--);
         const std::string full = memory_path(m, path);
         const MemoryFile* file = file_at(m, full);
-        if (taken || file != nullptr) {
+        if (file != nullptr) {
             info->kind = NAME_REGULAR;
-            info->read_only = taken || file->read_only;
-            info->identity = FileIdentity{1, file != nullptr ? file->index : 0};
-            info->size = file == nullptr        ? 0
-                         : file->outside != -1 ? m.outside_size(file->outside)
-                                               : file->bytes.size();
+            info->read_only = file->read_only;
+            info->identity = FileIdentity{1, file->index};
+            info->size = file->outside != -1 ? m.outside_size(file->outside) : file->bytes.size();
         } else if (folder_exists(m, full)) {
             info->kind = NAME_FOLDER;
             const auto folder = m.folders.find(full);
@@ -424,11 +417,6 @@ struct MemoryCalls {
         return strnlen(path, PATH_LIMIT + 1) <= PATH_LIMIT;
     }
 
-    // The memory keeps no purposes.
-    static CallPurpose name_purpose(void*, CallPurpose)
-    {
-        return PURPOSE_NONE;
-    }
 
     // The memory has no words for a failure.
     static std::size_t take_error_text(void*, char* text, std::size_t size)
@@ -563,8 +551,6 @@ void memory_platform_reset(MemoryPlatform& m, bool cp932, bool windows_paths)
     m.utf8 = false;
     m.outside_size = nullptr;
     m.fetch = nullptr;
-    m.taken_names = 0;
-    m.lookups = 0;
     m.next_index = 1;
     m.current_folder = windows_paths ? "C:\\work" : "/work";
     m.folders[m.current_folder] = m.next_index++;

@@ -68,11 +68,7 @@ struct MemoryPlatform {
     std::map<std::string, MemoryFile> files;
     std::map<std::string, std::uint64_t> folders;  // with their identity
     std::string current_folder;  // where relative paths start
-    long taken_names = 0;        // names looked up first that are taken; -1: all
-    std::size_t lookups = 0;     // names looked up so far
-    std::size_t live_blocks = 0;
     std::map<void*, std::size_t> block_sizes;  // the live blocks
-    std::size_t open_files = 0;
     std::uint64_t next_index = 1;
 
     // Handles by number less 100.

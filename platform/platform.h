@@ -74,27 +74,6 @@ struct NameInfo {
     char target[TEMP_PATH_SIZE];
 };
 
-// What the core is doing when it calls the table. The core names each step
-// to the table before its calls (PurposeScope), so that a table standing in
-// for the system (the tests' logging and fault-injecting one) can tell every
-// call by what it was for: the same name is looked up for different ends
-// (see docs/design.md). The native and in-memory tables ignore it.
-enum CallPurpose : int {
-    PURPOSE_NONE = 0,
-    PURPOSE_BATCH_TABLE,      // the batch's table of its files
-    PURPOSE_SOURCE_LIST,      // each source looked up as the batch starts
-    PURPOSE_REPORT_NAME,      // what report.txt leads to, as the batch starts
-    PURPOSE_SOURCE,           // a source loaded: its block, opening, size, read, close
-    PURPOSE_OUTPUT_OWNER,     // the source looked up as its output is named
-    PURPOSE_OUTPUT_NAME,      // a candidate output name (and its folder) looked up
-    PURPOSE_OUTPUT,           // an output written: its temporary file to the replace
-    PURPOSE_WRITTEN_IDENTITY, // a written temporary file looked up before the replace
-    PURPOSE_REPORT,           // the report written: its temporary file to the replace
-    PURPOSE_REPORT_CHECK,     // what report.txt leads to, before the report replaces it
-    PURPOSE_CHECK,            // a target read by --check
-};
-constexpr int CALL_PURPOSES = PURPOSE_CHECK + 1;
-
 struct PlatformOps {
     // The table's own state, handed to every operation; null for the
     // native tables.
@@ -198,9 +177,6 @@ struct PlatformOps {
     // path_to_cp932 (code_page.h), which copies ASCII itself.
     std::size_t (*character_to_cp932)(void* context, const char* text, std::size_t left, char* out,
                                       std::size_t* taken);
-    // Names the step the core takes next (PURPOSE_NONE: none) and returns
-    // the step named before. Only a table that tells calls apart keeps it.
-    CallPurpose (*name_purpose)(void* context, CallPurpose purpose);
     // True where '\\' separates folders as well as '/' and "C:" names a
     // drive (Windows); false where only '/' separates folders (POSIX).
     bool windows_paths;
@@ -240,7 +216,6 @@ PlatformOps platform_ops_bound(void* context, bool windows_paths)
         Bind<Calls::meant_path>::call,   Bind<Calls::is_lead_byte>::call,
         Bind<Calls::path_fits>::call,    Bind<Calls::take_error_text>::call,
         Bind<Calls::character_to_cp932>::call,
-        Bind<Calls::name_purpose>::call,
         windows_paths,
     };
 }
@@ -258,23 +233,6 @@ PlatformOps platform_ops_with(void* context, bool windows_paths)
 {
     return platform_ops_bound<WithContext, Calls>(context, windows_paths);
 }
-
-// Names the core's step to `os` for the calls made while it lives, and
-// names the step around it again when it goes.
-class PurposeScope {
-public:
-    PurposeScope(const PlatformOps& os, CallPurpose purpose)
-        : os_(os), previous_(os.name_purpose(os.context, purpose))
-    {
-    }
-    ~PurposeScope() { os_.name_purpose(os_.context, previous_); }
-    PurposeScope(const PurposeScope&) = delete;
-    PurposeScope& operator=(const PurposeScope&) = delete;
-
-private:
-    const PlatformOps& os_;
-    CallPurpose previous_;
-};
 
 // The operating system's own table.
 const PlatformOps& platform_native();

@@ -37,9 +37,6 @@ struct SystemCalls {
     static std::size_t character_to_cp932(const char* text, std::size_t left, char* out,
                                           std::size_t* taken);
 
-    // The system does not care what the core is doing.
-    static CallPurpose name_purpose(CallPurpose) { return PURPOSE_NONE; }
-
     static const bool windows_paths;
 };
 

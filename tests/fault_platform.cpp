@@ -5,29 +5,27 @@
 #include <cstdio>
 #include <map>
 
-#include <gtest/gtest.h>
-
 namespace m2q_test {
 
 const char* platform_call_name(PlatformCall call) {
     static const char* const NAMES[PLATFORM_CALL_KINDS] = {
-        "alloc", "free",  "open_read", "file_size", "read",    "create_temp", "write",
-        "flush", "close", "remove",    "replace",   "look_up", "lead_byte"};
+        "alloc", "free", "open_read", "file_size", "read",    "create_temp", "write",
+        "flush", "keep", "close",     "remove",    "replace", "look_up",     "lead_byte"};
     return NAMES[static_cast<int>(call)];
 }
 
-const char* purpose_name(CallPurpose purpose) {
-    static const char* const NAMES[CALL_PURPOSES] = {
-        "none",   "batch-table", "source-list", "report-name",      "source", "output-owner",
-        "output-name", "output", "written-identity", "report", "report-check", "check"};
-    return NAMES[purpose];
-}
-
-Fault fault_on(PlatformCall call, int first, CallPurpose purpose) {
+Fault fault_on(PlatformCall call, int first, const std::string& path_part) {
     Fault fault;
     fault.call = call;
     fault.first = first;
-    fault.purpose = purpose;
+    fault.path_part = path_part;
+    return fault;
+}
+
+Fault fault_at(PlatformCall call, long sequence) {
+    Fault fault;
+    fault.call = call;
+    fault.sequence = sequence;
     return fault;
 }
 
@@ -57,7 +55,6 @@ struct FaultState {
     int applied = 0;
     std::vector<std::string> misuses;
     bool injected = false;  // a planned fault applied since take_error_text last asked
-    CallPurpose purpose = PURPOSE_NONE;  // what the core said it is doing
 };
 
 namespace {
@@ -73,13 +70,17 @@ const OpenFile* file_of(FaultState& s, PlatformFile file) {
 
 // Counts the call, logs it, and returns the fault to apply, if any.
 const Fault* enter(FaultState& s, PlatformCall call, const std::string& path, std::size_t size) {
-    const CallPurpose purpose = s.purpose;
     ++s.counts[static_cast<int>(call)];
+    const long place = static_cast<long>(s.trace.size());
     const Fault* chosen = nullptr;
     for (PlannedFault& planned : s.faults) {
         const Fault& f = planned.fault;
-        if (f.call != call || (f.purpose != PURPOSE_NONE && f.purpose != purpose)) continue;
+        if (f.call != call || path.find(f.path_part) == std::string::npos) continue;
         if (call == PlatformCall::alloc && f.alloc_size != 0 && f.alloc_size != size) continue;
+        if (f.sequence >= 0) {
+            if (chosen == nullptr && f.sequence == place) chosen = &f;
+            continue;
+        }
         const int n = ++planned.matched;
         if (chosen == nullptr && n >= f.first && n - f.first < f.times) chosen = &f;
     }
@@ -87,7 +88,7 @@ const Fault* enter(FaultState& s, PlatformCall call, const std::string& path, st
         ++s.applied;
         s.injected = true;
     }
-    s.trace.push_back(TraceEntry{call, purpose, path, size, chosen != nullptr, 0});
+    s.trace.push_back(TraceEntry{call, path, size, chosen != nullptr, 0});
     return chosen;
 }
 
@@ -205,10 +206,12 @@ struct FaultCalls {
         return enter_on(s, PlatformCall::flush, file, 0, true, &fault) != nullptr && fault == nullptr;
     }
 
-    // Passed on as it is: where the system gives a temporary file its name
-    // only here, the file must have it before it is closed.
     static bool keep_temp(void* context, PlatformFile file, const char* name) {
         FaultState& s = state_of(context);
+        const Fault* fault = nullptr;
+        if (enter_on(s, PlatformCall::keep, file, 0, true, &fault) == nullptr || fault != nullptr) {
+            return false;
+        }
         return s.parent->keep_temp(s.parent->context, file, name);
     }
 
@@ -277,13 +280,6 @@ struct FaultCalls {
         return std::min(static_cast<std::size_t>(length), size - 1);
     }
 
-    static CallPurpose name_purpose(void* context, CallPurpose purpose) {
-        FaultState& s = state_of(context);
-        const CallPurpose previous = s.purpose;
-        s.purpose = purpose;
-        return previous;
-    }
-
     static std::size_t character_to_cp932(void* context, const char* text, std::size_t left,
                                           char* out,
                                           std::size_t* taken) {
@@ -307,10 +303,11 @@ void FaultyPlatform::add_fault(const Fault& fault) { state_->faults.push_back(Pl
 
 int FaultyPlatform::calls(PlatformCall call) const { return state_->counts[static_cast<int>(call)]; }
 
-int FaultyPlatform::calls_for(PlatformCall call, CallPurpose purpose) const {
+int FaultyPlatform::calls_for(PlatformCall call, const std::string& path_part) const {
     return static_cast<int>(std::count_if(state_->trace.begin(), state_->trace.end(),
                                           [&](const TraceEntry& entry) {
-                                              return entry.call == call && entry.purpose == purpose;
+                                              return entry.call == call &&
+                                                     entry.path.find(path_part) != std::string::npos;
                                           }));
 }
 

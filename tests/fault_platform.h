@@ -1,8 +1,9 @@
 // A table that wraps another (the native one, or an in-memory one) the way a
-// test file system wraps a real one: it logs every call with what the core
-// was doing (the CallPurpose the core names to it), counts blocks and open
-// files, and makes chosen calls fail. Its state is the table's context, so
-// any number of them can run at once.
+// test file system wraps a real one: it logs every call in order, counts
+// blocks and open files, and makes chosen calls fail, by their place in
+// the sequence of calls or by their kind and path. It adds nothing to the
+// core's interface. Its state is the table's context, so any number of
+// them can run at once.
 #ifndef MELNO2QUAZ_FAULT_PLATFORM_H
 #define MELNO2QUAZ_FAULT_PLATFORM_H
 
@@ -27,21 +28,22 @@ enum class PlatformCall {
     create_temp,
     write,
     flush,
+    keep,
     close,
     remove,
     replace,
     look_up,
     lead_byte,
 };
-constexpr int PLATFORM_CALL_KINDS = 13;
+constexpr int PLATFORM_CALL_KINDS = 14;
 const char* platform_call_name(PlatformCall call);
-const char* purpose_name(CallPurpose purpose);
 
 constexpr int FAULT_FOREVER = std::numeric_limits<int>::max();
 constexpr std::uint32_t NO_SHORT = std::numeric_limits<std::uint32_t>::max();
 
 // One planned fault. Calls of `call` that match the filters are counted from
-// 1; the calls `first` ... `first + times - 1` of them are affected.
+// 1; the calls `first` ... `first + times - 1` of them are affected. With
+// `sequence`, only the call at that place of the log (from 0) is.
 //   alloc        -> null, nothing allocated
 //   open_read    -> NO_FILE, create_temp -> NO_FILE, nothing opened
 //   file_size     -> 0
@@ -50,6 +52,7 @@ constexpr std::uint32_t NO_SHORT = std::numeric_limits<std::uint32_t>::max();
 //                   bytes, the count telling how many
 //   flush        -> false (a flush that does not fail succeeds without
 //                   waiting for the disk)
+//   keep         -> false (the file is gone once closed)
 //   close        -> the file is closed all the same, but false is returned
 //   remove       -> false, nothing removed
 //   replace      -> REPLACE_FAILED (REPLACE_REFUSED with `refuse`), nothing moved
@@ -58,21 +61,24 @@ struct Fault {
     PlatformCall call = PlatformCall::alloc;
     int first = 1;
     int times = 1;
-    // Only calls made for this purpose; PURPOSE_NONE: every call.
-    CallPurpose purpose = PURPOSE_NONE;
+    // Only calls whose path holds this text; empty: every call.
+    std::string path_part;
+    // Only the call at this place of the log; -1: by `first` and `times`.
+    long sequence = -1;
     // alloc only: only blocks of this size. 0: every size.
     std::size_t alloc_size = 0;
     std::uint32_t short_to = NO_SHORT;
     bool refuse = false;
 };
 
-// A fault on the `first`-th call of `call` made for `purpose`.
-Fault fault_on(PlatformCall call, int first = 1, CallPurpose purpose = PURPOSE_NONE);
+// A fault on the `first`-th call of `call` whose path holds `path_part`.
+Fault fault_on(PlatformCall call, int first = 1, const std::string& path_part = std::string());
+// A fault on the call at place `sequence` of the log, which is a `call`.
+Fault fault_at(PlatformCall call, long sequence);
 
 // One call as it reached the table.
 struct TraceEntry {
     PlatformCall call;
-    CallPurpose purpose;  // what the core was doing
     std::string path;     // the file's path where there is one; a temporary
                           // file goes by the name it is to replace
     std::size_t size;     // alloc size, or bytes asked for by read and write
@@ -95,7 +101,8 @@ public:
     void add_fault(const Fault& fault);
 
     int calls(PlatformCall call) const;
-    int calls_for(PlatformCall call, CallPurpose purpose) const;
+    // Calls of `call` whose path holds `path_part`.
+    int calls_for(PlatformCall call, const std::string& path_part) const;
     int faults_applied() const;
     const std::vector<TraceEntry>& trace() const;
 

@@ -35,11 +35,11 @@ struct FailureCase {
     int32_t code;
 };
 
-// The first file's calls come first: faults on the first calls of a
-// purpose hit a.psu and its output.
-Fault fault_of(PlatformCall call, CallPurpose purpose, int times = 1,
+// Faults on the first calls whose path holds `path_part` (a.psu, or the
+// names of its output).
+Fault fault_of(PlatformCall call, const char* path_part, int times = 1,
                std::uint32_t short_to = m2q_test::NO_SHORT, bool refuse = false) {
-    Fault fault = m2q_test::fault_on(call, 1, purpose);
+    Fault fault = m2q_test::fault_on(call, 1, path_part);
     fault.times = times;
     fault.short_to = short_to;
     fault.refuse = refuse;
@@ -47,13 +47,13 @@ Fault fault_of(PlatformCall call, CallPurpose purpose, int times = 1,
 }
 
 const FailureCase CASES[] = {
-    {"ReadShortByOne", fault_of(PlatformCall::read, PURPOSE_SOURCE, 1, SOURCE_SIZE - 1), ERR_READ_SOURCE},
-    {"ReadNothing", fault_of(PlatformCall::read, PURPOSE_SOURCE, 1, 0), ERR_READ_SOURCE},
+    {"ReadShortByOne", fault_of(PlatformCall::read, "a.psu", 1, SOURCE_SIZE - 1), ERR_READ_SOURCE},
+    {"ReadNothing", fault_of(PlatformCall::read, "a.psu", 1, 0), ERR_READ_SOURCE},
     {"EveryOutputNameIsTaken",
-     fault_of(PlatformCall::look_up, PURPOSE_OUTPUT_NAME, 1 + OUTPUT_NAME_MAX_NUMBER, m2q_test::NO_SHORT, true),
+     fault_of(PlatformCall::look_up, "gamedata_a", 1 + OUTPUT_NAME_MAX_NUMBER, m2q_test::NO_SHORT, true),
      ERR_WRITE_TARGET},
-    {"WriteShort", fault_of(PlatformCall::write, PURPOSE_OUTPUT, 1, 4096), ERR_WRITE_TARGET},
-    {"WriteShortByOne", fault_of(PlatformCall::write, PURPOSE_OUTPUT, 1, TARGET_SIZE - 1), ERR_WRITE_TARGET},
+    {"WriteShort", fault_of(PlatformCall::write, "gamedata_a", 1, 4096), ERR_WRITE_TARGET},
+    {"WriteShortByOne", fault_of(PlatformCall::write, "gamedata_a", 1, TARGET_SIZE - 1), ERR_WRITE_TARGET},
 };
 
 void PrintTo(const FailureCase& c, std::ostream* out) { *out << c.name; }
@@ -135,8 +135,8 @@ TEST(InjectedDoubleFailure, UndeletableTemporaryFileLeavesTheOldSaveWhole) {
     const char* paths[] = {a.c_str()};
 
     FaultyPlatform os(platform_native());
-    os.add_fault(fault_of(PlatformCall::write, PURPOSE_OUTPUT, 1, TARGET_SIZE / 2));
-    os.add_fault(fault_of(PlatformCall::remove, PURPOSE_OUTPUT));
+    os.add_fault(fault_of(PlatformCall::write, "gamedata_a", 1, TARGET_SIZE / 2));
+    os.add_fault(fault_of(PlatformCall::remove, ".m2q-"));
 
     BatchSummary summary{};
     process_dropped_files(os.ops(), paths, 1, folder.prefix().c_str(), nullptr, nullptr, &summary);

@@ -230,14 +230,14 @@ TEST(MakeOutputName, NumberedNameWhenThePlainOneCannotBeCreated) {
 TEST(MakeOutputName, GivesUpAfterNumber9999) {
     const MemoryPlatform memory;
     FaultyPlatform os(memory.ops);
-    m2q_test::Fault fault = m2q_test::fault_on(m2q_test::PlatformCall::look_up, 1, PURPOSE_OUTPUT_NAME);
+    m2q_test::Fault fault = m2q_test::fault_on(m2q_test::PlatformCall::look_up, 1, "gamedata_");
     fault.times = m2q_test::FAULT_FOREVER;
     fault.refuse = true;  // every name is taken
     os.add_fault(fault);
     const Named named = output_name(os.ops(), "city.psu");
     EXPECT_FALSE(named.ok);
     EXPECT_EQ(named.name, "");
-    EXPECT_EQ(os.calls_for(m2q_test::PlatformCall::look_up, PURPOSE_OUTPUT_NAME), 1 + OUTPUT_NAME_MAX_NUMBER);
+    EXPECT_EQ(os.calls_for(m2q_test::PlatformCall::look_up, "gamedata_"), 1 + OUTPUT_NAME_MAX_NUMBER);
     ASSERT_FALSE(os.trace().empty());
     EXPECT_EQ(os.trace().back().path, "gamedata_city_9999.dat");
     EXPECT_EQ(os.open_files(), 0u);
@@ -256,7 +256,7 @@ TEST(MakeOutputName, FolderThatCannotTakeANewFileStopsAtOnce) {
     char message[MESSAGE_SIZE];
     EXPECT_EQ(convert_file(os.ops(), source.c_str(), message), ERR_WRITE_TARGET);
     EXPECT_EQ(os.calls(m2q_test::PlatformCall::create_temp), 1);
-    EXPECT_EQ(os.calls_for(m2q_test::PlatformCall::look_up, PURPOSE_OUTPUT_NAME), 1);
+    EXPECT_EQ(os.calls_for(m2q_test::PlatformCall::look_up, "gamedata_"), 1);
     EXPECT_EQ(folder.entries(), std::vector<std::string>{"city.psu"});
 }
 
