@@ -196,7 +196,9 @@ int convert(const std::vector<const char*>& paths) {
                    " (the files were processed without it)\n",
                    stderr);
     }
-    const int stopped = stopped_exit_status();
+    // The status follows the records: a signal that came after the last
+    // file was taken stopped nothing, and the batch's own status stands.
+    const int stopped = summary.stopped != 0 ? stopped_exit_status() : 0;
     if (stopped != 0) {
         std::fputs("melno2quaz: stopped: the files after the one in hand were not converted"
                    " (Err:7 in report.txt)\n",
@@ -204,7 +206,9 @@ int convert(const std::vector<const char*>& paths) {
         finish(stopped);
         return stopped;
     }
-    return finish(summary.failed == 0 ? 0 : 1);
+    // A report not written leaves an older report.txt that would
+    // contradict this run: the run did not do all it was asked.
+    return finish(summary.failed == 0 && summary.report_written ? 0 : 1);
 }
 
 int check(const std::vector<const char*>& paths) {

@@ -110,7 +110,7 @@ void process_dropped_files(const PlatformOps& os, const char* const* paths, std:
     report_open(os, &report, report_folder);
     files.report_target = report.open ? report.target : nullptr;
 
-    BatchSummary totals{0, 0, false};
+    BatchSummary totals{0, 0, false, 0};
     char message[MESSAGE_SIZE];
     FileOutcome outcome;
     bool stopped = false;
@@ -134,6 +134,7 @@ void process_dropped_files(const PlatformOps& os, const char* const* paths, std:
         }
         report_record(&report, i + 1, count, paths[i], code, message);
         ++(code == CONVERT_OK ? totals.converted : totals.failed);
+        totals.stopped += code == ERR_STOPPED ? 1 : 0;
         if (observer != nullptr) {
             observer(context, i + 1, count, paths[i], code, message, &outcome);
         }

@@ -69,8 +69,9 @@ int32_t convert_file(const PlatformOps& os, const char* path, char* message,
 // created or a piece of it could not be written.
 struct BatchSummary {
     std::size_t converted;
-    std::size_t failed;
+    std::size_t failed;  // code 7 included
     bool report_written;
+    std::size_t stopped;  // of those failed, the files not taken (code 7)
 };
 
 // Called once per file, right after its record went to the report.

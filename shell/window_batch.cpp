@@ -194,7 +194,7 @@ bool start_window_batch(HWND owner, PathList* paths)
     g_batch.stop = false;
     g_batch.progress = BatchProgress{};
     g_batch.progress.count = paths->count;
-    g_batch.summary = BatchSummary{0, 0, false};
+    g_batch.summary = BatchSummary{0, 0, false, 0};
     g_batch.note_count = 0;
     g_batch.running = true;
     *paths = PathList{};

@@ -482,8 +482,10 @@ TEST_F(CliTest, ReportThatCannotBeCreatedIsWarnedAboutAndFilesStillConvert) {
         } else {
             fs::create_directory(folder_ / "report.txt");
         }
+        // Every file converted, but an older report.txt would contradict
+        // the run: it did not do all it was asked.
         const ProcessResult result = run({"city.psu"});
-        EXPECT_EQ(result.exit_code, 0);
+        EXPECT_EQ(result.exit_code, 1);
         EXPECT_NE(result.err.find("report.txt could not be written"), std::string::npos)
             << result.err;
         EXPECT_NE(result.out.find("都市名:東京湾市"), std::string::npos);
@@ -984,6 +986,19 @@ TEST_F(CliTest, SignalsStopTheBatchAfterTheFileInHand) {
             EXPECT_NE(entry.path().filename().string().rfind(TEMP_NAME_MARK, 0), 0u) << entry.path();
         }
     }
+
+    // A signal after the last file began stops nothing: the batch's own
+    // status, and no stop line.
+    std::vector<std::string> argv = {M2Q_CLI_PATH, "s0.psu"};
+    ProcessOptions options;
+    options.directory = folder_.string();
+    options.kill_after_ms = 120000;
+    options.signal_number = SIGTERM;
+    options.signal_when = "0001/0001";
+    const ProcessResult result = run_process(argv, options);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(result.err.find("stopped"), std::string::npos) << result.err;
+    EXPECT_EQ(report().find("(Err:7)"), std::string::npos);
 }
 
 // Two batches at once in one folder: report.txt is afterwards the whole

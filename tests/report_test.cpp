@@ -48,7 +48,7 @@ BatchRun run_batch(const TempFolder& folder, const std::vector<std::string>& pat
     std::vector<const char*> list;
     for (const std::string& path : paths) list.push_back(path.c_str());
     BatchRun run{};
-    run.summary = BatchSummary{99, 99, false};
+    run.summary = BatchSummary{99, 99, false, 99};
     process_dropped_files(os, list.data(), list.size(), folder.prefix().c_str(), remember,
                           &run.seen, &run.summary);
     run.report = m2q_test::read_text(folder.file("report.txt"));
