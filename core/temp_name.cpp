@@ -35,13 +35,12 @@ bool compose_temp_name(const char* beside, bool windows_paths, std::uint32_t mix
     return length >= 0 && static_cast<std::size_t>(length) < size;
 }
 
-std::uint32_t temp_name_mix(std::uint32_t process_id)
+std::uint32_t temp_name_mix(std::uint32_t process_id, std::uint32_t* counter)
 {
-    static std::uint32_t counter = 0;
     const auto ticks =
         static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     std::uint32_t mix = process_id * 2654435761u ^ static_cast<std::uint32_t>(ticks) ^
-                        static_cast<std::uint32_t>(ticks >> 32) ^ (++counter * 40503u);
+                        static_cast<std::uint32_t>(ticks >> 32) ^ (++*counter * 40503u);
     mix ^= mix >> 15;
     mix *= 2246822519u;
     mix ^= mix >> 13;

@@ -23,11 +23,13 @@ bool folder_of(const char* path, bool windows_paths, char* folder, std::size_t s
 bool compose_temp_name(const char* beside, bool windows_paths, std::uint32_t mix, char* name,
                        std::size_t size);
 
-// A number that differs from call to call and from process to process.
-std::uint32_t temp_name_mix(std::uint32_t process_id);
+// A number that differs from call to call and from process to process:
+// `*counter` (the table's own) counts the calls.
+std::uint32_t temp_name_mix(std::uint32_t process_id, std::uint32_t* counter);
 
 // PlatformOps::create_temp around a system's exclusive create: composes a
-// fresh temporary name beside `beside` into `name` (`name_size` bytes) and
+// fresh temporary name beside `beside` into `name` (`name_size` bytes), with
+// the table's counter `*counter` (temp_name_mix), and
 // has `create_new(name, &taken)` make the file. That returns the open
 // file; or NO_FILE with `taken` set when something has the name already,
 // and another name is tried (a hundred at the most); or NO_FILE alone when
@@ -35,11 +37,11 @@ std::uint32_t temp_name_mix(std::uint32_t process_id);
 // empty, so that nothing goes on to remove a file of someone else's.
 template <typename CreateNew>
 PlatformFile create_under_temp_name(const char* beside, bool windows_paths,
-                                    std::uint32_t process_id, char* name, std::size_t name_size,
-                                    CreateNew create_new)
+                                    std::uint32_t process_id, std::uint32_t* counter, char* name,
+                                    std::size_t name_size, CreateNew create_new)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        if (!compose_temp_name(beside, windows_paths, temp_name_mix(process_id), name,
+        if (!compose_temp_name(beside, windows_paths, temp_name_mix(process_id, counter), name,
                                name_size)) {
             break;
         }

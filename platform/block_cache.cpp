@@ -4,21 +4,21 @@ namespace {
 
 constexpr std::size_t LARGE_BLOCK = 1024 * 1024;  // a save's block; smaller ones go as they come
 
+// The table's context is the keeper's first member, its native state.
 BlockKeeper& keeper_of(void* context)
 {
-    return *static_cast<BlockKeeper*>(context);
+    return *reinterpret_cast<BlockKeeper*>(static_cast<NativeState*>(context));
 }
 
 void* alloc_block(void* context, std::size_t size)
 {
     BlockKeeper& keeper = keeper_of(context);
-    const PlatformOps& native = platform_native();
     void* block = nullptr;
     if (keeper.kept != nullptr && keeper.kept_size == size) {
         block = keeper.kept;
         keeper.kept = nullptr;
     } else {
-        block = native.alloc_block(native.context, size);
+        block = SystemCalls::alloc_block(context, size);
     }
     if (block != nullptr && size >= LARGE_BLOCK) {
         keeper.last = block;
@@ -30,25 +30,27 @@ void* alloc_block(void* context, std::size_t size)
 void free_block(void* context, void* block)
 {
     BlockKeeper& keeper = keeper_of(context);
-    const PlatformOps& native = platform_native();
     if (block != nullptr && block == keeper.last) {
         keeper.last = nullptr;
         if (keeper.kept != nullptr) {
-            native.free_block(native.context, keeper.kept);
+            SystemCalls::free_block(context, keeper.kept);
         }
         keeper.kept = block;
         keeper.kept_size = keeper.last_size;
         return;
     }
-    native.free_block(native.context, block);
+    SystemCalls::free_block(context, block);
 }
 
 }  // namespace
 
 void keep_freed_blocks(BlockKeeper* keeper)
 {
-    *keeper = BlockKeeper{platform_native(), nullptr, 0, nullptr, 0};
-    keeper->ops.context = keeper;
+    keeper->ops = platform_ops_with<SystemCalls>(&keeper->native, SystemCalls::windows_paths);
+    keeper->kept = nullptr;
+    keeper->kept_size = 0;
+    keeper->last = nullptr;
+    keeper->last_size = 0;
     keeper->ops.alloc_block = alloc_block;
     keeper->ops.free_block = free_block;
 }
@@ -56,8 +58,7 @@ void keep_freed_blocks(BlockKeeper* keeper)
 void release_kept_block(BlockKeeper* keeper)
 {
     if (keeper->kept != nullptr) {
-        const PlatformOps& native = platform_native();
-        native.free_block(native.context, keeper->kept);
+        SystemCalls::free_block(&keeper->native, keeper->kept);
         keeper->kept = nullptr;
     }
 }

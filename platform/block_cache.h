@@ -8,11 +8,14 @@
 #include <cstddef>
 
 #include "platform.h"
+#include "system_calls.h"
 
-// The native table but for keeping the last large block freed. The record
-// is the table's context: its allocation and freeing keep their state
-// here; the native operations ignore the context. One batch at a time.
+// The native table but for keeping the last large block freed, with a
+// state of its own. The record is the table's context: its first member is
+// the native operations' state, and its allocation and freeing keep theirs
+// after it. One batch at a time.
 struct BlockKeeper {
+    NativeState native;      // first: the context the native operations get
     PlatformOps ops;         // the table to hand the core
     void* kept;              // a freed large block, and its size
     std::size_t kept_size;

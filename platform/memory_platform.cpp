@@ -303,7 +303,8 @@ struct MemoryCalls {
             }
             return take_handle(m, full);
         };
-        return create_under_temp_name(beside, m.windows_paths, 0, name, name_size, create_new);
+        return create_under_temp_name(beside, m.windows_paths, 0, &m.temp_names, name, name_size,
+                                      create_new);
     }
 
     static bool write(void* context, PlatformFile file, const void* data, std::uint32_t size,

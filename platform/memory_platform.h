@@ -70,6 +70,7 @@ struct MemoryPlatform {
     std::string current_folder;  // where relative paths start
     std::map<void*, std::size_t> block_sizes;  // the live blocks
     std::uint64_t next_index = 1;
+    std::uint32_t temp_names = 0;  // temporary names made (temp_name_mix)
 
     // Handles by number less 100.
     std::vector<MemoryHandle> handles;

@@ -2,8 +2,10 @@
 
 #include "system_calls.h"
 
+// Each thread its own table, with its own state.
 const PlatformOps& platform_native()
 {
-    static const PlatformOps ops = platform_ops_of<SystemCalls>(SystemCalls::windows_paths);
+    thread_local NativeState state;
+    thread_local const PlatformOps ops = platform_ops_with<SystemCalls>(&state, SystemCalls::windows_paths);
     return ops;
 }

@@ -7,7 +7,8 @@
 // ends pass the native table (POSIX or Win32); the page passes the
 // in-memory one; tests pass their own to count calls or to make any single
 // operation fail. Every operation gets the table's `context`, where a table
-// keeps its state (the native ones keep none), so tables never share state.
+// keeps its state (the native ones: the last failure, the converters, the
+// temporary-name counter), so tables never share state.
 #ifndef MELNO2QUAZ_PLATFORM_H
 #define MELNO2QUAZ_PLATFORM_H
 
@@ -182,14 +183,6 @@ struct PlatformOps {
     bool windows_paths;
 };
 
-// A function of a table that keeps no state, as an operation: the context
-// is dropped.
-template <auto Function>
-struct WithoutContext;
-template <typename Result, typename... Args, Result (*Function)(Args...)>
-struct WithoutContext<Function> {
-    static Result call(void*, Args... args) { return Function(args...); }
-};
 // A function that takes the context, as it is.
 template <auto Function>
 struct WithContext {
@@ -197,8 +190,7 @@ struct WithContext {
 };
 
 // The table of `Calls`, a type that has every operation above as a static
-// function of the same name, each bound by `Bind` (WithoutContext or
-// WithContext). Every table (the native ones, the in-memory one and the
+// function of the same name, each bound by `Bind` (WithContext). Every table (the native ones, the in-memory one and the
 // tests' fault-injecting one) is built here, so a new operation is one line
 // more in this list, not one in every table.
 template <template <auto> class Bind, typename Calls>
@@ -220,13 +212,6 @@ PlatformOps platform_ops_bound(void* context, bool windows_paths)
     };
 }
 
-// The table of a `Calls` whose functions need no context (the native ones).
-template <typename Calls>
-PlatformOps platform_ops_of(bool windows_paths)
-{
-    return platform_ops_bound<WithoutContext, Calls>(nullptr, windows_paths);
-}
-
 // The table of a `Calls` whose functions take `context` first.
 template <typename Calls>
 PlatformOps platform_ops_with(void* context, bool windows_paths)
@@ -234,7 +219,9 @@ PlatformOps platform_ops_with(void* context, bool windows_paths)
     return platform_ops_bound<WithContext, Calls>(context, windows_paths);
 }
 
-// The operating system's own table.
+// The operating system's own table for the calling thread: each thread has
+// one of its own, with its own state, so batches on two threads never mix
+// their error texts.
 const PlatformOps& platform_native();
 
 #endif

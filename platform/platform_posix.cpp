@@ -33,21 +33,20 @@ constexpr int NOT_REGULAR = -1;
 constexpr int SWAPPED = -2;  // another file took the name while it was opened
 constexpr int CHANGED = -3;  // the file changed while it was read
 constexpr int WRITING = -4;  // another program kept the file open for writing
-int last_failure = 0;
 
-void note_failure(int error)
+void note_failure(NativeState& s, int error)
 {
-    last_failure = error != 0 ? error : EIO;
+    s.last_failure = error != 0 ? error : EIO;
 }
 
 }  // namespace
 
-void* SystemCalls::alloc_block(std::size_t size)
+void* SystemCalls::alloc_block(void*, std::size_t size)
 {
     return std::malloc(size);
 }
 
-void SystemCalls::free_block(void* block)
+void SystemCalls::free_block(void*, void* block)
 {
     std::free(block);
 }
@@ -69,20 +68,21 @@ int not_openable(const struct stat& info)
 // taken the name in between, O_NONBLOCK and O_NOCTTY keep its opening from
 // blocking or taking a terminal, and it is closed again. POSIX has no
 // exclusive open, so other readers are not kept out.
-PlatformFile SystemCalls::open_read(const char* path)
+PlatformFile SystemCalls::open_read(void* context, const char* path)
 {
+    NativeState& s = native_state(context);
     struct stat named;
     if (::stat(path, &named) != 0) {
-        note_failure(errno);
+        note_failure(s, errno);
         return NO_FILE;
     }
     if (not_openable(named) != 0) {
-        note_failure(not_openable(named));
+        note_failure(s, not_openable(named));
         return NO_FILE;
     }
     const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        note_failure(errno);
+        note_failure(s, errno);
         return NO_FILE;
     }
     struct stat info;
@@ -98,13 +98,13 @@ PlatformFile SystemCalls::open_read(const char* path)
     }
     if (failure != 0) {
         ::close(fd);
-        note_failure(failure);
+        note_failure(s, failure);
         return NO_FILE;
     }
     return fd;
 }
 
-std::uint64_t SystemCalls::file_size(PlatformFile file)
+std::uint64_t SystemCalls::file_size(void*, PlatformFile file)
 {
     struct stat info;
     if (::fstat(static_cast<int>(file), &info) != 0 || info.st_size < 0) {
@@ -118,7 +118,8 @@ namespace {
 // Reads `size` bytes from `offset` on; false with the reason noted on an
 // error. `*done` gets the count, less than `size` only at the end of the
 // file.
-bool read_at(int fd, unsigned char* at, std::uint32_t size, off_t offset, std::uint32_t* done)
+bool read_at(NativeState& s, int fd, unsigned char* at, std::uint32_t size, off_t offset,
+             std::uint32_t* done)
 {
     std::uint32_t total = 0;
     while (total < size) {
@@ -127,7 +128,7 @@ bool read_at(int fd, unsigned char* at, std::uint32_t size, off_t offset, std::u
             continue;
         }
         if (got < 0) {
-            note_failure(errno);
+            note_failure(s, errno);
             *done = total;
             return false;
         }
@@ -275,13 +276,15 @@ bool lease_kept(int)
 // the read. (They cannot see a writer that changes a mapped file, one that
 // pauses longer than the quiet time, nor, on a file system with one-second
 // times, most writes at all.)
-bool SystemCalls::read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t* done)
+bool SystemCalls::read(void* context, PlatformFile file, void* buffer, std::uint32_t size,
+                       std::uint32_t* done)
 {
+    NativeState& s = native_state(context);
     const int fd = static_cast<int>(file);
     *done = 0;
     const off_t offset = ::lseek(fd, 0, SEEK_CUR);
     if (offset < 0) {
-        note_failure(errno);
+        note_failure(s, errno);
         return false;
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(2000);
@@ -301,7 +304,7 @@ bool SystemCalls::read(PlatformFile file, void* buffer, std::uint32_t size, std:
             continue;
         }
         if (lease == Lease::HELD) {
-            const bool read = read_at(fd, static_cast<unsigned char*>(buffer), size, offset, done);
+            const bool read = read_at(s, fd, static_cast<unsigned char*>(buffer), size, offset, done);
             const bool kept = lease_kept(fd);
             if (!read) {
                 return false;
@@ -317,24 +320,24 @@ bool SystemCalls::read(PlatformFile file, void* buffer, std::uint32_t size, std:
         Moment start;
         Moment end;
         if (::fstat(fd, &before) != 0 || !take_moment(&start)) {
-            note_failure(errno);
+            note_failure(s, errno);
             return false;
         }
         if (written_lately(before, start)) {
             continue;
         }
-        if (!read_at(fd, static_cast<unsigned char*>(buffer), size, offset, done)) {
+        if (!read_at(s, fd, static_cast<unsigned char*>(buffer), size, offset, done)) {
             return false;
         }
         if (::fstat(fd, &after) != 0 || !take_moment(&end)) {
-            note_failure(errno);
+            note_failure(s, errno);
             return false;
         }
         if (!changed_during(before, after, start, end)) {
             return ::lseek(fd, offset + *done, SEEK_SET) >= 0;
         }
     }
-    note_failure(writing ? WRITING : CHANGED);
+    note_failure(s, writing ? WRITING : CHANGED);
     return false;
 }
 
@@ -512,9 +515,10 @@ int create_unnamed(const char* folder, mode_t mode)
 // nothing; elsewhere creation under the name is exclusive, so a clash only
 // costs another try. The file starts private; settle_permissions gives it
 // its permissions before any byte is written.
-PlatformFile SystemCalls::create_temp(const char* beside, const char* like, char* name,
+PlatformFile SystemCalls::create_temp(void* context, const char* beside, const char* like, char* name,
                                       std::size_t name_size)
 {
+    NativeState& s = native_state(context);
     struct stat old;
     const bool replacing = ::stat(beside, &old) == 0 && S_ISREG(old.st_mode);
     struct stat model;
@@ -528,7 +532,7 @@ PlatformFile SystemCalls::create_temp(const char* beside, const char* like, char
     };
     const auto opened = [&](int fd, const char* path) -> PlatformFile {
         if (!settle(fd)) {
-            note_failure(errno);
+            note_failure(s, errno);
             ::close(fd);
             if (path != nullptr) {
                 ::unlink(path);
@@ -539,14 +543,15 @@ PlatformFile SystemCalls::create_temp(const char* beside, const char* like, char
     };
     char folder[TEMP_PATH_SIZE];
     if (folder_of(beside, false, folder, sizeof folder) &&
-        compose_temp_name(beside, false, temp_name_mix(static_cast<std::uint32_t>(::getpid())),
+        compose_temp_name(beside, false,
+                          temp_name_mix(static_cast<std::uint32_t>(::getpid()), &s.temp_names),
                           name, name_size)) {
         const int fd = create_unnamed(folder, replacing ? 0600 : mode);
         if (fd >= 0) {
             return opened(fd, nullptr);
         }
         if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-            note_failure(errno);  // the folder itself takes no file
+            note_failure(s, errno);  // the folder itself takes no file
             name[0] = '\0';
             return NO_FILE;
         }
@@ -557,19 +562,20 @@ PlatformFile SystemCalls::create_temp(const char* beside, const char* like, char
         if (fd < 0) {
             *taken = errno == EEXIST;
             if (!*taken) {
-                note_failure(errno);
+                note_failure(s, errno);
             }
             return NO_FILE;
         }
         return opened(fd, path);
     };
-    return create_under_temp_name(beside, false, static_cast<std::uint32_t>(::getpid()), name,
+    return create_under_temp_name(beside, false, static_cast<std::uint32_t>(::getpid()), &s.temp_names, name,
                                   name_size, create_new);
 }
 
-bool SystemCalls::write(PlatformFile file, const void* data, std::uint32_t size,
+bool SystemCalls::write(void* context, PlatformFile file, const void* data, std::uint32_t size,
                         std::uint32_t* done)
 {
+    NativeState& s = native_state(context);
     const auto* at = static_cast<const unsigned char*>(data);
     std::uint32_t total = 0;
     while (total < size) {
@@ -578,7 +584,7 @@ bool SystemCalls::write(PlatformFile file, const void* data, std::uint32_t size,
             continue;
         }
         if (put <= 0) {
-            note_failure(put < 0 ? errno : ENOSPC);
+            note_failure(s, put < 0 ? errno : ENOSPC);
             *done = total;
             return false;
         }
@@ -588,14 +594,15 @@ bool SystemCalls::write(PlatformFile file, const void* data, std::uint32_t size,
     return true;
 }
 
-bool SystemCalls::flush(PlatformFile file)
+bool SystemCalls::flush(void* context, PlatformFile file)
 {
+    NativeState& s = native_state(context);
     int result;
     do {
         result = ::fsync(static_cast<int>(file));
     } while (result != 0 && errno == EINTR);
     if (result != 0) {
-        note_failure(errno);
+        note_failure(s, errno);
     }
     return result == 0;
 }
@@ -603,12 +610,13 @@ bool SystemCalls::flush(PlatformFile file)
 // A file made with no name takes its temporary name now, whole. An
 // unnamed file is linked through /proc, which needs no privilege; where
 // /proc is missing, by its descriptor, which may.
-bool SystemCalls::keep_temp(PlatformFile file, const char* name)
+bool SystemCalls::keep_temp(void* context, PlatformFile file, const char* name)
 {
+    NativeState& s = native_state(context);
     const int fd = static_cast<int>(file);
     struct stat info;
     if (::fstat(fd, &info) != 0) {
-        note_failure(errno);
+        note_failure(s, errno);
         return false;
     }
     if (info.st_nlink > 0) {
@@ -625,23 +633,25 @@ bool SystemCalls::keep_temp(PlatformFile file, const char* name)
     static_cast<void>(name);
     errno = ENOTSUP;
 #endif
-    note_failure(errno);
+    note_failure(s, errno);
     return false;
 }
 
-bool SystemCalls::close(PlatformFile file)
+bool SystemCalls::close(void* context, PlatformFile file)
 {
+    NativeState& s = native_state(context);
     if (::close(static_cast<int>(file)) != 0) {
-        note_failure(errno);
+        note_failure(s, errno);
         return false;
     }
     return true;
 }
 
-bool SystemCalls::remove_file(const char* path)
+bool SystemCalls::remove_file(void* context, const char* path)
 {
+    NativeState& s = native_state(context);
     if (::unlink(path) != 0 && errno != ENOENT) {
-        note_failure(errno);
+        note_failure(s, errno);
         return false;
     }
     return true;
@@ -668,13 +678,14 @@ void flush_folder(const char* path)
 
 }  // namespace
 
-ReplaceResult SystemCalls::replace_file(const char* from, const char* to)
+ReplaceResult SystemCalls::replace_file(void* context, const char* from, const char* to)
 {
+    NativeState& s = native_state(context);
     if (::rename(from, to) == 0) {
         flush_folder(to);
         return REPLACE_DONE;
     }
-    note_failure(errno);
+    note_failure(s, errno);
     switch (errno) {
     case EISDIR:
     case ENOTEMPTY:
@@ -712,7 +723,8 @@ bool may_follow(const char* path, const struct stat& link)
 // a loop, a path that does not fit, or a link that may not be followed;
 // `*foreign` when a link followed is not this user's. False when a name on
 // the way cannot be looked at.
-bool follow_links(const char* path, char* target, std::size_t size, bool* broken, bool* foreign)
+bool follow_links(NativeState& s, const char* path, char* target, std::size_t size, bool* broken,
+                  bool* foreign)
 {
     *broken = false;
     *foreign = false;
@@ -726,7 +738,7 @@ bool follow_links(const char* path, char* target, std::size_t size, bool* broken
             if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP || errno == ENAMETOOLONG) {
                 return true;  // told by the look at the name itself
             }
-            note_failure(errno);
+            note_failure(s, errno);
             return false;
         }
         if (!S_ISLNK(info.st_mode)) {
@@ -740,7 +752,7 @@ bool follow_links(const char* path, char* target, std::size_t size, bool* broken
         char link[TEMP_PATH_SIZE];
         const ssize_t got = ::readlink(target, link, sizeof link);
         if (got < 0) {
-            note_failure(errno);
+            note_failure(s, errno);
             return false;
         }
         if (static_cast<std::size_t>(got) >= sizeof link) {
@@ -764,12 +776,13 @@ bool follow_links(const char* path, char* target, std::size_t size, bool* broken
 
 }  // namespace
 
-bool SystemCalls::look_up(const char* path, NameInfo* info)
+bool SystemCalls::look_up(void* context, const char* path, NameInfo* info)
 {
+    NativeState& s = native_state(context);
     *info = NameInfo{};
     bool broken = false;
     bool foreign = false;
-    if (!follow_links(path, info->target, sizeof info->target, &broken, &foreign)) {
+    if (!follow_links(s, path, info->target, sizeof info->target, &broken, &foreign)) {
         return false;
     }
     if (broken) {
@@ -790,7 +803,7 @@ bool SystemCalls::look_up(const char* path, NameInfo* info)
             info->kind = NAME_OTHER;
             return true;
         }
-        note_failure(errno);
+        note_failure(s, errno);
         return false;  // ENOTDIR, EACCES, EIO: the folder is the trouble;
                        // ENAMETOOLONG: longer names fare no better
     }
@@ -817,7 +830,7 @@ bool locale_is_shift_jis()
 }  // namespace
 
 // A POSIX name means what it says.
-bool SystemCalls::meant_path(const char* path, char* meant, std::size_t size)
+bool SystemCalls::meant_path(void*, const char* path, char* meant, std::size_t size)
 {
     const int length = std::snprintf(meant, size, "%s", path);
     return length >= 0 && static_cast<std::size_t>(length) < size;
@@ -825,20 +838,21 @@ bool SystemCalls::meant_path(const char* path, char* meant, std::size_t size)
 
 // The code page is the locale's: Shift-JIS locales split paths by CP932
 // characters, every other codeset (UTF-8 above all) byte by byte.
-bool SystemCalls::is_lead_byte(unsigned char byte)
+bool SystemCalls::is_lead_byte(void*, unsigned char byte)
 {
     return locale_is_shift_jis() ? cp932_is_lead_byte(byte) : single_byte_is_lead_byte(byte);
 }
 
-bool SystemCalls::path_fits(const char* path)
+bool SystemCalls::path_fits(void*, const char* path)
 {
     return ::strnlen(path, PATH_LIMIT + 1) <= PATH_LIMIT;
 }
 
-std::size_t SystemCalls::take_error_text(char* text, std::size_t size)
+std::size_t SystemCalls::take_error_text(void* context, char* text, std::size_t size)
 {
-    const int failure = last_failure;
-    last_failure = 0;
+    NativeState& s = native_state(context);
+    const long failure = s.last_failure;
+    s.last_failure = 0;
     if (text == nullptr || size == 0) {
         return 0;
     }
@@ -847,7 +861,7 @@ std::size_t SystemCalls::take_error_text(char* text, std::size_t size)
                         : failure == SWAPPED     ? "Another file took the name while it was opened"
                         : failure == CHANGED     ? "the file changed while it was read"
                         : failure == WRITING     ? "another program is writing the file"
-                                                 : std::strerror(failure);
+                                                 : std::strerror(static_cast<int>(failure));
     const int length = std::snprintf(text, size, "%s", words);
     return length < 0 ? 0 : std::min(static_cast<std::size_t>(length), size - 1);
 }
@@ -865,32 +879,21 @@ const char* path_codeset()
     return codeset;
 }
 
-const iconv_t NOT_OPEN = reinterpret_cast<iconv_t>(-1);
-
-// The locale's codeset to UTF-32, and UTF-32 to code page 932.
-struct Converters {
-    char codeset[64];  // what `decode` reads; empty before the first use
-    iconv_t decode;
-    iconv_t encode;
-};
-
-// The converters, opened on first use and kept open; the decoder is
-// opened anew only when the locale's codeset has changed since.
-const Converters& converters()
+// The table's converters, opened on first use and kept open; the decoder
+// is opened anew only when the locale's codeset has changed since.
+void open_converters(NativeState& s)
 {
-    static Converters held{"", NOT_OPEN, NOT_OPEN};
     const char* codeset = path_codeset();
-    if (std::strcmp(held.codeset, codeset) != 0) {
-        if (held.decode != NOT_OPEN) {
-            ::iconv_close(held.decode);
+    if (std::strcmp(s.codeset, codeset) != 0) {
+        if (s.decode != NativeState::NO_CONVERTER) {
+            ::iconv_close(static_cast<iconv_t>(s.decode));
         }
-        held.decode = ::iconv_open("UTF-32LE", codeset);
-        if (held.encode == NOT_OPEN) {
-            held.encode = ::iconv_open("CP932", "UTF-32LE");
+        s.decode = ::iconv_open("UTF-32LE", codeset);
+        if (s.encode == NativeState::NO_CONVERTER) {
+            s.encode = ::iconv_open("CP932", "UTF-32LE");
         }
-        std::snprintf(held.codeset, sizeof held.codeset, "%s", codeset);
+        std::snprintf(s.codeset, sizeof s.codeset, "%s", codeset);
     }
-    return held;
 }
 
 // The code page 932 character at `text`, copied: a lead byte with its
@@ -916,15 +919,17 @@ std::size_t copy_cp932_character(const char* text, std::size_t left, char* out,
 
 // In a Shift-JIS locale the character is copied. Otherwise it is decoded
 // from the locale's codeset to UTF-32 and encoded in code page 932.
-std::size_t SystemCalls::character_to_cp932(const char* text, std::size_t left, char* out,
+std::size_t SystemCalls::character_to_cp932(void* context, const char* text, std::size_t left,
+                                            char* out,
                                             std::size_t* taken)
 {
     if (locale_is_shift_jis()) {
         return copy_cp932_character(text, left, out, taken);
     }
     *taken = 1;
-    const Converters& held = converters();
-    if (held.decode == NOT_OPEN || held.encode == NOT_OPEN) {
+    NativeState& s = native_state(context);
+    open_converters(s);
+    if (s.decode == NativeState::NO_CONVERTER || s.encode == NativeState::NO_CONVERTER) {
         return 0;  // without a converter no character can be told
     }
     char character[4];
@@ -932,10 +937,10 @@ std::size_t SystemCalls::character_to_cp932(const char* text, std::size_t left, 
     std::size_t in_left = left;
     char* to = character;
     std::size_t to_left = sizeof character;
-    ::iconv(held.decode, &in, &in_left, &to, &to_left);
+    ::iconv(static_cast<iconv_t>(s.decode), &in, &in_left, &to, &to_left);
     if (to_left != 0) {
         // No whole character: the byte is not valid in the codeset.
-        ::iconv(held.decode, nullptr, nullptr, nullptr, nullptr);
+        ::iconv(static_cast<iconv_t>(s.decode), nullptr, nullptr, nullptr, nullptr);
         return 0;
     }
     *taken = static_cast<std::size_t>(in - text);
@@ -944,11 +949,20 @@ std::size_t SystemCalls::character_to_cp932(const char* text, std::size_t left, 
     char* cp932 = out;
     std::size_t cp932_left = 2;
     const std::size_t failed = static_cast<std::size_t>(-1);
-    if (::iconv(held.encode, &from, &from_left, &cp932, &cp932_left) == failed) {
-        ::iconv(held.encode, nullptr, nullptr, nullptr, nullptr);
+    if (::iconv(static_cast<iconv_t>(s.encode), &from, &from_left, &cp932, &cp932_left) == failed) {
+        ::iconv(static_cast<iconv_t>(s.encode), nullptr, nullptr, nullptr, nullptr);
         return 0;
     }
     return static_cast<std::size_t>(cp932 - out);
 }
 
 const bool SystemCalls::windows_paths = false;
+
+NativeState::~NativeState()
+{
+    for (void* converter : {decode, encode}) {
+        if (converter != NO_CONVERTER) {
+            ::iconv_close(static_cast<iconv_t>(converter));
+        }
+    }
+}

@@ -19,14 +19,11 @@
 
 namespace {
 
-// GetLastError of the latest failed operation, or 0 when nothing failed
-// since take_error_text last asked.
-DWORD last_failure = 0;
-
-void note_failure()
+// Notes GetLastError as why the latest failed operation failed.
+void note_failure(NativeState& s)
 {
     const DWORD error = GetLastError();
-    last_failure = error != 0 ? error : ERROR_GEN_FAILURE;
+    s.last_failure = static_cast<long>(error != 0 ? error : ERROR_GEN_FAILURE);
 }
 
 HANDLE to_handle(PlatformFile file)
@@ -34,10 +31,10 @@ HANDLE to_handle(PlatformFile file)
     return reinterpret_cast<HANDLE>(file);
 }
 
-PlatformFile from_handle(HANDLE handle)
+PlatformFile from_handle(NativeState& s, HANDLE handle)
 {
     if (handle == INVALID_HANDLE_VALUE) {
-        note_failure();
+        note_failure(s);
         return NO_FILE;
     }
     return reinterpret_cast<PlatformFile>(handle);
@@ -48,7 +45,7 @@ using WidePath = std::array<wchar_t, MAX_PATH>;
 
 // Converts a UTF-8 path; false (with the reason noted) when it is no UTF-8
 // or longer than the calls take.
-bool to_wide(const char* path, WidePath* wide)
+bool to_wide(NativeState& s, const char* path, WidePath* wide)
 {
     const std::size_t length = strnlen(path, TEMP_PATH_SIZE);
     if (length == 0) {
@@ -61,7 +58,7 @@ bool to_wide(const char* path, WidePath* wide)
     if (units <= 0) {
         SetLastError(GetLastError() == ERROR_INSUFFICIENT_BUFFER ? ERROR_FILENAME_EXCED_RANGE
                                                                  : ERROR_INVALID_NAME);
-        note_failure();
+        note_failure(s);
         return false;
     }
     (*wide)[static_cast<std::size_t>(units)] = L'\0';
@@ -74,7 +71,7 @@ bool to_wide(const char* path, WidePath* wide)
 // keeps it. The zeroing stays on Windows although the caller fills the
 // block: without it, a read into a fresh block stalled the 32-bit program
 // under Wine on emulated x86.
-void* SystemCalls::alloc_block(std::size_t size)
+void* SystemCalls::alloc_block(void*, std::size_t size)
 {
     HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
     if (memory == nullptr) {
@@ -87,7 +84,7 @@ void* SystemCalls::alloc_block(std::size_t size)
     return block;
 }
 
-void SystemCalls::free_block(void* block)
+void SystemCalls::free_block(void*, void* block)
 {
     if (block == nullptr) {
         return;
@@ -225,10 +222,10 @@ bool is_device_name(const char* path)
            (size == 5 && digit == 0xC2 && (next == 0xB9 || next == 0xB2 || next == 0xB3));
 }
 
-PlatformFile refuse_open(DWORD error)
+PlatformFile refuse_open(NativeState& s, DWORD error)
 {
     SetLastError(error);
-    note_failure();
+    note_failure(s);
     return NO_FILE;
 }
 
@@ -249,30 +246,31 @@ PlatformFile refuse_open(DWORD error)
 //
 // "city.psu\." is city.psu to Windows, and "saves\.." the folder above: a
 // last component of dots and spaces alone names no file of its own.
-PlatformFile SystemCalls::open_read(const char* path)
+PlatformFile SystemCalls::open_read(void* context, const char* path)
 {
+    NativeState& s = native_state(context);
     if (in_device_namespace(path) || names_remote_pipe(path) || is_device_name(path)) {
-        return refuse_open(ERROR_BAD_DEVICE);
+        return refuse_open(s, ERROR_BAD_DEVICE);
     }
     const std::size_t component = folder_length(path, true);
     if (path[component + std::strspn(path + component, ". ")] == '\0') {
-        return refuse_open(ERROR_FILE_NOT_FOUND);
+        return refuse_open(s, ERROR_FILE_NOT_FOUND);
     }
     WidePath wide;
-    if (!to_wide(path, &wide)) {
+    if (!to_wide(s, path, &wide)) {
         return NO_FILE;
     }
     // When the attributes cannot be told, opening tells why.
     const DWORD attributes = GetFileAttributesW(wide.data());
     if (attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
-        return refuse_open((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? ERROR_ACCESS_DENIED
-                                                                       : ERROR_BAD_DEVICE);
+        return refuse_open(s, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? ERROR_ACCESS_DENIED
+                                                                          : ERROR_BAD_DEVICE);
     }
     const HANDLE file = CreateFileW(wide.data(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        note_failure();
+        note_failure(s);
         return NO_FILE;
     }
     BY_HANDLE_FILE_INFORMATION found{};
@@ -286,12 +284,12 @@ PlatformFile SystemCalls::open_read(const char* path)
     }
     if (failure != 0) {
         CloseHandle(file);
-        return refuse_open(failure);
+        return refuse_open(s, failure);
     }
-    return from_handle(file);
+    return from_handle(s, file);
 }
 
-std::uint64_t SystemCalls::file_size(PlatformFile file)
+std::uint64_t SystemCalls::file_size(void*, PlatformFile file)
 {
     DWORD high = 0;
     const DWORD low = GetFileSize(to_handle(file), &high);
@@ -301,12 +299,14 @@ std::uint64_t SystemCalls::file_size(PlatformFile file)
     return (static_cast<std::uint64_t>(high) << 32) | low;
 }
 
-bool SystemCalls::read(PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t* done)
+bool SystemCalls::read(void* context, PlatformFile file, void* buffer, std::uint32_t size,
+                       std::uint32_t* done)
 {
+    NativeState& s = native_state(context);
     DWORD got = 0;
     const BOOL ok = ReadFile(to_handle(file), buffer, size, &got, nullptr);
     if (ok == FALSE) {
-        note_failure();
+        note_failure(s);
     }
     *done = static_cast<std::uint32_t>(got);
     return ok != FALSE;
@@ -318,14 +318,14 @@ namespace {
 // file `beside`, for the file that replaces it; FILE_ATTRIBUTE_NORMAL when
 // there is no such file (or it is a folder). A read-only file is never
 // replaced, so that attribute is not taken.
-DWORD attributes_to_keep(const char* beside)
+DWORD attributes_to_keep(NativeState& s, const char* beside)
 {
     constexpr DWORD KEPT = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                            FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-    const DWORD noted = last_failure;
+    const long noted = s.last_failure;
     WidePath wide;
-    if (!to_wide(beside, &wide)) {
-        last_failure = noted;  // no failure of create_temp's own
+    if (!to_wide(s, beside, &wide)) {
+        s.last_failure = noted;  // no failure of create_temp's own
         return FILE_ATTRIBUTE_NORMAL;
     }
     const DWORD found = GetFileAttributesW(wide.data());
@@ -355,50 +355,52 @@ bool mark_for_deletion(HANDLE file, bool marked)
 // keep_temp takes the mark back, so the system removes it should the
 // process end before it is whole; a file system that takes no mark keeps
 // the file as it is.
-PlatformFile SystemCalls::create_temp(const char* beside, const char*, char* name,
+PlatformFile SystemCalls::create_temp(void* context, const char* beside, const char*, char* name,
                                      std::size_t name_size)
 {
-    const DWORD attributes = attributes_to_keep(beside);
-    const auto create_new = [attributes](const char* path, bool* taken) -> PlatformFile {
+    NativeState& s = native_state(context);
+    const DWORD attributes = attributes_to_keep(s, beside);
+    const auto create_new = [attributes, &s](const char* path, bool* taken) -> PlatformFile {
         WidePath wide;
-        if (!to_wide(path, &wide)) {
+        if (!to_wide(s, path, &wide)) {
             return NO_FILE;
         }
         const HANDLE file = CreateFileW(wide.data(), GENERIC_WRITE | DELETE, FILE_SHARE_READ,
                                         nullptr, CREATE_NEW, attributes, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             mark_for_deletion(file, true);
-            return from_handle(file);
+            return from_handle(s, file);
         }
         const DWORD error = GetLastError();
         *taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
         if (!*taken) {
-            note_failure();
+            note_failure(s);
         }
         return NO_FILE;
     };
-    return create_under_temp_name(beside, true, GetCurrentProcessId(), name, name_size,
-                                  create_new);
+    return create_under_temp_name(beside, true, GetCurrentProcessId(), &s.temp_names, name,
+                                  name_size, create_new);
 }
 
 // A full drive takes part of the bytes and refuses the rest only when asked
 // again: a short count is followed by another call, which tells why (error
 // 112, "There is not enough space on the disk.").
-bool SystemCalls::write(PlatformFile file, const void* data, std::uint32_t size,
+bool SystemCalls::write(void* context, PlatformFile file, const void* data, std::uint32_t size,
                         std::uint32_t* done)
 {
+    NativeState& s = native_state(context);
     const auto* at = static_cast<const unsigned char*>(data);
     std::uint32_t total = 0;
     while (total < size) {
         DWORD put = 0;
         if (WriteFile(to_handle(file), at + total, size - total, &put, nullptr) == FALSE) {
-            note_failure();
+            note_failure(s);
             *done = total;
             return false;
         }
         if (put == 0) {
             SetLastError(ERROR_DISK_FULL);
-            note_failure();
+            note_failure(s);
             *done = total;
             return false;
         }
@@ -408,10 +410,11 @@ bool SystemCalls::write(PlatformFile file, const void* data, std::uint32_t size,
     return true;
 }
 
-bool SystemCalls::flush(PlatformFile file)
+bool SystemCalls::flush(void* context, PlatformFile file)
 {
+    NativeState& s = native_state(context);
     if (FlushFileBuffers(to_handle(file)) == FALSE) {
-        note_failure();
+        note_failure(s);
         return false;
     }
     return true;
@@ -419,8 +422,9 @@ bool SystemCalls::flush(PlatformFile file)
 
 // The mark set by create_temp is taken back: the file stays once closed.
 // Where no mark could be set, none is pending.
-bool SystemCalls::keep_temp(PlatformFile file, const char*)
+bool SystemCalls::keep_temp(void* context, PlatformFile file, const char*)
 {
+    NativeState& s = native_state(context);
     if (mark_for_deletion(to_handle(file), false)) {
         return true;
     }
@@ -432,27 +436,29 @@ bool SystemCalls::keep_temp(PlatformFile file, const char*)
         return true;
     }
     SetLastError(error);
-    note_failure();
+    note_failure(s);
     return false;
 }
 
-bool SystemCalls::close(PlatformFile file)
+bool SystemCalls::close(void* context, PlatformFile file)
 {
+    NativeState& s = native_state(context);
     if (CloseHandle(to_handle(file)) == FALSE) {
-        note_failure();
+        note_failure(s);
         return false;
     }
     return true;
 }
 
-bool SystemCalls::remove_file(const char* path)
+bool SystemCalls::remove_file(void* context, const char* path)
 {
+    NativeState& s = native_state(context);
     WidePath wide;
-    if (!to_wide(path, &wide)) {
+    if (!to_wide(s, path, &wide)) {
         return false;
     }
     if (DeleteFileW(wide.data()) == FALSE && GetLastError() != ERROR_FILE_NOT_FOUND) {
-        note_failure();
+        note_failure(s);
         return false;
     }
     return true;
@@ -474,7 +480,7 @@ bool not_kept_there(DWORD error)
 // overwrite in place would have kept them. True when `to` is no file, or
 // its file system keeps no such thing (there is nothing to keep); false,
 // with the reason noted, when what it had cannot be given.
-bool take_over_identity(const wchar_t* from, const wchar_t* to)
+bool take_over_identity(NativeState& s, const wchar_t* from, const wchar_t* to)
 {
     const HANDLE old = CreateFileW(to, FILE_READ_ATTRIBUTES | READ_CONTROL,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -484,7 +490,7 @@ bool take_over_identity(const wchar_t* from, const wchar_t* to)
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
             return true;
         }
-        note_failure();
+        note_failure(s);
         return false;
     }
     FILETIME created{};
@@ -502,7 +508,7 @@ bool take_over_identity(const wchar_t* from, const wchar_t* to)
     if ((!timed && !not_kept_there(time_error)) ||
         (!described && needed != 0 && !not_kept_there(security_error))) {
         SetLastError(timed ? security_error : time_error);
-        note_failure();
+        note_failure(s);
         return false;
     }
     if (timed) {
@@ -516,14 +522,14 @@ bool take_over_identity(const wchar_t* from, const wchar_t* to)
         }
         if (!dated && !not_kept_there(error)) {
             SetLastError(error);
-            note_failure();
+            note_failure(s);
             return false;
         }
     }
     if (described && SetFileSecurityW(from, KEPT, security.data()) == FALSE &&
         SetFileSecurityW(from, KEPT & ~OWNER_SECURITY_INFORMATION, security.data()) == FALSE &&
         !not_kept_there(GetLastError())) {
-        note_failure();
+        note_failure(s);
         return false;
     }
     return true;
@@ -538,14 +544,15 @@ constexpr DWORD REFUSAL_PAUSE_MS = 50;
 // folder, refuses the replace; so does a read-only file. A refusal for
 // sharing or access is tried again for about two seconds before the name
 // is given up: a scanner's look is over by then, a game's hold is not.
-ReplaceResult SystemCalls::replace_file(const char* from, const char* to)
+ReplaceResult SystemCalls::replace_file(void* context, const char* from, const char* to)
 {
+    NativeState& s = native_state(context);
     WidePath wide_from;
     WidePath wide_to;
-    if (!to_wide(from, &wide_from) || !to_wide(to, &wide_to)) {
+    if (!to_wide(s, from, &wide_from) || !to_wide(s, to, &wide_to)) {
         return REPLACE_FAILED;
     }
-    if (!take_over_identity(wide_from.data(), wide_to.data())) {
+    if (!take_over_identity(s, wide_from.data(), wide_to.data())) {
         return REPLACE_FAILED;
     }
     const DWORD start = GetTickCount();
@@ -561,7 +568,7 @@ ReplaceResult SystemCalls::replace_file(const char* from, const char* to)
         }
         Sleep(REFUSAL_PAUSE_MS);
     }
-    note_failure();
+    note_failure(s);
     switch (GetLastError()) {
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
@@ -576,8 +583,9 @@ ReplaceResult SystemCalls::replace_file(const char* from, const char* to)
 
 // Links are not followed here: a name that is a reparse point (a symbolic
 // link or a junction) counts as NAME_OTHER and is left alone.
-bool SystemCalls::look_up(const char* path, NameInfo* info)
+bool SystemCalls::look_up(void* context, const char* path, NameInfo* info)
 {
+    NativeState& s = native_state(context);
     *info = NameInfo{};
     if (std::snprintf(info->target, sizeof info->target, "%s", path) >=
         static_cast<int>(sizeof info->target)) {
@@ -587,7 +595,7 @@ bool SystemCalls::look_up(const char* path, NameInfo* info)
     // A name longer than the calls take fails the look-up: a numbered
     // name would be longer still.
     WidePath wide;
-    if (!to_wide(path, &wide)) {
+    if (!to_wide(s, path, &wide)) {
         return false;
     }
     const DWORD attributes = GetFileAttributesW(wide.data());
@@ -603,7 +611,7 @@ bool SystemCalls::look_up(const char* path, NameInfo* info)
             info->kind = NAME_OTHER;
             return true;
         default:
-            note_failure();
+            note_failure(s);
             return false;
         }
     }
@@ -645,8 +653,9 @@ bool SystemCalls::look_up(const char* path, NameInfo* info)
 // gives the name the file goes by. A name that finds no entry, or holds
 // wildcards (with which the search could find another file), stays as it
 // is; opening it tells why it is no save.
-bool SystemCalls::meant_path(const char* path, char* meant, std::size_t size)
+bool SystemCalls::meant_path(void* context, const char* path, char* meant, std::size_t size)
 {
+    NativeState& s = native_state(context);
     const std::size_t length = strnlen(path, size);
     if (length == size) {
         return false;
@@ -662,14 +671,14 @@ bool SystemCalls::meant_path(const char* path, char* meant, std::size_t size)
     }
     std::memcpy(meant, path, end);
     meant[end] = '\0';
-    const DWORD noted = last_failure;
+    const long noted = s.last_failure;
     WidePath wide;
     WIN32_FIND_DATAW entry{};
     HANDLE search = INVALID_HANDLE_VALUE;
-    if (!no_name && std::strpbrk(meant + start, "*?<>\"") == nullptr && to_wide(meant, &wide)) {
+    if (!no_name && std::strpbrk(meant + start, "*?<>\"") == nullptr && to_wide(s, meant, &wide)) {
         search = FindFirstFileW(wide.data(), &entry);
     }
-    last_failure = noted;  // no failure of this call's own
+    s.last_failure = noted;  // no failure of this call's own
     if (search == INVALID_HANDLE_VALUE) {
         return true;
     }
@@ -684,13 +693,13 @@ bool SystemCalls::meant_path(const char* path, char* meant, std::size_t size)
 }
 
 // Paths are UTF-8: no byte starts a double-byte character.
-bool SystemCalls::is_lead_byte(unsigned char byte)
+bool SystemCalls::is_lead_byte(void*, unsigned char byte)
 {
     return single_byte_is_lead_byte(byte);
 }
 
 // At most MAX_PATH - 1 UTF-16 units.
-bool SystemCalls::path_fits(const char* path)
+bool SystemCalls::path_fits(void*, const char* path)
 {
     const std::size_t length = strnlen(path, PATH_SIZE);
     if (length == PATH_SIZE) {
@@ -706,10 +715,11 @@ bool SystemCalls::path_fits(const char* path)
 
 // The system's message for the error in UTF-8, without the line end it
 // comes with.
-std::size_t SystemCalls::take_error_text(char* text, std::size_t size)
+std::size_t SystemCalls::take_error_text(void* context, char* text, std::size_t size)
 {
-    const DWORD failure = last_failure;
-    last_failure = 0;
+    NativeState& s = native_state(context);
+    const auto failure = static_cast<DWORD>(s.last_failure);
+    s.last_failure = 0;
     if (text == nullptr || size == 0) {
         return 0;
     }
@@ -748,7 +758,7 @@ std::size_t SystemCalls::take_error_text(char* text, std::size_t size)
 
 // UTF-8 to UTF-16, then to code page 932 with no best-fit look-alikes, so
 // that a character the code page lacks has no form there.
-std::size_t SystemCalls::character_to_cp932(const char* text, std::size_t left, char* out,
+std::size_t SystemCalls::character_to_cp932(void*, const char* text, std::size_t left, char* out,
                                             std::size_t* taken)
 {
     constexpr UINT SHIFT_JIS_CODE_PAGE = 932;
@@ -769,3 +779,5 @@ std::size_t SystemCalls::character_to_cp932(const char* text, std::size_t left, 
 }
 
 const bool SystemCalls::windows_paths = true;
+
+NativeState::~NativeState() = default;  // Windows converts without converters

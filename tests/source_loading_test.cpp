@@ -5,11 +5,14 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <future>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "melno2quaz.h"
+#include "platform.h"
 #include "result_codes.h"
 #include "source_save.h"
 #include "fault_platform.h"
@@ -179,3 +182,28 @@ TEST(SourceLoading, FilesPast4GiBAreNoSavesWhateverTheirLowBits) {
 #endif
 
 }  // namespace
+
+// The system's table keeps its state in its context, each thread a table
+// of its own: a failure on one thread is not another's error text.
+TEST(SourceLoading, TwoThreadsNeverMixTheirErrorTexts) {
+    TempFolder folder;
+    const PlatformOps& here = platform_native();
+    here.take_error_text(here.context, nullptr, 0);
+    std::promise<void> failed, asked;
+    std::string there;
+    std::thread other([&] {
+        const PlatformOps& os = platform_native();
+        EXPECT_EQ(os.open_read(os.context, folder.file("missing.psu").c_str()), NO_FILE);
+        failed.set_value();
+        asked.get_future().wait();
+        char text[REASON_SIZE];
+        os.take_error_text(os.context, text, sizeof text);
+        there = text;
+    });
+    failed.get_future().wait();
+    char text[REASON_SIZE];
+    EXPECT_EQ(here.take_error_text(here.context, text, sizeof text), 0u) << text;
+    asked.set_value();
+    other.join();
+    EXPECT_NE(there, "") << "the failure's words went to another thread";
+}
