@@ -12,6 +12,7 @@
 #include <iconv.h>
 #endif
 
+#include "byte_paths.h"
 #include "code_page.h"
 #include "platform.h"
 #include "temp_name.h"
@@ -402,21 +403,14 @@ struct MemoryCalls {
     }
 
     // Names in memory have no second spelling.
-    static bool meant_path(void*, const char* path, char* meant, std::size_t size)
-    {
-        const int length = std::snprintf(meant, size, "%s", path);
-        return length >= 0 && static_cast<std::size_t>(length) < size;
-    }
+    static constexpr auto meant_path = byte_path_meant;
 
     static bool is_lead_byte(void* context, unsigned char byte)
     {
         return ::is_lead_byte(memory_of(context), byte);
     }
 
-    static bool path_fits(void*, const char* path)
-    {
-        return strnlen(path, PATH_LIMIT + 1) <= PATH_LIMIT;
-    }
+    static constexpr auto path_fits = byte_path_fits;
 
 
     // The memory has no words for a failure.

@@ -20,6 +20,7 @@
 #include <vector>
 #include <time.h>
 
+#include "byte_paths.h"
 #include "code_page.h"
 #include "platform.h"
 #include "system_calls.h"
@@ -830,10 +831,9 @@ bool locale_is_shift_jis()
 }  // namespace
 
 // A POSIX name means what it says.
-bool SystemCalls::meant_path(void*, const char* path, char* meant, std::size_t size)
+bool SystemCalls::meant_path(void* context, const char* path, char* meant, std::size_t size)
 {
-    const int length = std::snprintf(meant, size, "%s", path);
-    return length >= 0 && static_cast<std::size_t>(length) < size;
+    return byte_path_meant(context, path, meant, size);
 }
 
 // The code page is the locale's: Shift-JIS locales split paths by CP932
@@ -843,9 +843,9 @@ bool SystemCalls::is_lead_byte(void*, unsigned char byte)
     return locale_is_shift_jis() ? cp932_is_lead_byte(byte) : single_byte_is_lead_byte(byte);
 }
 
-bool SystemCalls::path_fits(void*, const char* path)
+bool SystemCalls::path_fits(void* context, const char* path)
 {
-    return ::strnlen(path, PATH_LIMIT + 1) <= PATH_LIMIT;
+    return byte_path_fits(context, path);
 }
 
 std::size_t SystemCalls::take_error_text(void* context, char* text, std::size_t size)
