@@ -31,6 +31,7 @@
 #include "melno2quaz.h"
 #include "platform.h"
 #include "process_run.h"
+#include "quaz_model.h"
 #include "sample_save.h"
 #include "source_save.h"
 #include "target_save.h"
@@ -40,11 +41,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Target offsets of the four summary fields in a Quaz save.
-constexpr std::size_t TARGET_CLOCK_AT = 52;
-constexpr std::size_t TARGET_NAME_AT = 375;
-constexpr std::size_t TARGET_FUNDS_AT = 620;
-constexpr std::size_t TARGET_MAP_AT = 932;
+// Where the four summary fields land in a Quaz save.
+using m2q_model::CLOCK_AT;
+using m2q_model::FUNDS_AT;
+using m2q_model::MAP_AT;
+using m2q_model::NAME_AT;
 
 std::string sjis(const std::string& utf8) { return m2q_test::utf8_to_cp932(utf8); }
 std::string utf8(const std::string& cp932) { return m2q_test::cp932_to_utf8(cp932); }
@@ -118,10 +119,10 @@ void expect_city_output(const fs::path& path, const SampleSave& save) {
     EXPECT_EQ(fs::file_size(path), TARGET_SIZE);
     const m2q_test::Bytes bytes = m2q_test::read_file(path.string());
     ASSERT_EQ(bytes.size(), TARGET_SIZE);
-    EXPECT_EQ(static_cast<std::int32_t>(m2q_test::get_le32(bytes, TARGET_CLOCK_AT)), save.game_clock);
-    EXPECT_TRUE(std::equal(save.city_name.begin(), save.city_name.end(), bytes.begin() + TARGET_NAME_AT));
-    EXPECT_EQ(static_cast<std::int64_t>(m2q_test::get_le64(bytes, TARGET_FUNDS_AT)), save.funds);
-    EXPECT_EQ(static_cast<std::int32_t>(m2q_test::get_le32(bytes, TARGET_MAP_AT)), save.map_number);
+    EXPECT_EQ(static_cast<std::int32_t>(m2q_test::get_le32(bytes, CLOCK_AT)), save.game_clock);
+    EXPECT_TRUE(std::equal(save.city_name.begin(), save.city_name.end(), bytes.begin() + NAME_AT));
+    EXPECT_EQ(static_cast<std::int64_t>(m2q_test::get_le64(bytes, FUNDS_AT)), save.funds);
+    EXPECT_EQ(static_cast<std::int32_t>(m2q_test::get_le32(bytes, MAP_AT)), save.map_number);
 }
 
 TEST_F(CliTest, TwoRecordBatchWritesTheReportByteForByteAndShowsItReadably) {

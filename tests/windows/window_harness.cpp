@@ -720,12 +720,32 @@ std::wstring control_text(HWND window, int id)
     return text;
 }
 
+enum class StopBy { NOTHING, ESC, STOP_BUTTON, CLOSE };
+
+// Stops the batch as a user would: Esc where the program's keyboard focus
+// is, a click on Stop, or WM_CLOSE (sent: back once the window took it).
+void ask_stop(HWND window, StopBy how)
+{
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+    DWORD_PTR ignored = 0;
+    if (how == StopBy::ESC) {
+        PostMessageW(info.hwndFocus != nullptr ? info.hwndFocus : window, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    } else if (how == StopBy::STOP_BUTTON) {
+        PostMessageW(GetDlgItem(window, CONTROL_STOP), BM_CLICK, 0, 0);
+    } else {
+        SendMessageTimeoutW(window, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+    }
+}
+
 // In `folder`, creates the window through the same code as WinMain, drops
 // `paths` on it, waits for the batch and closes the window.
 // `late`, when given, is dropped right after the first drop was taken,
-// while its batch runs.
+// while its batch runs. `stop_when`, when given, is a file of `folder`:
+// once it is there, Esc stops the batch.
 DropResult drop(const std::wstring& folder, const std::vector<std::wstring>& paths,
-                const std::vector<std::wstring>* late = nullptr)
+                const std::vector<std::wstring>* late = nullptr, const wchar_t* stop_when = nullptr)
 {
     DropResult result;
     HINSTANCE instance = GetModuleHandleW(nullptr);
@@ -759,6 +779,13 @@ DropResult drop(const std::wstring& folder, const std::vector<std::wstring>& pat
                  wide(u8"変換の終了後に次のファイルをドロップしてください / Drop more files when this batch is done"),
                  control_text(window, CONTROL_RESULTS));
         PostMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(make_drop(*late)), 0);
+    }
+    for (DWORD waited = 0; stop_when != nullptr && waited < EDIT_WAIT_MS; waited += 5) {
+        if (is_file(folder + L"\\" + stop_when)) {
+            ask_stop(window, StopBy::ESC);
+            break;
+        }
+        wait_pumping(nullptr, 5);
     }
     result.seen = wait_observed(EDIT_WAIT_MS);
     result.results = control_text(window, CONTROL_RESULTS);
@@ -1476,25 +1503,6 @@ std::string stopped_report(const std::string& linux_report, int converted)
     return report;
 }
 
-enum class StopBy { NOTHING, ESC, STOP_BUTTON, CLOSE };
-
-// Stops the batch as a user would: Esc where the program's keyboard focus
-// is, a click on Stop, or WM_CLOSE (sent: back once the window took it).
-void ask_stop(HWND window, StopBy how)
-{
-    GUITHREADINFO info{};
-    info.cbSize = sizeof info;
-    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
-    DWORD_PTR ignored = 0;
-    if (how == StopBy::ESC) {
-        PostMessageW(info.hwndFocus != nullptr ? info.hwndFocus : window, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
-    } else if (how == StopBy::STOP_BUTTON) {
-        PostMessageW(GetDlgItem(window, CONTROL_STOP), BM_CLICK, 0, 0);
-    } else {
-        SendMessageTimeoutW(window, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
-    }
-}
-
 // melno2quaz.exe over the 40 saves, probed with WM_NULL every 30 ms (each
 // answered within 100 ms while files remain) with its progress growing;
 // `how` stops it once two files are done, after the file in hand. Every
@@ -1789,6 +1797,14 @@ void check_numbered_and_late_drop()
           "gamedata_ro_1.dat written and named in the window (it says \"" + one_line(result.results) + "\")");
     check(!is_file(folder + L"\\gamedata_late.dat"), "the drop during the batch not taken");
     SetFileAttributesW((folder + L"\\gamedata_ro.dat").c_str(), FILE_ATTRIBUTE_NORMAL);
+
+    // A batch stopped by Esc, then another: the next batch is not stopped.
+    remove_outputs(folder);
+    paths.erase(paths.begin());
+    drop(folder, paths, nullptr, L"gamedata_s00.dat");
+    check(!is_file(folder + L"\\gamedata_" + paths.back().substr(0, 3) + L".dat"), "the batch stopped by Esc");
+    drop(folder, late);
+    check(is_file(folder + L"\\gamedata_late.dat"), "the batch after a stopped one converts");
     std::printf("%s: %s\n", failures == failed_before ? "ok" : "failed", row.c_str());
 }
 
