@@ -743,7 +743,7 @@ void ask_stop(HWND window, StopBy how)
 // `paths` on it, waits for the batch and closes the window.
 // `late`, when given, is dropped right after the first drop was taken,
 // while its batch runs. `stop_when`, when given, is a file of `folder`:
-// once it is there, Esc stops the batch.
+// once it is there, the Stop button stops the batch.
 DropResult drop(const std::wstring& folder, const std::vector<std::wstring>& paths,
                 const std::vector<std::wstring>* late = nullptr, const wchar_t* stop_when = nullptr)
 {
@@ -782,7 +782,7 @@ DropResult drop(const std::wstring& folder, const std::vector<std::wstring>& pat
     }
     for (DWORD waited = 0; stop_when != nullptr && waited < EDIT_WAIT_MS; waited += 5) {
         if (is_file(folder + L"\\" + stop_when)) {
-            ask_stop(window, StopBy::ESC);
+            ask_stop(window, StopBy::STOP_BUTTON);
             break;
         }
         wait_pumping(nullptr, 5);
@@ -1798,11 +1798,12 @@ void check_numbered_and_late_drop()
     check(!is_file(folder + L"\\gamedata_late.dat"), "the drop during the batch not taken");
     SetFileAttributesW((folder + L"\\gamedata_ro.dat").c_str(), FILE_ATTRIBUTE_NORMAL);
 
-    // A batch stopped by Esc, then another: the next batch is not stopped.
+    // A batch stopped by the Stop button, then another: the next batch is
+    // not stopped.
     remove_outputs(folder);
     paths.erase(paths.begin());
     drop(folder, paths, nullptr, L"gamedata_s00.dat");
-    check(!is_file(folder + L"\\gamedata_" + paths.back().substr(0, 3) + L".dat"), "the batch stopped by Esc");
+    check(!is_file(folder + L"\\gamedata_" + paths.back().substr(0, 3) + L".dat"), "the batch stopped");
     drop(folder, late);
     check(is_file(folder + L"\\gamedata_late.dat"), "the batch after a stopped one converts");
     std::printf("%s: %s\n", failures == failed_before ? "ok" : "failed", row.c_str());
