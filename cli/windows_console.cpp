@@ -18,14 +18,10 @@ std::vector<std::string> windows_arguments()
     if (!wide_arguments_open(&wide)) {
         return arguments;
     }
-    for (int i = 1; i < wide.count; ++i) {
-        const int size = wide_to_utf8(wide.list[i], nullptr, 0);
-        std::string argument(size > 0 ? static_cast<std::size_t>(size) : 1, '\0');
-        if (size > 0) {
-            wide_to_utf8(wide.list[i], &argument[0], size);
-        }
-        argument.resize(argument.size() - 1);  // the terminator
-        arguments.push_back(argument);
+    PathListOwner paths;
+    if (wide.count > 1 &&
+        utf8_path_list(wide.list + 1, static_cast<std::size_t>(wide.count - 1), &paths.list)) {
+        arguments.assign(paths.list.paths, paths.list.paths + paths.list.count);
     }
     wide_arguments_close(&wide);
     return arguments;

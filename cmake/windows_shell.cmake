@@ -9,7 +9,6 @@ add_library(m2q_shell STATIC
   shell/drop_handler.cpp
   shell/main_window.cpp
   shell/open_dialog.cpp
-  shell/path_list.cpp
   shell/taskbar_progress.cpp
   shell/wide_text.cpp
   shell/window_batch.cpp

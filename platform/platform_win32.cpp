@@ -6,6 +6,7 @@
 #endif
 #include <windows.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -43,11 +44,34 @@ PlatformFile from_handle(NativeState& s, HANDLE handle)
 // A path for the wide calls: MAX_PATH units with the terminator.
 using WidePath = std::array<wchar_t, MAX_PATH>;
 
+// Why a name was refused that holds a lone surrogate (kept by the wide
+// names' conversion as the three bytes UTF-8 would give it): an error
+// number of the program's own (bit 29).
+constexpr DWORD NOT_UNICODE = 0x20000001;
+
+bool holds_lone_surrogate(const char* path, std::size_t length)
+{
+    for (std::size_t at = 0; at + 1 < length; ++at) {
+        const auto byte = static_cast<unsigned char>(path[at]);
+        const auto next = static_cast<unsigned char>(path[at + 1]);
+        if (byte == 0xED && next >= 0xA0 && next <= 0xBF) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Converts a UTF-8 path; false (with the reason noted) when it is no UTF-8
-// or longer than the calls take.
+// or longer than the calls take, or names no file Windows could have for
+// holding a lone surrogate: such a name is never taken for another.
 bool to_wide(NativeState& s, const char* path, WidePath* wide)
 {
     const std::size_t length = strnlen(path, TEMP_PATH_SIZE);
+    if (holds_lone_surrogate(path, length)) {
+        SetLastError(NOT_UNICODE);
+        note_failure(s);
+        return false;
+    }
     if (length == 0) {
         (*wide)[0] = L'\0';
         return true;
@@ -726,6 +750,10 @@ std::size_t SystemCalls::take_error_text(void* context, char* text, std::size_t 
     text[0] = '\0';
     if (failure == 0) {
         return 0;
+    }
+    if (failure == NOT_UNICODE) {
+        const int length = std::snprintf(text, size, "%s", "the name is not valid Unicode");
+        return length < 0 ? 0 : std::min(static_cast<std::size_t>(length), size - 1);
     }
     std::array<wchar_t, 512> wide{};  // the system's words are a sentence or two
     DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,

@@ -1,5 +1,9 @@
 #include "drop_handler.h"
 
+#include <new>
+#include <string>
+#include <vector>
+
 #include "main_window.h"
 #include "path_list.h"
 #include "wide_arguments.h"
@@ -10,45 +14,27 @@ namespace {
 
 constexpr UINT QUERY_FILE_COUNT = 0xFFFFFFFF;
 
-// UTF-8 takes at most three bytes for each UTF-16 unit.
-constexpr UINT UTF8_BYTES_PER_UNIT = 3;
-
-// Copies every dropped name whole, in drop order, as Windows gives it (in
-// UTF-16, whatever the ANSI code page), converted to UTF-8 into one block
-// sized for them. False when there is no memory for them.
+// Every dropped name whole, in drop order, as Windows gives it (in UTF-16,
+// whatever the ANSI code page), as one list of UTF-8 paths. False when
+// there is no memory for them.
 bool collect_dropped_paths(HDROP drop, PathList* list)
 {
     const UINT count = DragQueryFileW(drop, QUERY_FILE_COUNT, nullptr, 0);
-    UINT longest = 0;
-    std::size_t text_size = 0;
-    for (UINT i = 0; i < count; ++i) {
-        const UINT length = DragQueryFileW(drop, i, nullptr, 0);
-        if (length >= 0x7FFFFFFF / UTF8_BYTES_PER_UNIT ||
-            !add_size(&text_size, std::size_t{length} * UTF8_BYTES_PER_UNIT + 1)) {
-            return false;
+    std::vector<std::wstring> names;
+    std::vector<const wchar_t*> pointers;
+    try {
+        for (UINT i = 0; i < count; ++i) {
+            std::wstring name(DragQueryFileW(drop, i, nullptr, 0) + 1, L'\0');
+            DragQueryFileW(drop, i, &name[0], static_cast<UINT>(name.size()));
+            names.push_back(name.c_str());
         }
-        longest = length > longest ? length : longest;
-    }
-    const UINT units = longest + 1;
-    WideBuffer name(units);
-    if (name.text == nullptr || !allocate_path_list(list, count, text_size)) {
+        for (const std::wstring& name : names) {
+            pointers.push_back(name.c_str());
+        }
+    } catch (const std::bad_alloc&) {
         return false;
     }
-    for (UINT i = 0; i < count; ++i) {
-        const UINT length = DragQueryFileW(drop, i, nullptr, 0);
-        const int size = static_cast<int>(length * UTF8_BYTES_PER_UNIT + 1);
-        char* slot = add_path(list, static_cast<std::size_t>(size));
-        if (slot == nullptr) {
-            return false;
-        }
-        name.text[0] = L'\0';
-        DragQueryFileW(drop, i, name.text, units);
-        name.text[units - 1] = L'\0';
-        if (wide_to_utf8(name.text, slot, size) <= 0) {
-            slot[0] = '\0';
-        }
-    }
-    return true;
+    return utf8_path_list(pointers.data(), pointers.size(), list);
 }
 
 }  // namespace

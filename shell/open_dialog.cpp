@@ -4,6 +4,9 @@
 
 #include <array>
 #include <cstring>
+#include <new>
+#include <string>
+#include <vector>
 
 #include "wide_arguments.h"
 #include "wide_text.h"
@@ -34,33 +37,6 @@ std::size_t add_filter(wchar_t* filter, std::size_t at, const char* sjis, const 
     filter[at++] = L'\0';
     filter[at] = L'\0';
     return at;
-}
-
-// Bytes of the UTF-8 form of folder + separator + name, terminator included.
-std::size_t joined_size(const wchar_t* folder, const wchar_t* name)
-{
-    const int folder_size = wide_to_utf8(folder, nullptr, 0);
-    const int name_size = wide_to_utf8(name, nullptr, 0);
-    return folder_size > 0 && name_size > 0 ? static_cast<std::size_t>(folder_size + name_size) : 0;
-}
-
-// Writes folder + separator (where the folder does not end in one) + name.
-bool put_joined(PathList* list, const wchar_t* folder, const wchar_t* name)
-{
-    const std::size_t size = joined_size(folder, name);
-    char* slot = size > 0 ? add_path(list, size) : nullptr;
-    if (slot == nullptr) {
-        return false;
-    }
-    const int folder_bytes = wide_to_utf8(folder, slot, static_cast<int>(size)) - 1;
-    if (folder_bytes < 0) {
-        return false;
-    }
-    std::size_t at = static_cast<std::size_t>(folder_bytes);
-    if (at > 0 && slot[at - 1] != '\\' && slot[at - 1] != '/') {
-        slot[at++] = '\\';
-    }
-    return wide_to_utf8(name, slot + at, static_cast<int>(size - at)) > 0;
 }
 
 }  // namespace
@@ -100,35 +76,25 @@ ChosenFiles choose_files(HWND owner, PathList* list)
     // One file: its full path. Several: the folder, then each name.
     const wchar_t* first = names.text;
     const wchar_t* after_first = first + lstrlenW(first) + 1;
-    const bool one = *after_first == L'\0';
-    std::size_t count = 0;
-    std::size_t text_size = 0;
-    if (one) {
-        count = 1;
-        text_size = static_cast<std::size_t>(wide_to_utf8(first, nullptr, 0));
-    } else {
-        for (const wchar_t* name = after_first; *name != L'\0'; name += lstrlenW(name) + 1) {
-            const std::size_t size = joined_size(first, name);
-            if (size == 0 || !add_size(&text_size, size)) {
-                return FILES_NOT_TAKEN;
-            }
-            ++count;
+    std::vector<std::wstring> paths;
+    std::vector<const wchar_t*> pointers;
+    try {
+        if (*after_first == L'\0') {
+            paths.emplace_back(first);
         }
-    }
-    if (text_size == 0 || !allocate_path_list(list, count, text_size)) {
+        const std::wstring folder(first);
+        const bool separated = !folder.empty() && (folder.back() == L'\\' || folder.back() == L'/');
+        for (const wchar_t* name = after_first; *name != L'\0'; name += lstrlenW(name) + 1) {
+            paths.push_back(folder + (separated ? L"" : L"\\") + name);
+        }
+        for (const std::wstring& path : paths) {
+            pointers.push_back(path.c_str());
+        }
+    } catch (const std::bad_alloc&) {
         return FILES_NOT_TAKEN;
     }
-    if (one) {
-        char* slot = add_path(list, text_size);
-        return slot != nullptr && wide_to_utf8(first, slot, static_cast<int>(text_size)) > 0
-                   ? FILES_CHOSEN
-                   : FILES_NOT_TAKEN;
-    }
-    for (const wchar_t* name = after_first; *name != L'\0'; name += lstrlenW(name) + 1) {
-        if (!put_joined(list, first, name)) {
-            release_path_list(list);
-            return FILES_NOT_TAKEN;
-        }
+    if (!utf8_path_list(pointers.data(), pointers.size(), list)) {
+        return FILES_NOT_TAKEN;
     }
     return FILES_CHOSEN;
 }

@@ -31,6 +31,7 @@
 #include "source_save.h"
 #include "target_save.h"
 #include "test_support.h"
+#include "wide_arguments.h"
 
 namespace {
 
@@ -229,6 +230,25 @@ TEST(Win32Names, SourcesAreNamedAsWindowsMeansThem)
     }
 }
 
+// A name that is no valid UTF-16 (a lone surrogate, which NTFS allows) is
+// refused with its reason, never taken for another: b\uFFFD.psu, a save
+// beside it, is not converted. Every way in takes names through
+// utf8_path_list.
+TEST(Win32Names, ALoneSurrogateIsRefusedNeverTakenForAnother)
+{
+    Win32Folder folder;
+    ASSERT_TRUE(make_file(folder.wide(L"b\uFFFD.psu"), SOURCE_SIZE));
+    const std::wstring lone = folder.wide(L"b").wstring() + L"\xDC00.psu";
+    const wchar_t* names[] = {lone.c_str()};
+    PathListOwner paths;
+    ASSERT_TRUE(utf8_path_list(names, 1, &paths.list));
+    char message[MESSAGE_SIZE];
+    FileOutcome outcome{};
+    EXPECT_EQ(convert_file(platform_native(), paths.list.paths[0], message, &outcome), ERR_NOT_SOURCE);
+    EXPECT_STREQ(outcome.reason, "the name is not valid Unicode");
+    EXPECT_EQ(size_on_disk(folder.wide(L"gamedata_b\uFFFD.dat")), -1);
+}
+
 // The limit is Windows' own: 259 UTF-16 units, however many bytes the
 // path takes in UTF-8. A temporary name is never longer than the name it
 // becomes, so a save or report.txt whose path is exactly at the limit is
@@ -278,7 +298,7 @@ TEST(Win32Exclusive, OpenSourceSharesOnlyReading)
 {
     Win32Folder folder;
     ASSERT_TRUE(make_file(folder.wide(L"city.psu"), SOURCE_SIZE));
-    const PlatformFile file = platform_native().open_read(nullptr,
+    const PlatformFile file = platform_native().open_read(platform_native().context,
                                               folder.narrow(L"city.psu").c_str());
     ASSERT_NE(file, NO_FILE);
     const auto opens = [&](DWORD access) {
@@ -294,7 +314,7 @@ TEST(Win32Exclusive, OpenSourceSharesOnlyReading)
     EXPECT_EQ(opens(GENERIC_READ), 0u);
     EXPECT_EQ(opens(GENERIC_WRITE), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     EXPECT_EQ(opens(DELETE), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-    EXPECT_TRUE(platform_native().close(nullptr, file));
+    EXPECT_TRUE(platform_native().close(platform_native().context, file));
 }
 
 // Only a regular file is opened. A folder, a missing file, a DOS device by
@@ -354,13 +374,13 @@ TEST(Win32Exclusive, OnlyRegularFilesCanBeOpened)
     }
     for (const Row& row : rows) {
         SCOPED_TRACE(row.path);
-        platform_native().take_error_text(nullptr, nullptr, 0);
-        const PlatformFile file = platform_native().open_read(nullptr, row.path.c_str());
+        platform_native().take_error_text(platform_native().context, nullptr, 0);
+        const PlatformFile file = platform_native().open_read(platform_native().context, row.path.c_str());
         char reason[REASON_SIZE];
-        platform_native().take_error_text(nullptr, reason, sizeof reason);
+        platform_native().take_error_text(platform_native().context, reason, sizeof reason);
         if (row.refused_as == 0) {
             EXPECT_NE(file, NO_FILE);
-            EXPECT_TRUE(file == NO_FILE || platform_native().close(nullptr, file));
+            EXPECT_TRUE(file == NO_FILE || platform_native().close(platform_native().context, file));
         } else {
             EXPECT_EQ(file, NO_FILE);
             EXPECT_EQ(reason, system_words(row.refused_as));
@@ -528,10 +548,10 @@ TEST(Win32Files, AFullDriveSaysWhy)
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     const std::vector<unsigned char> image(TARGET_SIZE, 0x5A);
     std::uint32_t done = 0;
-    EXPECT_FALSE(platform_native().write(nullptr, reinterpret_cast<PlatformFile>(file),
+    EXPECT_FALSE(platform_native().write(platform_native().context, reinterpret_cast<PlatformFile>(file),
                  image.data(), TARGET_SIZE, &done));
     char reason[REASON_SIZE];
-    platform_native().take_error_text(nullptr, reason, sizeof reason);
+    platform_native().take_error_text(platform_native().context, reason, sizeof reason);
     EXPECT_EQ(reason, system_words(ERROR_DISK_FULL));
     EXPECT_GT(done, 0u) << "the drive took nothing: no short count was seen";
     EXPECT_LT(done, TARGET_SIZE);
@@ -555,15 +575,15 @@ TEST(Win32Files, TheHighPartOfTheSizeCounts)
 
 TEST(Win32Memory, BlocksAreMovableAndLocked)
 {
-    auto* block = static_cast<unsigned char*>(platform_native().alloc_block(nullptr, SOURCE_SIZE));
+    auto* block = static_cast<unsigned char*>(platform_native().alloc_block(platform_native().context, SOURCE_SIZE));
     ASSERT_NE(block, nullptr);
     HGLOBAL memory = GlobalHandle(block);
     ASSERT_NE(memory, nullptr);
     EXPECT_NE(static_cast<void*>(memory), static_cast<void*>(block)) << "a movable block";
     EXPECT_EQ(GlobalFlags(memory) & GMEM_LOCKCOUNT, 1u);
     EXPECT_EQ(GlobalSize(memory), SOURCE_SIZE);
-    platform_native().free_block(nullptr, block);
-    platform_native().free_block(nullptr, nullptr);
+    platform_native().free_block(platform_native().context, block);
+    platform_native().free_block(platform_native().context, nullptr);
 }
 
 }  // namespace
