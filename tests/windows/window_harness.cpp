@@ -170,6 +170,20 @@ bool chosen(const std::string& label)
 }
 std::string row = "setup";  // named in every failure
 
+// One row of checks: names it for every failure, and says at its end
+// whether it passed.
+struct RowFrame {
+    explicit RowFrame(const std::string& label) : failed_before(failures) { row = label; }
+    ~RowFrame()
+    {
+        std::printf("%s: %s\n", failures == failed_before ? "ok" : "failed", row.c_str());
+        std::fflush(stdout);
+    }
+    RowFrame(const RowFrame&) = delete;
+    RowFrame& operator=(const RowFrame&) = delete;
+    const int failed_before;
+};
+
 std::string utf8(const std::wstring& text)
 {
     if (text.empty()) {
@@ -1357,7 +1371,7 @@ void run_row(const Run& run)
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         check(held.back() != INVALID_HANDLE_VALUE, "held open: " + utf8(hold.name));
     }
-    const int failed_before = failures;
+    const RowFrame frame(row);
     switch (run.via) {
     case Via::DROP: {
         const DropResult result = drop(folder, arguments);
@@ -1382,8 +1396,6 @@ void run_row(const Run& run)
     if (run.same_as != nullptr) {
         compare_batch(run, folder, arguments);
     }
-    std::printf("%s: %s\n", failures == failed_before ? "ok" : "failed", row.c_str());
-    std::fflush(stdout);
 }
 
 // A drop without files. Wine's DragQueryFileW counts such a drop as one
@@ -1391,8 +1403,7 @@ void run_row(const Run& run)
 // either way the report is written and opened.
 void check_empty_drop()
 {
-    row = "empty drop";
-    const int failed_before = failures;
+    const RowFrame frame("empty drop");
     const std::wstring folder = work + L"\\empty";
     const DropResult result = drop(folder, {});
     check_report_opened(result.seen, folder);
@@ -1407,7 +1418,6 @@ void check_empty_drop()
         check(report == expected, "the report holds the one empty name with code 2");
         std::printf("note: Wine's DragQueryFileW reports an empty drop as one file with an empty name\n");
     }
-    std::printf("%s: %s\n", failures == failed_before ? "ok" : "failed", row.c_str());
 }
 
 // A drop whose report cannot be written: a read-only folder holding an
@@ -1417,8 +1427,7 @@ void check_empty_drop()
 // failed: counts swapped would show), no report is opened.
 void check_report_not_written()
 {
-    row = "drop where report.txt cannot be written";
-    const int failed_before = failures;
+    const RowFrame frame("drop where report.txt cannot be written");
     const std::wstring folder = work + L"\\readonly";
     std::vector<std::wstring> paths;
     check(read_list(work + L"\\readonly.lst", &paths), "the list readonly.lst read");
@@ -1439,7 +1448,6 @@ void check_report_not_written()
         check(read_file(folder + L"\\report.txt", &older) && older == "an older report\r\n",
               "the older report.txt unchanged");
     }
-    std::printf("%s: %s\n", failures == failed_before ? "ok" : "failed", row.c_str());
 }
 
 // ---- batches beside the window ------------------------------------------------------------
@@ -1512,8 +1520,7 @@ std::string stopped_report(const std::string& linux_report, int converted)
 void check_batch_beside_window(StopBy how)
 {
     const char* const labels[] = {"40 saves, probed", "40 saves, Esc", "40 saves, Stop button", "40 saves, WM_CLOSE"};
-    row = labels[static_cast<int>(how)];
-    const int failed_before = failures;
+    const RowFrame frame(labels[static_cast<int>(how)]);
     const std::wstring folder = work + L"\\batch40";
     remove_outputs(folder);
     PROCESS_INFORMATION process{};
@@ -1615,7 +1622,6 @@ void check_batch_beside_window(StopBy how)
     read_file(folder + L"\\report.txt", &report);
     read_file(work + L"\\batch40-linux\\report.txt", &linux_report);
     check(report == stopped_report(linux_report, converted), "report.txt: the Linux records, code 7 for the rest");
-    std::printf("%s: %s\n", failures == failed_before ? "ok" : "failed", row.c_str());
 }
 
 // Last written, in 100 ns steps (0: no such file).
@@ -1693,8 +1699,7 @@ bool choose_in_dialog(DWORD process_id, const wchar_t* chosen)
 // and the report opened.
 void check_choose_files()
 {
-    row = "Choose files and Ctrl+O";
-    const int failed_before = failures;
+    const RowFrame frame("Choose files and Ctrl+O");
     const std::wstring folder = work + L"\\choose";
     remove_outputs(folder);
     PROCESS_INFORMATION process{};
@@ -1746,15 +1751,13 @@ void check_choose_files()
     }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    std::printf("%s: %s\n", failures == failed_before ? "ok" : "failed", row.c_str());
 }
 
 // With COLOR_WINDOW black and COLOR_WINDOWTEXT white, the window is black
 // with light lines.
 void check_system_colours()
 {
-    row = "system colours";
-    const int failed_before = failures;
+    const RowFrame frame("system colours");
     const INT elements[] = {COLOR_WINDOW, COLOR_WINDOWTEXT};
     const COLORREF before[] = {GetSysColor(COLOR_WINDOW), GetSysColor(COLOR_WINDOWTEXT)};
     const COLORREF inverted[] = {RGB(0, 0, 0), RGB(255, 255, 255)};
@@ -1775,15 +1778,13 @@ void check_system_colours()
         run_message_loop();
     }
     SetSysColors(2, elements, before);
-    std::printf("%s: %s\n", failures == failed_before ? "ok" : "failed", row.c_str());
 }
 
 // A save whose plain output name is read-only goes under _1 and the window
 // names it; a drop while the batch runs is not taken.
 void check_numbered_and_late_drop()
 {
-    row = "numbered name, and a drop during a batch";
-    const int failed_before = failures;
+    const RowFrame frame("numbered name, and a drop during a batch");
     const std::wstring folder = work + L"\\numbered";
     SetFileAttributesW((folder + L"\\gamedata_ro.dat").c_str(), FILE_ATTRIBUTE_READONLY);
     std::vector<std::wstring> paths = batch_saves();
@@ -1806,7 +1807,6 @@ void check_numbered_and_late_drop()
     check(!is_file(folder + L"\\gamedata_" + paths.back().substr(0, 3) + L".dat"), "the batch stopped");
     drop(folder, late);
     check(is_file(folder + L"\\gamedata_late.dat"), "the batch after a stopped one converts");
-    std::printf("%s: %s\n", failures == failed_before ? "ok" : "failed", row.c_str());
 }
 
 }  // namespace
