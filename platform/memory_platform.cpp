@@ -14,6 +14,7 @@
 
 #include "byte_paths.h"
 #include "code_page.h"
+#include "cp932_encoder.h"
 #include "platform.h"
 #include "temp_name.h"
 
@@ -103,74 +104,8 @@ void drop_bytes(MemoryFile* file)
     std::vector<unsigned char>().swap(file->bytes);
 }
 
-#ifdef _WIN32
-// A code point in code page 932 (at most 2 bytes into `out`); 0 when it
-// has none (no best fit: a character is the same or it is '?').
-std::size_t encode_cp932(long code, char* out)
-{
-    wchar_t wide[2];
-    int units = 1;
-    if (code >= 0x10000) {
-        wide[0] = static_cast<wchar_t>(0xD800 + ((code - 0x10000) >> 10));
-        wide[1] = static_cast<wchar_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
-        units = 2;
-    } else {
-        wide[0] = static_cast<wchar_t>(code);
-    }
-    BOOL defaulted = FALSE;
-    const int length = ::WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS, wide, units, out, 2, nullptr,
-                                             &defaulted);
-    return length > 0 && !defaulted ? static_cast<std::size_t>(length) : 0;
-}
-#else
-// A code point in code page 932 (at most 2 bytes into `out`); 0 when it
-// has none. The C library's "CP932" converter is used where it has one;
-// otherwise (the page's) its "SHIFT_JIS" one, which writes the six
-// characters where code page 932 and JIS X 0208 part ways under their JIS
-// code points, so those are asked for by those.
-std::size_t encode_cp932(long code, char* out)
-{
-    struct Converter {
-        iconv_t handle;
-        bool jis;  // "SHIFT_JIS", for want of "CP932"
-    };
-    static const Converter converter = [] {
-        const iconv_t cp932 = ::iconv_open("CP932", "UTF-32LE");
-        return cp932 != reinterpret_cast<iconv_t>(-1) ? Converter{cp932, false}
-                                                      : Converter{::iconv_open("SHIFT_JIS", "UTF-32LE"), true};
-    }();
-    if (converter.handle == reinterpret_cast<iconv_t>(-1)) {
-        return 0;
-    }
-    if (converter.jis) {
-        // FULLWIDTH TILDE, PARALLEL TO, FULLWIDTH HYPHEN-MINUS, and the
-        // fullwidth cent, pound and not signs, by their JIS X 0208 forms.
-        static const long SWAPS[][2] = {{0xFF5E, 0x301C}, {0x2225, 0x2016}, {0xFF0D, 0x2212},
-                                        {0xFFE0, 0x00A2}, {0xFFE1, 0x00A3}, {0xFFE2, 0x00AC}};
-        for (const auto& swap : SWAPS) {
-            if (code == swap[0]) {
-                code = swap[1];
-            } else if (code == swap[1]) {
-                return 0;  // no code page 932 form of its own
-            }
-        }
-    }
-    unsigned char utf32[4] = {static_cast<unsigned char>(code), static_cast<unsigned char>(code >> 8),
-                              static_cast<unsigned char>(code >> 16), 0};
-    char* from = reinterpret_cast<char*>(utf32);
-    std::size_t from_left = sizeof utf32;
-    char* to = out;
-    std::size_t to_left = 2;
-    if (::iconv(converter.handle, &from, &from_left, &to, &to_left) == static_cast<std::size_t>(-1)) {
-        ::iconv(converter.handle, nullptr, nullptr, nullptr, nullptr);
-        return 0;
-    }
-    return static_cast<std::size_t>(to - out);
-}
-
-#endif
-
-std::size_t utf8_to_cp932(const char* text, std::size_t left, char* out, std::size_t* taken)
+std::size_t utf8_to_cp932(Cp932Encoder* encoder, const char* text, std::size_t left, char* out,
+                          std::size_t* taken)
 {
     const long code = utf8_decode(reinterpret_cast<const unsigned char*>(text), left, taken);
     if (code < 0) {
@@ -180,7 +115,7 @@ std::size_t utf8_to_cp932(const char* text, std::size_t left, char* out, std::si
         out[0] = static_cast<char>(code);
         return 1;
     }
-    return encode_cp932(code, out);
+    return encode_cp932(encoder, code, out);
 }
 
 bool is_lead_byte(const MemoryPlatform& m, unsigned char byte)
@@ -429,7 +364,7 @@ struct MemoryCalls {
     {
         MemoryPlatform& m = memory_of(context);
         if (m.utf8) {
-            return utf8_to_cp932(text, left, out, taken);
+            return utf8_to_cp932(&m.encoder, text, left, out, taken);
         }
         *taken = left >= 2 && is_lead_byte(context, static_cast<unsigned char>(text[0])) &&
                          cp932_is_trail_byte(static_cast<unsigned char>(text[1]))

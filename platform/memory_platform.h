@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "cp932_encoder.h"
 #include "platform.h"
 
 // `MemoryFile::outside` of a file whose bytes went elsewhere for good (an
@@ -71,6 +72,7 @@ struct MemoryPlatform {
     std::map<void*, std::size_t> block_sizes;  // the live blocks
     std::uint64_t next_index = 1;
     std::uint32_t temp_names = 0;  // temporary names made (temp_name_mix)
+    Cp932Encoder encoder;          // paths in UTF-8 into code page 932
 
     // Handles by number less 100.
     std::vector<MemoryHandle> handles;

@@ -22,6 +22,7 @@
 
 #include "byte_paths.h"
 #include "code_page.h"
+#include "cp932_encoder.h"
 #include "platform.h"
 #include "system_calls.h"
 #include "temp_name.h"
@@ -889,9 +890,6 @@ void open_converters(NativeState& s)
             ::iconv_close(static_cast<iconv_t>(s.decode));
         }
         s.decode = ::iconv_open("UTF-32LE", codeset);
-        if (s.encode == NativeState::NO_CONVERTER) {
-            s.encode = ::iconv_open("CP932", "UTF-32LE");
-        }
         std::snprintf(s.codeset, sizeof s.codeset, "%s", codeset);
     }
 }
@@ -918,7 +916,8 @@ std::size_t copy_cp932_character(const char* text, std::size_t left, char* out,
 }  // namespace
 
 // In a Shift-JIS locale the character is copied. Otherwise it is decoded
-// from the locale's codeset to UTF-32 and encoded in code page 932.
+// from the locale's codeset to UTF-32 and encoded in code page 932 by the
+// tables' one encoder.
 std::size_t SystemCalls::character_to_cp932(void* context, const char* text, std::size_t left,
                                             char* out,
                                             std::size_t* taken)
@@ -929,7 +928,7 @@ std::size_t SystemCalls::character_to_cp932(void* context, const char* text, std
     *taken = 1;
     NativeState& s = native_state(context);
     open_converters(s);
-    if (s.decode == NativeState::NO_CONVERTER || s.encode == NativeState::NO_CONVERTER) {
+    if (s.decode == NativeState::NO_CONVERTER) {
         return 0;  // without a converter no character can be told
     }
     char character[4];
@@ -944,25 +943,15 @@ std::size_t SystemCalls::character_to_cp932(void* context, const char* text, std
         return 0;
     }
     *taken = static_cast<std::size_t>(in - text);
-    char* from = character;
-    std::size_t from_left = sizeof character;
-    char* cp932 = out;
-    std::size_t cp932_left = 2;
-    const std::size_t failed = static_cast<std::size_t>(-1);
-    if (::iconv(static_cast<iconv_t>(s.encode), &from, &from_left, &cp932, &cp932_left) == failed) {
-        ::iconv(static_cast<iconv_t>(s.encode), nullptr, nullptr, nullptr, nullptr);
-        return 0;
-    }
-    return static_cast<std::size_t>(cp932 - out);
+    const auto byte = [&](int i) { return static_cast<long>(static_cast<unsigned char>(character[i])); };
+    return encode_cp932(&s.encoder, byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24, out);
 }
 
 const bool SystemCalls::windows_paths = false;
 
 NativeState::~NativeState()
 {
-    for (void* converter : {decode, encode}) {
-        if (converter != NO_CONVERTER) {
-            ::iconv_close(static_cast<iconv_t>(converter));
-        }
+    if (decode != NO_CONVERTER) {
+        ::iconv_close(static_cast<iconv_t>(decode));
     }
 }

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "cp932_encoder.h"
 #include "platform.h"
 
 // What the system's table keeps from one call to the next, as its context:
@@ -26,12 +27,12 @@ struct NativeState {
     long last_failure = 0;
     // Counts the temporary names this table made (temp_name_mix).
     std::uint32_t temp_names = 0;
-    // POSIX: the locale's codeset to UTF-32 and UTF-32 to code page 932
-    // (iconv descriptors; NO_CONVERTER until opened on first use), and the
-    // codeset `decode` reads.
+    // POSIX: the locale's codeset to UTF-32 (an iconv descriptor;
+    // NO_CONVERTER until opened on first use) and the codeset it reads;
+    // code points to code page 932.
     char codeset[64] = "";
     void* decode = NO_CONVERTER;
-    void* encode = NO_CONVERTER;
+    Cp932Encoder encoder;
     static inline void* const NO_CONVERTER = reinterpret_cast<void*>(-1);
 };
 

@@ -1,9 +1,7 @@
 #include "command_line_files.h"
 
-#include "main_window.h"
 #include "path_list.h"
 #include "wide_arguments.h"
-#include "window_batch.h"
 
 namespace {
 
@@ -18,21 +16,16 @@ struct ArgumentsOwner {
 
 }  // namespace
 
-void convert_command_line_files(HWND owner)
+CommandLinePaths command_line_paths(PathList* list)
 {
     ArgumentsOwner arguments;
     if (!wide_arguments_open(&arguments.arguments)) {
-        tell_paths_not_taken(owner);
-        return;
+        return COMMAND_LINE_NOT_TAKEN;
     }
     if (arguments.arguments.count < 2) {
-        return;
+        return NO_COMMAND_LINE_FILE;
     }
-    PathListOwner paths;
     const auto count = static_cast<std::size_t>(arguments.arguments.count - 1);
-    if (!utf8_path_list(arguments.arguments.list + 1, count, &paths.list)) {
-        tell_paths_not_taken(owner);
-        return;
-    }
-    begin_window_batch(owner, &paths.list);
+    return utf8_path_list(arguments.arguments.list + 1, count, list) ? COMMAND_LINE_FILES
+                                                                     : COMMAND_LINE_NOT_TAKEN;
 }

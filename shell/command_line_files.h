@@ -8,11 +8,15 @@
 #endif
 #include <windows.h>
 
-// Converts the files named after the program's own name as one batch, as if
-// they had been dropped on `owner`, and shows the outcome the same way.
-// Each argument is taken whole from the wide command line, in UTF-8 (the
-// core's paths), so every name Windows can give works whatever the ANSI
-// code page is. Does nothing when no file is named.
-void convert_command_line_files(HWND owner);
+#include "path_list.h"
+
+enum CommandLinePaths { NO_COMMAND_LINE_FILE, COMMAND_LINE_FILES, COMMAND_LINE_NOT_TAKEN };
+
+// The files named after the program's own name, into `list`, each taken
+// whole from the wide command line in UTF-8 (the core's paths), so every
+// name Windows can give works whatever the ANSI code page is.
+// COMMAND_LINE_NOT_TAKEN when the command line or memory for it cannot be
+// had.
+CommandLinePaths command_line_paths(PathList* list);
 
 #endif

@@ -4,11 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "main_window.h"
 #include "path_list.h"
 #include "wide_arguments.h"
 #include "wide_text.h"
-#include "window_batch.h"
 
 namespace {
 
@@ -39,14 +37,9 @@ bool collect_dropped_paths(HDROP drop, PathList* list)
 
 }  // namespace
 
-void handle_dropped_files(HWND owner, HDROP drop)
+bool take_dropped_paths(HDROP drop, PathList* list)
 {
-    PathListOwner paths;
-    const bool taken = collect_dropped_paths(drop, &paths.list);
+    const bool taken = collect_dropped_paths(drop, list);
     DragFinish(drop);
-    if (taken) {
-        begin_window_batch(owner, &paths.list);
-    } else {
-        tell_paths_not_taken(owner);
-    }
+    return taken;
 }

@@ -1,4 +1,4 @@
-// What the main window does with a drop of files from the shell.
+// The paths of a drop of files from the shell.
 #ifndef MELNO2QUAZ_DROP_HANDLER_H
 #define MELNO2QUAZ_DROP_HANDLER_H
 
@@ -8,9 +8,10 @@
 #include <windows.h>
 #include <shellapi.h>
 
-// Takes every dropped path whole and releases the drop, then converts the
-// files as one batch beside the window (begin_window_batch). Without
-// memory for the paths nothing is converted and a message box says so.
-void handle_dropped_files(HWND owner, HDROP drop);
+#include "path_list.h"
+
+// Takes every dropped path whole into `list` and releases the drop. False
+// when there is no memory for the paths.
+bool take_dropped_paths(HDROP drop, PathList* list);
 
 #endif

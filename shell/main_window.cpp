@@ -1,6 +1,7 @@
 #include "main_window.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <array>
 #include <cstdio>
@@ -393,21 +394,29 @@ void stop_batch(HWND window)
     }
 }
 
+// Shows `text` in a message box over the window.
+void show_message(HWND window, const wchar_t* text)
+{
+    std::array<wchar_t, 64> title{};
+    sjis_to_wide(MAIN_WINDOW_TITLE, MAIN_WINDOW_TITLE_LENGTH, title.data(), title.size());
+    MessageBoxW(window, text, title.data(), MB_OK | MB_ICONWARNING);
+}
+
+// Opens report.txt with the verb "edit".
+void open_report(HWND window)
+{
+    ShellExecuteW(window, REPORT_VERB_WIDE, REPORT_FILE_NAME_WIDE, nullptr, nullptr, SW_SHOWNORMAL);
+}
+
 void choose_and_convert(HWND window)
 {
     if (window_batch_running()) {
         return;
     }
     PathListOwner chosen;
-    switch (choose_files(window, &chosen.list)) {
-    case FILES_CHOSEN:
-        begin_window_batch(window, &chosen.list);
-        break;
-    case FILES_NOT_TAKEN:
-        tell_paths_not_taken(window);
-        break;
-    case NOTHING_CHOSEN:
-        break;
+    const ChosenFiles choice = choose_files(window, &chosen.list);
+    if (choice != NOTHING_CHOSEN) {
+        convert_paths(window, choice == FILES_CHOSEN, &chosen.list);
     }
 }
 
@@ -478,9 +487,10 @@ LRESULT on_drop_files(HWND window, HDROP drop)
 {
     if (window_batch_running()) {
         DragFinish(drop);
-    } else {
-        handle_dropped_files(window, drop);
+        return 0;
     }
+    PathListOwner dropped;
+    convert_paths(window, take_dropped_paths(drop, &dropped.list), &dropped.list);
     return 0;
 }
 
@@ -607,6 +617,23 @@ int run_message_loop()
         DestroyAcceleratorTable(accelerators);
     }
     return static_cast<int>(message.wParam);
+}
+
+void convert_paths(HWND window, bool taken, PathList* paths)
+{
+    if (taken) {
+        begin_window_batch(window, paths);
+        return;
+    }
+    // The paths could not be taken for want of memory: nothing was converted.
+    std::array<wchar_t, 2048> text{};
+    for (const char* sjis : {PATHS_NOT_TAKEN_JAPANESE, PATHS_NOT_TAKEN_ENGLISH}) {
+        std::array<wchar_t, 1024> line{};
+        sjis_to_wide(sjis, std::strlen(sjis), line.data(), line.size());
+        append_wide(text.data(), text.size(), line.data());
+        append_wide(text.data(), text.size(), L"\r\n");
+    }
+    show_message(window, text.data());
 }
 
 bool begin_window_batch(HWND window, PathList* paths)

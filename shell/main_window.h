@@ -46,6 +46,11 @@ int run_message_loop();
 // when a batch runs already.
 bool begin_window_batch(HWND window, PathList* paths);
 
+// The paths of a drop, the Open dialog or the command line: a batch when
+// they were `taken`, else a message that nothing was converted for want of
+// memory.
+void convert_paths(HWND window, bool taken, PathList* paths);
+
 // The DPI the main window is laid out and painted at: that of the monitor
 // it opened on (GetDpiForWindow, Windows 10 1607 on; the system DPI
 // before), then the one each WM_DPICHANGED announces (8.1 on). Kept in the

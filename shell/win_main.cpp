@@ -13,6 +13,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*command_l
     if (window == nullptr) {
         return 0;
     }
-    convert_command_line_files(window);
+    PathListOwner named;
+    const CommandLinePaths paths = command_line_paths(&named.list);
+    if (paths != NO_COMMAND_LINE_FILE) {
+        convert_paths(window, paths == COMMAND_LINE_FILES, &named.list);
+    }
     return run_message_loop();
 }

@@ -1,7 +1,6 @@
 #include "window_batch.h"
 
 #include <process.h>
-#include <shellapi.h>
 
 #include <array>
 #include <atomic>
@@ -16,9 +15,7 @@
 
 namespace {
 
-constexpr std::size_t TITLE_CAPACITY = 64;
 constexpr std::size_t LINE_CAPACITY = 256;
-constexpr std::size_t MESSAGE_CAPACITY = 2048;
 constexpr std::size_t NOTES_SHOWN = 4;  // files the window names; report.txt has the rest
 constexpr std::size_t NOTE_CAPACITY = 3 * MAX_PATH;
 
@@ -136,13 +133,6 @@ void append_line(wchar_t* out, std::size_t out_size, const char* sjis)
     append_wide(out, out_size, L"\r\n");
 }
 
-void show_message(HWND owner, const wchar_t* text)
-{
-    std::array<wchar_t, TITLE_CAPACITY> title{};
-    sjis_to_wide(MAIN_WINDOW_TITLE, MAIN_WINDOW_TITLE_LENGTH, title.data(), title.size());
-    MessageBoxW(owner, text, title.data(), MB_OK | MB_ICONWARNING);
-}
-
 void append_report_not_written(wchar_t* out, std::size_t size)
 {
     append_line(out, size, REPORT_NOT_WRITTEN_JAPANESE);
@@ -245,17 +235,4 @@ bool finish_window_batch(wchar_t* results, std::size_t size)
         append_line(results, size, line.data());
     }
     return summary.report_written;
-}
-
-void open_report(HWND owner)
-{
-    ShellExecuteW(owner, REPORT_VERB_WIDE, REPORT_FILE_NAME_WIDE, nullptr, nullptr, SW_SHOWNORMAL);
-}
-
-void tell_paths_not_taken(HWND owner)
-{
-    std::array<wchar_t, MESSAGE_CAPACITY> text{};
-    append_line(text.data(), text.size(), PATHS_NOT_TAKEN_JAPANESE);
-    append_line(text.data(), text.size(), PATHS_NOT_TAKEN_ENGLISH);
-    show_message(owner, text.data());
 }

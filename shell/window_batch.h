@@ -1,6 +1,7 @@
 // One batch for the window, from a drop, the Open dialog or the command
 // line, run on a thread of its own so that the window answers, repaints
-// and can stop it meanwhile; and what the user is shown afterwards.
+// and can stop it meanwhile; and the text of its outcome. It tells the
+// window by messages and draws nothing: the window draws.
 #ifndef MELNO2QUAZ_WINDOW_BATCH_H
 #define MELNO2QUAZ_WINDOW_BATCH_H
 
@@ -53,12 +54,5 @@ void window_batch_progress(BatchProgress* progress);
 // of the first few files that failed or went under a numbered name, and how
 // many more there are.
 bool finish_window_batch(wchar_t* results, std::size_t size);
-
-// Opens report.txt with the verb "edit".
-void open_report(HWND owner);
-
-// Tells the user that the paths could not be taken for want of memory and
-// that nothing was converted.
-void tell_paths_not_taken(HWND owner);
 
 #endif
