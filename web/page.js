@@ -26,7 +26,7 @@ const ERRORS_EN = {
 };
 const SUMMARY_EN = ['City', 'Map', 'Date and time', 'Funds'];
 
-// The batch running: { folder, handles, names, refused, items, writes, failures }.
+// The batch running: { folder, files, handles, names, refused, writes, failures }.
 // `failures` are the records that failed after the engine made them: an
 // output that could not be written into the folder (code 4), a source that
 // moved while it was read (code 5).
@@ -103,7 +103,6 @@ function showFile(message) {
   head.append(element('span', `${pad4(message.index)}/${pad4(message.count)}`, { class: 'counter' }),
               ' ', element('strong', batch.names[message.index - 1]));
   item.append(head);
-  batch.items[message.index - 1] = item;
   if (code === 0) {
     const summary = element('p', undefined, { class: 'summary' });
     summary.append(text.replace(/\r\n$/, '').split('\r\n').map((line) => line.trim()).join('\n'));
@@ -217,7 +216,7 @@ function startBatch(files, folder = null, folders = [], handles = []) {
   reportLine.replaceChildren();
   statusLine.replaceChildren();
   bilingual(statusLine, `${files.length} 個のファイルを変換しています…`, `Converting ${files.length} files…`);
-  batch = { folder, files, handles: files.map((file, i) => handles[i] ?? null), refused: [], items: [],
+  batch = { folder, files, handles: files.map((file, i) => handles[i] ?? null), refused: [],
             writes: Promise.resolve(), failures: [], names: files.map((file) => file.name) };
   setBusy(true);
   worker.postMessage({ files: files.map((file) => ({ file, convert: true })), folders });

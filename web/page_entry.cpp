@@ -46,18 +46,18 @@ const char FOLDER[] = "/work";
 // No report is made while the files are converted: it waits for the page.
 const char NO_REPORT_FOLDER[] = "/no report yet";
 
-// A file chosen, in the order chosen, and its record.
-struct Chosen {
+// The record of a file chosen to convert, in the order chosen.
+struct Record {
     std::string name;
-    bool converted;  // false: only a name taken, or refused
-    bool refused;    // its name was taken already
+    bool refused;  // its name was taken already: it is not converted
     int32_t code;
     std::string message;
 };
 
-std::vector<Chosen> g_chosen;
+std::vector<Record> g_records;
 std::vector<std::string> g_paths;
-std::vector<std::size_t> g_batch_to_chosen;  // a path's place among the chosen
+std::vector<std::size_t> g_batch_to_record;  // a path's place among the records
+std::size_t g_shown = 0;                     // records handed to the page so far
 // The folder of the batch: the chosen files and the outputs.
 MemoryPlatform g_memory{false, false};
 
@@ -86,36 +86,15 @@ const char* base_name(const char* path)
     return path + folder_length(path, g_memory.windows_paths);
 }
 
-// How many of the chosen files have a record, counted from 1.
-int records_count()
-{
-    int count = 0;
-    for (const Chosen& chosen : g_chosen) {
-        count += chosen.converted || chosen.refused;
-    }
-    return count;
-}
-
-// The place among the records of the chosen file `at`, from 1.
-int record_number(std::size_t at)
-{
-    int number = 0;
-    for (std::size_t i = 0; i <= at; ++i) {
-        number += g_chosen[i].converted || g_chosen[i].refused;
-    }
-    return number;
-}
-
-// Shows the refused files before the chosen file `until`.
-std::size_t g_shown = 0;
+// Hands the page the refused files' records before the record `until`.
 void show_refused_until(std::size_t until)
 {
     const CitySummary none{};
     for (; g_shown < until; ++g_shown) {
-        Chosen& chosen = g_chosen[g_shown];
-        if (chosen.refused) {
-            page_file_done(record_number(g_shown), records_count(), chosen.code,
-                           chosen.message.c_str(), none.city_name, 0, "", "", "", nullptr, 0);
+        const Record& record = g_records[g_shown];
+        if (record.refused) {
+            page_file_done(static_cast<int>(g_shown + 1), static_cast<int>(g_records.size()), record.code,
+                           record.message.c_str(), none.city_name, 0, "", "", "", nullptr, 0);
         }
     }
 }
@@ -123,14 +102,14 @@ void show_refused_until(std::size_t until)
 void file_done(void*, std::size_t index, std::size_t, const char*, int32_t code,
                const char* message, const FileOutcome* outcome)
 {
-    const std::size_t at = g_batch_to_chosen[index - 1];
+    const std::size_t at = g_batch_to_record[index - 1];
     show_refused_until(at);
     g_shown = at + 1;
-    g_chosen[at].code = code;
-    g_chosen[at].message = message;
+    g_records[at].code = code;
+    g_records[at].message = message;
     MemoryFile* output = outcome->output[0] != '\0' ? file_named(outcome->output) : nullptr;
     const CitySummary& summary = outcome->summary;
-    page_file_done(record_number(at), records_count(), code, message,
+    page_file_done(static_cast<int>(at + 1), static_cast<int>(g_records.size()), code, message,
                    summary.city_name, static_cast<int>(summary.map_number), summary.game_time,
                    summary.funds_text, output != nullptr ? base_name(outcome->output) : "",
                    output != nullptr ? output->bytes.data() : nullptr,
@@ -141,6 +120,16 @@ void file_done(void*, std::size_t index, std::size_t, const char*, int32_t code,
     }
 }
 
+// Lets every name, byte and record of the batch go.
+void forget_batch()
+{
+    memory_platform_reset(g_memory, false, false);
+    g_records.clear();
+    g_paths.clear();
+    g_batch_to_record.clear();
+    g_shown = 0;
+}
+
 }  // namespace
 
 extern "C" {
@@ -148,14 +137,10 @@ extern "C" {
 // Starts a new batch in an empty folder.
 EMSCRIPTEN_KEEPALIVE void m2q_page_begin()
 {
-    memory_platform_reset(g_memory, false, false);
+    forget_batch();
     g_memory.utf8 = true;
     g_memory.outside_size = chosen_size;
     g_memory.fetch = fetch_chosen;
-    g_paths.clear();
-    g_chosen.clear();
-    g_batch_to_chosen.clear();
-    g_shown = 0;
 }
 
 // Adds the chosen file `name` (UTF-8, no folder), the page's file `number`
@@ -169,20 +154,18 @@ EMSCRIPTEN_KEEPALIVE int m2q_page_add_file(const char* name, long number, int co
     const bool refused = name[0] == '\0' || std::strchr(name, '/') != nullptr ||
                          std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0 ||
                          file_named(path) != nullptr;
-    Chosen chosen{name, !refused && convert != 0, refused && convert != 0, ERR_NOT_SOURCE, ""};
-    if (chosen.refused) {
+    if (convert != 0) {
         char message[MESSAGE_SIZE];
         set_result_text(ERR_NOT_SOURCE, message);
-        chosen.message = message;
+        g_records.push_back(Record{name, refused, ERR_NOT_SOURCE, refused ? message : ""});
     }
-    g_chosen.push_back(chosen);
     if (refused) {
         return 1;
     }
     memory_file(g_memory, path).outside = number;
-    if (chosen.converted) {
+    if (convert != 0) {
         g_paths.push_back(name);
-        g_batch_to_chosen.push_back(g_chosen.size() - 1);
+        g_batch_to_record.push_back(g_records.size() - 1);
     }
     return 0;
 }
@@ -203,7 +186,7 @@ EMSCRIPTEN_KEEPALIVE void m2q_page_run()
     }
     process_dropped_files(g_memory.ops, paths.data(), paths.size(), NO_REPORT_FOLDER, file_done,
                           nullptr, nullptr);
-    show_refused_until(g_chosen.size());
+    show_refused_until(g_records.size());
     page_batch_converted();
 }
 
@@ -213,38 +196,29 @@ EMSCRIPTEN_KEEPALIVE void m2q_page_run()
 // to the page with every record's code.
 EMSCRIPTEN_KEEPALIVE void m2q_page_finish(const int* failed, const int* codes, int count)
 {
-    std::vector<Chosen*> records;
-    for (Chosen& chosen : g_chosen) {
-        if (chosen.converted || chosen.refused) {
-            records.push_back(&chosen);
-        }
-    }
     for (int i = 0; i < count; ++i) {
-        if (failed[i] >= 1 && static_cast<std::size_t>(failed[i]) <= records.size() && codes[i] != 0) {
-            Chosen& chosen = *records[static_cast<std::size_t>(failed[i] - 1)];
+        if (failed[i] >= 1 && static_cast<std::size_t>(failed[i]) <= g_records.size() && codes[i] != 0) {
+            Record& record = g_records[static_cast<std::size_t>(failed[i] - 1)];
             char message[MESSAGE_SIZE];
             set_result_text(codes[i], message);
-            chosen.code = codes[i];
-            chosen.message = message;
+            record.code = codes[i];
+            record.message = message;
         }
     }
     Report report{};
     report_open(g_memory.ops, &report, nullptr);
     std::vector<int> final_codes;
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        report_record(&report, i + 1, records.size(), records[i]->name.c_str(), records[i]->code,
-                      records[i]->message.c_str());
-        final_codes.push_back(records[i]->code);
+    for (std::size_t i = 0; i < g_records.size(); ++i) {
+        report_record(&report, i + 1, g_records.size(), g_records[i].name.c_str(), g_records[i].code,
+                      g_records[i].message.c_str());
+        final_codes.push_back(g_records[i].code);
     }
     const bool written = report_finish(&report, nullptr);
     MemoryFile* made = written ? file_named("report.txt") : nullptr;
     page_batch_done(made != nullptr ? made->bytes.data() : nullptr,
                     made != nullptr ? static_cast<int>(made->bytes.size()) : 0, final_codes.data(),
                     static_cast<int>(final_codes.size()));
-    memory_platform_reset(g_memory, false, false);  // lets every name and byte go
-    g_paths.clear();
-    g_chosen.clear();
-    g_batch_to_chosen.clear();
+    forget_batch();
 }
 
 }  // extern "C"
