@@ -88,8 +88,7 @@ bool report_finish(Report* report, const BatchFiles* files)
     if (!report->open) {
         return false;
     }
-    const bool free = report_still_free(*report, files);
-    if (!free) {
+    if (!report_still_free(*report, files)) {
         abandon_replacement(&report->out);
         return false;
     }

@@ -6,12 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <iconv.h>
-#endif
-
 #include "byte_paths.h"
 #include "code_page.h"
 #include "cp932_encoder.h"

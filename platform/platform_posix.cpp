@@ -528,12 +528,9 @@ PlatformFile SystemCalls::create_temp(void* context, const char* beside, const c
     // A new file's bits before the umask: the source's, as a copy's, or the
     // usual ones; settle_permissions bounds them.
     const mode_t mode = modelled ? (model.st_mode & 0777) : 0666;
-    const auto settle = [&](int fd) {
-        return settle_permissions(fd, replacing ? &old : nullptr, beside,
-                                  modelled ? &model : nullptr, like);
-    };
     const auto opened = [&](int fd, const char* path) -> PlatformFile {
-        if (!settle(fd)) {
+        if (!settle_permissions(fd, replacing ? &old : nullptr, beside, modelled ? &model : nullptr,
+                                like)) {
             note_failure(s, errno);
             ::close(fd);
             if (path != nullptr) {
